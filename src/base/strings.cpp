@@ -1,0 +1,96 @@
+#include "base/strings.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace tsr {
+namespace {
+
+struct Entry {
+    int id;
+    const char* english;  // nullptr: no English text
+    const char* french;   // nullptr: no French text
+};
+
+// Texts are UTF-8.
+constexpr Entry kTable[] = {
+    {102, "Error while saving", "Erreur lors de l'enregistrement"},
+    {103, "Error while loading", "Erreur lors du chargement"},
+    {104, "Cannot create web server, please check the port number",
+     "Impossible de créer le serveur Web, vérifiez le numéro de port"},
+    {105, "Cannot launch web preview", "Impossible de créer l'aperçu Web"},
+    {106, "Saving project", "Sauvegarde du projet"},
+    {107, "Project changed, save modifications?", "Projet modifié, sauver les modifications ?"},
+    {108,
+     "Cannot connect to CORVANE, CORVANE must be launched and execution must be activated, will "
+     "retry in 5 seconds",
+     "Impossible de se connecter à CORVANE, CORVANE doit être lancé et l'exécution activée. "
+     "Nouvel essai dans 5 secondes..."},
+    {109, "Connected to CORVANE", "Connecté à CORVANE"},
+    {110, "Cannot connect to sql database, verify the filename and the sql file",
+     "Impossible de se connecter à la base de données SQL, vérifiez le nom du fichier et le "
+     "fichier"},
+    {111, "Connected to SQL database", "Connexté à la base de donnée SQL"},
+    {112, "Disconnected from CORVANE", "Déconnecté d'CORVANE"},
+    {113, "Disconnected from SQL database", "Déconnecté de la base de données SQL"},
+    {114, "Can't open printer", "Impossible d'ouvrir l'imprimante"},
+    {115, "Printer opened", "Imprimante ouverte"},
+    {116, "Printer closed", "Imprimante fermée"},
+    {117, "Cannot connect to dll, verify the filename and the dll file",
+     "Impossible de se connecter à la dll, vérifiez le nom du fichier et le fichier"},
+    {118, "Connected to dll", "Connecté à la dll"},
+    {119, "Disconnected from dll", "Déconnecté de la dll"},
+    {120,
+     "Cannot connect to SIMORA, SIMORA must be launched and execution must be activated, will "
+     "retry in 5 seconds",
+     "Impossible de se connecter à SIMORA, SIMORA doit être lancé et l'exécution activée. "
+     "Nouvel essai dans 5 secondes..."},
+    {121, "Connected to SIMORA", "Connecté à SIMORA"},
+    {122, "Disconnected from SIMORA", "Déconnecté de SIMORA"},
+    {123, "Cannot connect to Unity simulator or M340, will retry in 5 seconds",
+     "Impossible de se connecter au simulateur UNITY ou l'automate M340. Nouvel essai dans 5 "
+     "secondes..."},
+    {124, "Connected to Unity simulator or M340", "Connecté au simulateur Unity ou l'automate M340"},
+    {125, "Disconnected from Unity simulator or M340",
+     "Déconnecté du simulateur Unity ou de l'automate M340"},
+    {126, "Cannot connect to S7 IP, will retry in 5 seconds",
+     "Impossible de se connecter à l'automate S7 IP. Nouvel essai dans 5 secondes..."},
+    {127, "Connected to S7 IP", "Connecté à l'automate S7 IP"},
+    {128, "Disconnected from S7 IP", "Déconnecté de l'automate S7 IP"},
+    {131, "Cannot connect to KX, KX must be launched and in RUN mode, will retry in 5 seconds",
+     "Impossible de se connecter à KX. Vérifiez que KX est lancé et en mode RUN. Nouvel essai "
+     "dans 5 secondes..."},
+    {132, "Connected to KX", "Connecté à KX"},
+    {133, "Diseconnected from KX", "Déconnecté d'KX"},
+    {134, "Error while generating files", "Erreur à la génération des fichiers"},
+    {61442, "All files (*.*)", "Tous les fichiers (*.*)"},
+};
+
+bool IsFrenchLocale(const char* value) {
+    return std::strncmp(value, "fr", 2) == 0 && (value[2] == '\0' || value[2] == '_' ||
+                                                  value[2] == '.' || value[2] == '@');
+}
+
+}  // namespace
+
+Language SystemLanguage() {
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* value = std::getenv(name);
+        if (value == nullptr || *value == '\0') continue;
+        return IsFrenchLocale(value) ? Language::French : Language::English;
+    }
+    return Language::English;
+}
+
+std::string LoadString(int id, Language language) {
+    for (const Entry& e : kTable) {
+        if (e.id != id) continue;
+        const char* text = language == Language::French ? e.french : e.english;
+        return text ? text : "";
+    }
+    return {};
+}
+
+std::string LoadString(int id) { return LoadString(id, SystemLanguage()); }
+
+}  // namespace tsr

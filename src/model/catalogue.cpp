@@ -1,0 +1,105 @@
+#include "model/catalogue.h"
+
+namespace tsr {
+
+// Defined in the table generated from resources/catalogue.json at build time.
+extern const ObjectType kCatalogue[kTypeCount];
+
+const ObjectType* Catalogue() { return kCatalogue; }
+
+int FindTypeByKey(std::string_view key) {
+    for (const ObjectType& t : kCatalogue) {
+        if (key == t.key) return t.id;
+    }
+    return -1;
+}
+
+int FindTypeById(int id) {
+    for (size_t i = 0; i < kTypeCount; ++i) {
+        if (kCatalogue[i].id == id) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+const ObjectType* TypeRecord(int id) {
+    int position = FindTypeById(id);
+    return position < 0 ? nullptr : &kCatalogue[position];
+}
+
+int PropertyCount(int type) {
+    const ObjectType* t = TypeRecord(type);
+    return t ? t->propertyCount : 0;
+}
+
+int FindPropertyByKey(int type, std::string_view key) {
+    const ObjectType* t = TypeRecord(type);
+    if (!t) return -1;
+    for (int i = 0; i < t->propertyCount; ++i) {
+        if (key == t->properties[i].key) return i;
+    }
+    return -1;
+}
+
+const PropertyDef* Property(int type, int index) {
+    const ObjectType* t = TypeRecord(type);
+    if (!t || index < 0 || index >= t->propertyCount) return nullptr;
+    return &t->properties[index];
+}
+
+bool IsAllowedParent(int childType, int parentType) {
+    const ObjectType* t = TypeRecord(childType);
+    if (!t) return false;
+    for (int i = 0; i < t->parentCount; ++i) {
+        if (t->parents[i] == parentType) return true;
+    }
+    return false;
+}
+
+const char* TypeKey(int type) {
+    const ObjectType* t = TypeRecord(type);
+    return t ? t->key : "";
+}
+
+const char* TypeDisplayName(int type) {
+    const ObjectType* t = TypeRecord(type);
+    return t ? t->displayName : "";
+}
+
+const char* PropertyKeyAt(int type, int index) {
+    const PropertyDef* p = Property(type, index);
+    return p ? p->key : "";
+}
+
+const char* PropertyLabel(int type, int index) {
+    const PropertyDef* p = Property(type, index);
+    return p ? p->label : "";
+}
+
+const char* PropertyDefault(int type, int index) {
+    const PropertyDef* p = Property(type, index);
+    return p ? p->defaultText : "";
+}
+
+const char* PropertyDescription(int type, int index) {
+    const PropertyDef* p = Property(type, index);
+    return p ? p->description : "";
+}
+
+const char* PropertyOptions(int type, int index) {
+    const PropertyDef* p = Property(type, index);
+    return p ? p->options : "";
+}
+
+PropertyKind PropertyKindAt(int type, int index) {
+    const PropertyDef* p = Property(type, index);
+    return p ? p->kind : PropertyKind::Text;
+}
+
+const char* PropertyKindName(PropertyKind kind) {
+    static const char* const kNames[] = {"Text",   "Boolean", "UInt16",   "Real",  "Choice",
+                                         "Colour", "UInt32",  "Template", "Script"};
+    int i = static_cast<int>(kind);
+    return (i >= 0 && i < 9) ? kNames[i] : "";
+}
+
+}  // namespace tsr

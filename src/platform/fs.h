@@ -1,0 +1,38 @@
+// Small POSIX file-system helpers that never follow symbolic links unless told to.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tsr {
+
+// Removes everything inside the directory open as `dirFd` (which stays open and in place).
+// Symbolic links are removed, never followed; sub-directories are made writable first.
+// Returns false when something could not be removed.
+bool RemoveDirectoryContents(int dirFd);
+
+// Removes the directory `path` (not following a final symbolic link) with everything inside it.
+// Returns true when nothing is left at `path`.
+bool RemoveTree(const std::string& path);
+
+// The user's temporary directory: $TMPDIR when it names a directory, else /tmp when that is one;
+// empty when neither is.
+std::string TemporaryDirectory();
+
+// Reads the whole regular file `path` into `out`; false when it cannot be opened or read.
+bool ReadFile(const std::string& path, std::string& out);
+
+// Writes `data` to `path` (created or truncated, mode 0666 less the umask); false on any error.
+bool WriteFile(const std::string& path, std::string_view data);
+
+// Joins two path parts with one '/'.
+std::string JoinPath(std::string_view dir, std::string_view name);
+
+// The names in directory `path` other than "." and "..", sorted; empty when it cannot be read.
+std::vector<std::string> ListDirectory(const std::string& path);
+
+// The same for the directory open as `dirFd` (which stays open).
+std::vector<std::string> ListDirectoryAt(int dirFd);
+
+}  // namespace tsr

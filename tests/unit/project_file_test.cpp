@@ -1,0 +1,242 @@
+#include "model/project_file.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zip.h>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <vector>
+
+#include "base/strings.h"
+#include "model/document_text.h"
+#include "test_support.h"
+
+namespace tsr {
+namespace {
+
+using Entries = std::vector<std::pair<std::string, std::string>>;
+
+// Writes a zip archive holding `entries` (name, content) at `path`.
+void MakeZip(const std::string& path, const Entries& entries) {
+    int error = 0;
+    zip_t* za = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+    ASSERT_NE(za, nullptr);
+    for (const auto& [name, content] : entries) {
+        zip_source_t* src = zip_source_buffer(za, content.data(), content.size(), 0);
+        ASSERT_GE(zip_file_add(za, name.c_str(), src, 0), 0) << name;
+    }
+    ASSERT_EQ(zip_close(za), 0);
+}
+
+// The entries of the archive at `path`, name -> content.
+std::map<std::string, std::string> ReadZip(const std::string& path) {
+    std::map<std::string, std::string> out;
+    int error = 0;
+    zip_t* za = zip_open(path.c_str(), ZIP_RDONLY, &error);
+    if (!za) return out;
+    for (zip_int64_t i = 0; i < zip_get_num_entries(za, 0); ++i) {
+        zip_stat_t st;
+        zip_stat_index(za, i, 0, &st);
+        std::string content(st.size, '\0');
+        zip_file_t* f = zip_fopen_index(za, i, 0);
+        if (f && st.size) zip_fread(f, content.data(), st.size);
+        if (f) zip_fclose(f);
+        out[st.name] = content;
+    }
+    zip_discard(za);
+    return out;
+}
+
+bool Exists(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+class ProjectFileTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(project.Start(tmp.path()), 0); }
+    const std::string& work() { return project.workingDirectory().path(); }
+    std::string DocumentText() { return WriteDocumentText(project.document().xml()); }
+
+    test::ScratchDir tmp;   // holds the working directories
+    test::ScratchDir files; // holds the project files
+    Project project;
+};
+
+TEST_F(ProjectFileTest, SaveArchivesTheDocumentAndResources) {
+    ASSERT_TRUE(WriteFile(work() + "/logo.png", "PNG"));
+    ASSERT_EQ(mkdir((work() + "/img").c_str(), 0755), 0);
+    ASSERT_TRUE(WriteFile(work() + "/img/a.png", "A"));
+    ASSERT_TRUE(WriteFile(project.workingDirectory().outputDirectory() + "/index.html", "x"));
+    const std::string path = files / "p.tsr";
+    ASSERT_TRUE(project.Save(path));
+    EXPECT_EQ(project.currentPath(), path);
+    EXPECT_FALSE(project.document().ProjectChanged());
+    auto entries = ReadZip(path);
+    EXPECT_EQ(entries.size(), 4u);  // the output directory is not archived
+    EXPECT_EQ(entries["tsr.tsr"], DocumentText());
+    EXPECT_EQ(entries["logo.png"], "PNG");
+    EXPECT_EQ(entries["img/a.png"], "A");
+    EXPECT_EQ(entries.count("img/"), 1u);
+}
+
+TEST_F(ProjectFileTest, OpenAndSaveAgainReproducesTheSameBytes) {
+    const std::string path = files / "p.tsr";
+    ASSERT_TRUE(WriteFile(work() + "/data.sql", "db"));
+    ASSERT_TRUE(project.Save(path));
+    const std::string first = test::ReadAll(path);
+
+    test::ScratchDir otherTmp;
+    Project other;
+    ASSERT_EQ(other.Start(otherTmp.path()), 0);
+    ASSERT_TRUE(other.Load(path));
+    EXPECT_EQ(WriteDocumentText(other.document().xml()), DocumentText());
+    EXPECT_EQ(test::ReadAll(other.workingDirectory().path() + "/data.sql"), "db");
+    sleep(2);  // archive times have a two-second resolution
+    ASSERT_TRUE(other.Save(path));
+    EXPECT_EQ(test::ReadAll(path), first);
+}
+
+TEST_F(ProjectFileTest, LoadingAnArchiveReplacesTheProjectAndClearsTheChangedFlag) {
+    ProjectDocument source;
+    source.NewProjectDocument();
+    pugi::xml_node knob;
+    source.CreateObject(kTypeKnob, source.ProjectElement().first_child(), &knob);
+    const std::string path = files / "k.tsr";
+    MakeZip(path, {{"tsr.tsr", WriteDocumentText(source.xml())}, {"res/r.txt", "R"}});
+    ASSERT_TRUE(project.document().ProjectChanged());
+    ASSERT_TRUE(project.Load(path));
+    EXPECT_FALSE(project.document().ProjectChanged());
+    EXPECT_EQ(DocumentText(), WriteDocumentText(source.xml()));
+    EXPECT_EQ(test::ReadAll(work() + "/res/r.txt"), "R");
+    EXPECT_EQ(test::ReadAll(work() + "/tsr.tsr"), WriteDocumentText(source.xml()));
+}
+
+TEST_F(ProjectFileTest, APlainDocumentLoadsAndKeepsTheChangedFlag) {
+    ProjectDocument source;
+    source.NewProjectDocument();
+    const std::string path = files / "plain.tsr";
+    ASSERT_TRUE(WriteFile(path, WriteDocumentText(source.xml())));
+    for (bool changed : {true, false}) {
+        project.document().SetProjectChanged(changed);
+        ASSERT_TRUE(project.Load(path));
+        EXPECT_EQ(project.document().ProjectChanged(), changed);
+        EXPECT_EQ(project.currentPath(), path);
+    }
+}
+
+TEST_F(ProjectFileTest, FailedLoadsKeepThePreviousProject) {
+    pugi::xml_node knob;
+    project.document().CreateObject(kTypeKnob, project.document().ProjectElement().first_child(),
+                                    &knob);
+    ASSERT_TRUE(project.Save(files / "before.tsr"));
+    ASSERT_TRUE(WriteFile(work() + "/mine.txt", "mine"));
+    const std::string before = DocumentText();
+    const std::string workDoc = work() + "/tsr.tsr";
+
+    struct Case {
+        const char* name;
+        Entries zip;             // used when `plain` is empty
+        std::string plain;       // file content written as is
+        std::string messagePath; // "" = the project file itself
+    } cases[] = {
+        {"not an archive nor XML", {}, "just some text", ""},
+        {"XML of another kind", {}, "<svg></svg>", ""},
+        {"archive without tsr.tsr", {{"other.txt", "x"}}, "", workDoc},
+        {"archive with a broken document", {{"tsr.tsr", "<tsr><project>"}, {"mine.txt", "new"}},
+         "", workDoc},
+        {"entry leaving the directory", {{"tsr.tsr", before}, {"../escaped.txt", "x"}}, "", ""},
+        {"nested escaping entry", {{"tsr.tsr", before}, {"a/../../escaped.txt", "x"}}, "", ""},
+        {"absolute entry", {{"tsr.tsr", before}, {files.path() + "/abs.txt", "x"}}, "", ""},
+    };
+    for (const Case& c : cases) {
+        const std::string path = files / "bad.tsr";
+        unlink(path.c_str());
+        if (c.plain.empty()) {
+            MakeZip(path, c.zip);
+        } else {
+            ASSERT_TRUE(WriteFile(path, c.plain));
+        }
+        Status s = project.Load(path);
+        EXPECT_EQ(s.code, -1) << c.name;
+        EXPECT_EQ(s.message, LoadString(kMsgErrorLoading) + " : " +
+                                 (c.messagePath.empty() ? path : c.messagePath))
+            << c.name;
+        EXPECT_EQ(DocumentText(), before) << c.name;
+        EXPECT_EQ(project.currentPath(), files / "before.tsr") << c.name;
+        EXPECT_EQ(test::ReadAll(work() + "/mine.txt"), "mine") << c.name;
+        EXPECT_FALSE(Exists(tmp / "escaped.txt")) << c.name;
+        EXPECT_FALSE(Exists(files / "abs.txt")) << c.name;
+    }
+    EXPECT_EQ(project.Load(files / "missing.tsr").message,
+              LoadString(kMsgErrorLoading) + " : " + files / "missing.tsr");
+    // No staging directory is left behind.
+    EXPECT_EQ(ListDirectory(tmp.path()), std::vector<std::string>{"TSR10.TMP"});
+}
+
+TEST_F(ProjectFileTest, ExtractionDoesNotFollowLinksInTheWorkingDirectory) {
+    test::ScratchDir outside;
+    ASSERT_EQ(symlink(outside.path().c_str(), (work() + "/res").c_str()), 0);
+    ASSERT_EQ(symlink((outside / "f.txt").c_str(), (work() + "/top.txt").c_str()), 0);
+    const std::string path = files / "links.tsr";
+    MakeZip(path, {{"tsr.tsr", DocumentText()}, {"res/in.txt", "IN"}, {"top.txt", "TOP"}});
+    ASSERT_TRUE(project.Load(path));
+    EXPECT_TRUE(ListDirectory(outside.path()).empty());
+    EXPECT_EQ(test::ReadAll(work() + "/res/in.txt"), "IN");
+    EXPECT_EQ(test::ReadAll(work() + "/top.txt"), "TOP");
+}
+
+TEST(SafeEntryNames, Table) {
+    struct Case {
+        const char* name;
+        bool safe;
+    } cases[] = {{"tsr.tsr", true},   {"img/a.png", true}, {"dir/", true},     {"a..b", true},
+                 {"./x", true},       {"..", false},       {"../x", false},    {"a/../b", false},
+                 {"a/..", false},     {"/etc/x", false},   {"", false}};
+    for (const Case& c : cases) EXPECT_EQ(IsSafeEntryName(c.name), c.safe) << c.name;
+}
+
+// Runs `body` in a child process that cannot read files it does not own (root drops to nobody).
+template <typename Body>
+int RunUnprivileged(Body body) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(99);
+        _exit(body());
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 98;
+}
+
+TEST(ProjectFileSave, AFailedSaveKeepsTheOldFile) {
+    test::ScratchDir dir;
+    chmod(dir.path().c_str(), 0777);
+    const std::string path = dir / "keep.tsr";
+    const std::string secret = dir / "secret";
+    ASSERT_TRUE(WriteFile(path, "previous project"));
+    chmod(path.c_str(), 0666);
+    ASSERT_TRUE(WriteFile(secret, "unreadable"));
+    chmod(secret.c_str(), 0);
+    int rc = RunUnprivileged([&] {
+        Project p;
+        if (p.Start(dir.path()) != 0) return 10;
+        // A resource that cannot be read makes the archive fail half-way.
+        if (symlink(secret.c_str(), (p.workingDirectory().path() + "/res.bin").c_str()) != 0)
+            return 11;
+        Status s = p.Save(path);
+        if (s.code != -1 || s.message != LoadString(kMsgErrorSaving)) return 12;
+        if (!p.currentPath().empty() || !p.document().ProjectChanged()) return 13;
+        return 0;
+    });
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(test::ReadAll(path), "previous project");
+    for (const std::string& name : ListDirectory(dir.path()))
+        EXPECT_TRUE(name == "keep.tsr" || name == "secret") << name;  // no temporary left
+}
+
+}  // namespace
+}  // namespace tsr

@@ -1,0 +1,48 @@
+// Helpers shared by the unit tests.
+#pragma once
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "platform/fs.h"
+
+namespace tsr::test {
+
+// A fresh directory under the system temporary directory, removed with its contents at the end.
+class ScratchDir {
+public:
+    ScratchDir() {
+        std::string tmpl = TemporaryDirectory() + "/tessora-test.XXXXXX";
+        path_ = mkdtemp(tmpl.data()) ? tmpl : std::string();
+    }
+    ~ScratchDir() { RemoveTree(path_); }
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return JoinPath(path_, name); }
+
+private:
+    std::string path_;
+};
+
+// Runs a shell command and returns its standard output; `status` receives the exit status.
+inline std::string RunCommand(const std::string& command, int* status = nullptr) {
+    std::string out;
+    FILE* p = popen(command.c_str(), "r");
+    if (!p) return out;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    int rc = pclose(p);
+    if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    return out;
+}
+
+inline std::string ReadAll(const std::string& path) {
+    std::string s;
+    ReadFile(path, s);
+    return s;
+}
+
+}  // namespace tsr::test
