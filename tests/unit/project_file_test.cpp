@@ -31,25 +31,6 @@ void MakeZip(const std::string& path, const Entries& entries) {
     ASSERT_EQ(zip_close(za), 0);
 }
 
-// The entries of the archive at `path`, name -> content.
-std::map<std::string, std::string> ReadZip(const std::string& path) {
-    std::map<std::string, std::string> out;
-    int error = 0;
-    zip_t* za = zip_open(path.c_str(), ZIP_RDONLY, &error);
-    if (!za) return out;
-    for (zip_int64_t i = 0; i < zip_get_num_entries(za, 0); ++i) {
-        zip_stat_t st;
-        zip_stat_index(za, i, 0, &st);
-        std::string content(st.size, '\0');
-        zip_file_t* f = zip_fopen_index(za, i, 0);
-        if (f && st.size) zip_fread(f, content.data(), st.size);
-        if (f) zip_fclose(f);
-        out[st.name] = content;
-    }
-    zip_discard(za);
-    return out;
-}
-
 bool Exists(const std::string& path) {
     struct stat st;
     return lstat(path.c_str(), &st) == 0;
@@ -75,7 +56,7 @@ TEST_F(ProjectFileTest, SaveArchivesTheDocumentAndResources) {
     ASSERT_TRUE(project.Save(path));
     EXPECT_EQ(project.currentPath(), path);
     EXPECT_FALSE(project.document().ProjectChanged());
-    auto entries = ReadZip(path);
+    auto entries = test::ReadZip(path);
     EXPECT_EQ(entries.size(), 4u);  // the output directory is not archived
     EXPECT_EQ(entries["tsr.tsr"], DocumentText());
     EXPECT_EQ(entries["logo.png"], "PNG");

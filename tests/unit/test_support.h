@@ -4,7 +4,10 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <zip.h>
+
 #include <cstdio>
+#include <map>
 #include <string>
 
 #include "platform/fs.h"
@@ -43,6 +46,25 @@ inline std::string ReadAll(const std::string& path) {
     std::string s;
     ReadFile(path, s);
     return s;
+}
+
+// The entries of the archive at `path`, name -> content.
+inline std::map<std::string, std::string> ReadZip(const std::string& path) {
+    std::map<std::string, std::string> out;
+    int error = 0;
+    zip_t* za = zip_open(path.c_str(), ZIP_RDONLY, &error);
+    if (!za) return out;
+    for (zip_int64_t i = 0; i < zip_get_num_entries(za, 0); ++i) {
+        zip_stat_t st;
+        zip_stat_index(za, i, 0, &st);
+        std::string content(st.size, '\0');
+        zip_file_t* f = zip_fopen_index(za, i, 0);
+        if (f && st.size) zip_fread(f, content.data(), st.size);
+        if (f) zip_fclose(f);
+        out[st.name] = content;
+    }
+    zip_discard(za);
+    return out;
 }
 
 }  // namespace tsr::test

@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs Tessora on Debian 12.
+#   ./tessora.sh run    install what is missing, build, run the program
+#   ./tessora.sh test   install what is missing, build, run every test
+#   ./tessora.sh build  install what is missing and build only
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+BUILD=${TESSORA_BUILD_DIR:-$ROOT/build}
+BUILD_ASAN=${TESSORA_ASAN_BUILD_DIR:-$ROOT/build-asan}
+BUILD_FUZZ=${TESSORA_FUZZ_BUILD_DIR:-$ROOT/build-fuzz}
+JOBS=${TESSORA_JOBS:-2}
+FUZZ_SECONDS=${TESSORA_FUZZ_SECONDS:-30}
+
+# Debian packages the build, the program and the tests need.
+APT_PACKAGES=(
+  build-essential cmake ninja-build pkg-config ccache git
+  libpugixml-dev libzip-dev nlohmann-json3-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  clang libclang-rt-14-dev
+)
+
+log() { printf '\033[1;34m==> %s\033[0m\n' "$*"; }
+
+install_missing() {
+  local missing=() p
+  for p in "${APT_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  if ((${#missing[@]})); then
+    log "Installing: ${missing[*]}"
+    local sudo=()
+    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+    "${sudo[@]}" apt-get update -q
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+  fi
+}
+
+build() {
+  log "Building in $BUILD"
+  cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$BUILD" -j "$JOBS"
+}
+
+run_program() {
+  local demo="$ROOT/examples/demo.tsr"
+  log "Running tessora-cli on $demo"
+  "$BUILD/tessora-cli" show "$demo"
+}
+
+run_tests() {
+  log "Unit tests"
+  ctest --test-dir "$BUILD" --output-on-failure -j "$JOBS"
+
+  log "Unit tests with AddressSanitizer and UndefinedBehaviorSanitizer"
+  cmake -S "$ROOT" -B "$BUILD_ASAN" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTESSORA_SANITIZE=ON >/dev/null
+  cmake --build "$BUILD_ASAN" -j "$JOBS" --target unit_tests tessora-cli
+  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --test-dir "$BUILD_ASAN" --output-on-failure -j "$JOBS"
+
+  log "Fuzz targets (${FUZZ_SECONDS}s each)"
+  CXX=clang++ cmake -S "$ROOT" -B "$BUILD_FUZZ" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DTESSORA_FUZZ=ON -DTESSORA_TESTS=OFF >/dev/null
+  cmake --build "$BUILD_FUZZ" -j "$JOBS" --target fuzz_template fuzz_load_document
+  local target
+  for target in fuzz_template fuzz_load_document; do
+    mkdir -p "$BUILD_FUZZ/corpus/$target"
+    "$BUILD_FUZZ/tests/fuzz/$target" -max_total_time="$FUZZ_SECONDS" -print_final_stats=1 \
+      -artifact_prefix="$BUILD_FUZZ/" "$BUILD_FUZZ/corpus/$target" "$ROOT/tests/fuzz/seeds/$target" \
+      2>"$BUILD_FUZZ/$target.log" || { tail -50 "$BUILD_FUZZ/$target.log"; return 1; }
+    grep -E '^stat::(number_of_executed_units|average_exec_per_sec)' "$BUILD_FUZZ/$target.log" | sed "s/^/$target: /"
+  done
+}
+
+case "${1:-run}" in
+  run) install_missing; build; run_program ;;
+  test) install_missing; build; run_tests ;;
+  build) install_missing; build ;;
+  *) echo "usage: $0 run|test|build" >&2; exit 2 ;;
+esac

@@ -1,0 +1,66 @@
+// The command-line tool, run as a user runs it.
+#include <gtest/gtest.h>
+
+#include "model/document_text.h"
+#include "model/project_document.h"
+#include "test_support.h"
+
+namespace tsr {
+namespace {
+
+std::string Cli(const std::string& args, int* status) {
+    return test::RunCommand("LC_ALL=C " + std::string(TESSORA_CLI) + " " + args + " 2>&1", status);
+}
+
+TEST(Cli, NewWritesANewProjectAndNeverOverwritesSilently) {
+    test::ScratchDir dir;
+    const std::string path = dir / "x.tsr";
+    int status = -1;
+    Cli("new '" + path + "'", &status);
+    ASSERT_EQ(status, 0);
+    ProjectDocument expected;
+    expected.NewProjectDocument();
+    auto entries = test::ReadZip(path);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries["tsr.tsr"], WriteDocumentText(expected.xml()));
+
+    const std::string first = test::ReadAll(path);
+    std::string out = Cli("new '" + path + "'", &status);
+    EXPECT_NE(status, 0);
+    EXPECT_NE(out.find("already exists"), std::string::npos) << out;
+    EXPECT_EQ(test::ReadAll(path), first);
+    Cli("new --force '" + path + "'", &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(test::ReadZip(path)["tsr.tsr"], WriteDocumentText(expected.xml()));
+}
+
+TEST(Cli, ShowPrintsTheObjectTree) {
+    int status = -1;
+    std::string out = Cli("show '" TESSORA_SOURCE_DIR "/examples/demo.tsr'", &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_NE(out.find("   0  project\n   1    page  FirstPage\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("      knob  knob1\n"), std::string::npos) << out;
+}
+
+TEST(Cli, ErrorsGoToStandardErrorWithAFailingStatus) {
+    test::ScratchDir dir;
+    ASSERT_TRUE(WriteFile(dir / "junk.tsr", "not a project"));
+    struct Case {
+        std::string args;
+        std::string message;
+    } cases[] = {
+        {"show '" + dir / "junk.tsr'", "Error while loading : " + dir / "junk.tsr"},
+        {"show", "usage:"},
+        {"frobnicate", "usage:"},
+        {"new '" + dir / "no/such/dir/x.tsr'", "Error while saving"},
+    };
+    for (const Case& c : cases) {
+        int status = 0;
+        std::string out = Cli(c.args, &status);
+        EXPECT_NE(status, 0) << c.args;
+        EXPECT_NE(out.find(c.message), std::string::npos) << c.args << ": " << out;
+    }
+}
+
+}  // namespace
+}  // namespace tsr
