@@ -63,6 +63,23 @@ constexpr Entry kTable[] = {
     {132, "Connected to KX", "Connecté à KX"},
     {133, "Diseconnected from KX", "Déconnecté d'KX"},
     {134, "Error while generating files", "Erreur à la génération des fichiers"},
+    {135,
+     "Connect Arduino to the PC with a SD card inserted into the Arduino. Launch Arduino "
+     "software. Index.htm is going to be transferred to the SD card inserted into the Arduino. "
+     "The Arduino existing user application is going to be overwritten. Continue?",
+     "Connectez l'Arduino au PC avec une carte SD insérée dans l'Arduino. Lancez le logiciel "
+     "Arduino. Index.htm va être transféré sur la carte SD insérée dans l'Arduino. "
+     "L'application existante de l'Arduino va être écrasée. Continuer ?"},
+    {136, "Error during file writing", "Erreur lors de l'écriture du fichier"},
+    {137, "Error during file read", "Erreur lors de la lecture du fichier"},
+    {139, nullptr,
+     "Logiciel Arduino non trouvé, lancez svp le logiciel Ardunio, puis appuyez sur OK"},
+    {140,
+     "Wait the end of compiling and transfering to Arduino. To see SD card writing status, "
+     "please open the \"Serial monitor\" into Arduino software. Ckick OK to continue.",
+     "Attendez la fin de la compilation et du transfert vers l'Arduino. Pour voir l'état de "
+     "l'écriture sur la carte SD, ouvrez le \"Moniteur série\" du logiciel Arduino. Cliquez sur "
+     "OK pour continuer."},
     {61442, "All files (*.*)", "Tous les fichiers (*.*)"},
 };
 

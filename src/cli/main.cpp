@@ -2,13 +2,18 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <optional>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "base/strings.h"
+#include "generator/arduino_sketch.h"
+#include "generator/generator.h"
 #include "model/catalogue.h"
 #include "model/catalogue_json.h"
 #include "model/project_file.h"
+#include "platform/paths.h"
 
 namespace {
 
@@ -16,7 +21,12 @@ const char kUsage[] =
     "usage: tessora-cli COMMAND ...\n"
     "  new FILE.tsr [--force]   write a new project (--force replaces an existing file)\n"
     "  show PROJECT             print the object tree (serial, type key, id or name)\n"
-    "  catalogue                print the object catalogue as JSON\n";
+    "  catalogue                print the object catalogue as JSON\n"
+    "  generate PROJECT [--out DIR] [--page NAME]\n"
+    "                           write the web application (index.html and libraries) into DIR\n"
+    "                           (default: ./WEB), opening the page NAME first\n"
+    "  arduino PROJECT --sketch FILE\n"
+    "                           write the Arduino sketch that puts the page on an SD card\n";
 
 int Usage() {
     std::fputs(kUsage, stderr);
@@ -76,6 +86,78 @@ int CommandShow(const std::vector<std::string>& args) {
     return 0;
 }
 
+// Log lines of a generation pass, printed on standard error.
+class StderrLog : public tsr::LogSink {
+public:
+    void LogText(std::string_view text, unsigned) override {
+        std::fprintf(stderr, "%.*s\n", static_cast<int>(text.size()), text.data());
+    }
+};
+
+// Parses "PROJECT [--name VALUE]...": `options` lists the accepted names and receives values.
+bool ParseProjectArgs(const std::vector<std::string>& args, std::string& project,
+                      std::vector<std::pair<std::string, std::string>>& options) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i].rfind("--", 0) == 0) {
+            bool known = false;
+            for (auto& [name, value] : options) {
+                if (args[i] != name || i + 1 >= args.size()) continue;
+                value = args[++i];
+                known = true;
+            }
+            if (!known) return false;
+        } else if (project.empty()) {
+            project = args[i];
+        } else {
+            return false;
+        }
+    }
+    return !project.empty();
+}
+
+// Loads `path` and runs one generation pass into `outDir`; prints why when it cannot.
+bool GenerateInto(tsr::Project& project, const std::string& path, const std::string& outDir,
+                  const std::string& page) {
+    if (!StartProject(project)) return false;
+    tsr::Status s = project.Load(path);
+    if (!s) {
+        Error(s.message);
+        return false;
+    }
+    StderrLog log;
+    tsr::GenerationHooks noServer;
+    tsr::Generator generator(project, log, noServer, tsr::ProgramLibraryDirectory());
+    if (!outDir.empty()) {
+        mkdir(outDir.c_str(), 0755);
+        generator.SetOutputDirectory(outDir);
+    }
+    if (generator.generateApplication(page.empty() ? std::nullopt
+                                                   : std::optional<std::string>(page)))
+        return true;
+    Error("cannot write " + generator.outputDirectory() + "/index.html");
+    return false;
+}
+
+int CommandGenerate(const std::vector<std::string>& args) {
+    std::string path;
+    std::vector<std::pair<std::string, std::string>> options = {{"--out", "WEB"}, {"--page", ""}};
+    if (!ParseProjectArgs(args, path, options)) return Usage();
+    tsr::Project project;
+    return GenerateInto(project, path, options[0].second, options[1].second) ? 0 : 1;
+}
+
+int CommandArduino(const std::vector<std::string>& args) {
+    std::string path;
+    std::vector<std::pair<std::string, std::string>> options = {{"--sketch", ""}};
+    if (!ParseProjectArgs(args, path, options) || options[0].second.empty()) return Usage();
+    tsr::Project project;
+    if (!GenerateInto(project, path, {}, {})) return 1;
+    const std::string index = project.workingDirectory().outputDirectory() + "/index.html";
+    int rc = tsr::WriteArduinoSketch(index, options[0].second);
+    if (rc != 0) return Error(tsr::LoadString(rc) + " : " + options[0].second);
+    return 0;
+}
+
 int CommandCatalogue(const std::vector<std::string>& args) {
     if (!args.empty()) return Usage();
     std::fputs(tsr::CatalogueToJson().c_str(), stdout);
@@ -91,6 +173,8 @@ int main(int argc, char** argv) {
     if (command == "new") return CommandNew(args);
     if (command == "show") return CommandShow(args);
     if (command == "catalogue") return CommandCatalogue(args);
+    if (command == "generate") return CommandGenerate(args);
+    if (command == "arduino") return CommandArduino(args);
     if (command == "--help" || command == "-h" || command == "help") {
         std::fputs(kUsage, stdout);
         return 0;

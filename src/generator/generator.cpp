@@ -1,0 +1,225 @@
+#include "generator/generator.h"
+
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "base/text.h"
+#include "generator/link_scripts.h"
+#include "generator/template.h"
+#include "model/catalogue.h"
+#include "platform/fs.h"
+
+namespace tsr {
+namespace {
+
+constexpr int kTypeArduinoTableLink = 49;
+
+// Types whose closing template is written after their children.
+bool WritesClosingTemplate(std::string_view key) {
+    static constexpr std::string_view kKeys[] = {
+        "page",  "header", "footer", "button", "switch", "hgroup",    "vgroup",
+        "checkb", "radiob", "form",  "label",  "textinput", "slider", "div",
+        "paco",  "caco",   "plist",  "clist",  "textarea",  "iframe"};
+    for (std::string_view k : kKeys) {
+        if (k == key) return true;
+    }
+    return false;
+}
+
+// Types that write their opening template and collect their script templates.
+bool IsGenericType(int type) {
+    return type != kTypeScript && type != kTypeSpan && type != kTypeArduinoTableLink &&
+           !IsGatewayType(type) && !IsLinkType(type);
+}
+
+bool Exists(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+bool WriteAll(int fd, const std::string& data) {
+    size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+pugi::xml_node FirstChildElement(pugi::xml_node n) {
+    for (pugi::xml_node c = n.first_child(); c; c = c.next_sibling()) {
+        if (c.type() == pugi::node_element) return c;
+    }
+    return {};
+}
+
+}  // namespace
+
+void copyDirectoryTree(const std::string& source, const std::string& target) {
+    mkdir(target.c_str(), 0755);
+    for (const std::string& name : ListDirectory(source)) {
+        const std::string from = JoinPath(source, name);
+        const std::string to = JoinPath(target, name);
+        struct stat st;
+        if (stat(from.c_str(), &st) != 0) continue;
+        if (S_ISDIR(st.st_mode)) {
+            if (name[0] != '.') copyDirectoryTree(from, to);
+            continue;
+        }
+        if (!S_ISREG(st.st_mode) || Exists(to)) continue;  // copied once, later edits survive
+        std::string data;
+        if (ReadFile(from, data)) WriteFile(to, data);
+    }
+}
+
+Generator::Generator(Project& project, LogSink& log, GenerationHooks& hooks,
+                     std::string libraryDirectory)
+    : project_(project), log_(log), hooks_(hooks), libraryDirectory_(std::move(libraryDirectory)) {}
+
+const std::string& Generator::outputDirectory() const {
+    return outputDirectory_.empty() ? project_.workingDirectory().outputDirectory()
+                                    : outputDirectory_;
+}
+
+std::string Generator::ExpandedProperty(pugi::xml_node object, int type, const char* key) {
+    std::string text = GetPropertyWithDefault(object, key, type);
+    expandTemplate(text, object, project_.document().typeCounters(), context_);
+    return text;
+}
+
+void Generator::EmitChildren(pugi::xml_node object, int type, std::string& out) {
+    for (pugi::xml_node child = object.first_child(); child; child = child.next_sibling())
+        emitSpan(child, out);
+    if (type == kTypeCaco) out += ExpandedProperty(object, type, "htmlm");
+    for (pugi::xml_node child = object.first_child(); child; child = child.next_sibling())
+        emitObject(child, type, object, out);
+}
+
+int Generator::emitObject(pugi::xml_node object, int parentType, pugi::xml_node parent,
+                          std::string& out) {
+    const int type = ObjectTypeOf(object);
+    if (type < 0 || type == kTypeSpan || type == kTypeArduinoTableLink) return 0;
+    if (IsGenericType(type)) {
+        if (type == kTypePage) context_.currentPageName = GetProperty(object, "name");
+        context_.seriesCounter = 0;
+        out += ExpandedProperty(object, type, "htmlh");
+        static const char* const kScriptKeys[] = {"script0", "script1", "script2",
+                                                  "script3", "script4", "script5"};
+        for (int k = 0; k < 6; ++k) {
+            if (FindPropertyByKey(type, kScriptKeys[k]) < 0) continue;
+            std::string text = ExpandedProperty(object, type, kScriptKeys[k]);
+            context_.scriptText[static_cast<size_t>(k)] += text;
+        }
+    } else if (type == kTypeScript) {
+        out += "<script>" + GetProperty(object, "script") + "</script>";
+    } else if (IsGatewayType(type)) {
+        EmitGateway(type, object, s7Library_, context_);
+    } else if (IsLinkType(type)) {
+        EmitLink(type, object, parentType, parent, context_, out);
+    }
+    EmitChildren(object, type, out);
+    const std::string_view key = object.name();
+    if (type == kTypeProject) {
+        context_.documentEnd = ExpandedProperty(object, type, "htmlf");
+    } else if (WritesClosingTemplate(key)) {
+        out += ExpandedProperty(object, type, "htmlf");
+    } else if (type == kTypeKnob) {
+        context_.scriptText[1] += "})});\n";
+    }
+    return 0;
+}
+
+int Generator::emitSpan(pugi::xml_node object, std::string& out) {
+    if (ObjectTypeOf(object) != kTypeSpan) return 0;
+    out += ExpandedProperty(object, kTypeSpan, "htmlh");
+    for (pugi::xml_node child = object.first_child(); child; child = child.next_sibling())
+        emitSpan(child, out);
+    for (pugi::xml_node child = object.first_child(); child; child = child.next_sibling())
+        emitObject(child, kTypeSpan, object, out);
+    out += ExpandedProperty(object, kTypeSpan, "htmlf");
+    return 0;
+}
+
+void Generator::ReadSettings() {
+    settings_ = ServerSettings{};
+    settings_.webRoot = outputDirectory() + "/";
+    pugi::xml_node project = FirstChildElement(project_.document().Root());
+    if (strcasecmp(project.name(), "project") != 0) return;
+    settings_.port = static_cast<uint16_t>(AtoI(GetPropertyOr(project, "webserverport", "80")));
+    settings_.on = AtoI(GetPropertyOr(project, "webserveron", "0")) != 0;
+    settings_.debugMessages = AtoI(GetPropertyOr(project, "webdebugmsg", "0")) != 0;
+}
+
+std::string Generator::BuildDocument() {
+    context_.Reset();
+    project_.document().RecountTypes();
+    s7Library_.clear();
+    ReadFile(JoinPath(libraryDirectory_, "s7wsgateway.js"), s7Library_);
+
+    std::string out;
+    out.reserve(1 << 16);
+    pugi::xml_node root = project_.document().Root();
+    EmitChildren(root, -1, out);
+
+    const GenerationContext& c = context_;
+    out += FormatText(
+        "<script>var gmu=0;\n$(document).on({'mouseup touchend': function () {%s gmu=0; }});\n"
+        "$(document).on({'mousedown touchstart': function () {gmu=1; }});</script>\n",
+        {c.mouseUpActions});
+    if (!c.shownPageName.empty())
+        out += FormatText("<script>window.location.href = '#%s';</script>\n", {c.shownPageName});
+    const auto& s = c.scriptText;
+    if (!s[0].empty() || !s[1].empty() || !s[2].empty() || !s[3].empty()) {
+        out += "<script>";
+        out += FormatText("%s\n%s\n%s\n", {s[0], s[1], s[2]});
+        if (!s[3].empty()) out += FormatText("$(document).ready()\n{\n%s\n}\n", {s[3]});
+        out += "</script>";
+    }
+    if (!s[4].empty())
+        out += FormatText("<script>$(document).on(\"pageshow\",function() {%s});</script>\n", {s[4]});
+    if (!s[5].empty())
+        out += FormatText("<script>$(document).on(\"pagehide\",function() {%s});</script>\n", {s[5]});
+    out += c.documentEnd;
+    return out;
+}
+
+bool Generator::generateApplication(const std::optional<std::string>& pageName) {
+    if (pageName) context_.shownPageName = *pageName;
+    ReadSettings();
+
+    // The document is written under a temporary name and renamed into place, so that a browser
+    // asking for it meanwhile gets the previous or the new document, never half of one.
+    const std::string& outputDir = outputDirectory();
+    const std::string finalPath = JoinPath(outputDir, "index.html");
+    const std::string tempPath = finalPath + ".new";
+    int fd = open(tempPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    copyDirectoryTree(libraryDirectory_, outputDir);
+    const std::string document = BuildDocument();
+    bool written = WriteAll(fd, document);
+    written = close(fd) == 0 && written;
+    if (!written || rename(tempPath.c_str(), finalPath.c_str()) != 0) {
+        unlink(tempPath.c_str());
+        return false;
+    }
+
+    title_ = "Tessora V1.08";
+    if (!project_.currentPath().empty()) title_ += " (" + project_.currentPath() + ")";
+    if (project_.document().ProjectChanged()) title_ += "*";
+    const std::string address = hooks_.ApplyServerSettings(settings_);
+    if (!address.empty()) {
+        title_ += " Server activated: " + address;
+        if (settings_.port != 80) title_ += ":" + std::to_string(settings_.port);
+    }
+    hooks_.SetTitle(title_);
+    log_.LogText("Generate: " + title_, kLogBlue);
+    return true;
+}
+
+}  // namespace tsr

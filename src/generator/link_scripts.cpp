@@ -1,0 +1,476 @@
+#include "generator/link_scripts.h"
+
+#include "generator/template.h"
+#include "model/catalogue.h"
+#include "model/project_document.h"
+
+namespace tsr {
+namespace {
+
+// Type ids of the widgets, gateways and links the emitter distinguishes.
+enum : int {
+    kButton = 4,
+    kSwitch = 5,
+    kCheckBox = 9,
+    kRadio = 10,
+    kTextInput = 16,
+    kSlider = 17,
+    kKnob = 19,
+    kCorvaneGateway = 20,
+    kCvnLink = 22,
+    kPlot = 23,
+    kCvnTableLink = 24,
+    kSqlGateway = 30,
+    kPrintGateway = 33,
+    kDllGateway = 34,
+    kSimoraGateway = 35,
+    kSimoraLink = 36,
+    kUnityGateway = 37,
+    kUnityLink = 38,
+    kS7Gateway = 39,
+    kS7Link = 40,
+    kKxGateway = 41,
+    kKxLink = 42,
+    kS71200Gateway = 43,
+    kS71200Link = 44,
+    kS71200TableLink = 46,
+    kArduinoGateway = 47,
+    kArduinoLink = 48,
+    kArduinoTableLink = 49,
+};
+
+// The values a link's texts are made of.
+struct Names {
+    std::string w;  // the widget's id, or the group name of a radio button
+    std::string g;  // the gateway id
+    std::string v;  // the variable
+    std::string r;  // the refresh period
+    std::string l;  // the table length
+    std::string t;  // the S7-1200 variable type
+};
+
+Names ReadNames(pugi::xml_node link, int widgetType, pugi::xml_node widget) {
+    Names n;
+    n.w = GetProperty(widget, widgetType == kRadio ? "name" : "id");
+    n.g = GetProperty(link, "gatewayid");
+    n.v = GetProperty(link, "variable");
+    n.r = GetProperty(link, "refreshperiod");
+    n.l = GetProperty(link, "len");
+    n.t = GetProperty(link, "type");
+    return n;
+}
+
+constexpr const char* kDeclaration = "var %schanging=0;";
+constexpr const char* kStart = "read%s();";
+constexpr const char* kTextFocus = " onfocus=\"%schanging=1;\"";
+constexpr const char* kTextBlur = " onblur=\"write%s(); %schanging=0;\"";
+constexpr const char* kTextEnter =
+    "$('#%s').keyup(function(event){if(event.keyCode==13){write%s();}});\n";
+constexpr const char* kSliderChange = " onchange=\"if(%schanging!=2) {%schanging=1;}\"";
+constexpr const char* kSliderMouseUp =
+    "if(%schanging){$.post(getaddress%s()+'%s='+$('#%s').val(),function(data){%schanging=0; "
+    "read%s();});}";
+constexpr const char* kTimeOrigin = "ts%s = new Date().getTime() / 1000;";
+constexpr const char* kTimeDeclaration = "var ts%s;\r\n";
+
+// Texts of a link served through the integrated web server (and of the Arduino link, which
+// sends the same requests to its own address function).
+void EmitServerLink(int widgetType, const Names& n, pugi::xml_node link, pugi::xml_node widget,
+                    bool arduino, GenerationContext& c, std::string& document) {
+    const std::string& w = n.w;
+    auto& s = c.scriptText;
+    switch (widgetType) {
+        case kSwitch:
+            s[0] += FormatText(kDeclaration, {w});
+            s[1] += FormatText(
+                "$(function() { $(\"#%s\").slider({'start' : function(){%schanging=1;},'stop' : "
+                "function() { var i; if($(\"#%s\").val()=='On') i=\"1\"; else i=\"0\"; "
+                "$.post(getaddress%s()+'%s='+i,function(data){%schanging=0; }) }})});\n",
+                {w, w, w, n.g, n.v, w});
+            s[2] += FormatText(
+                "function read%s(){$.post(getaddress%s()+'%s',function(data){ if(%schanging==0) "
+                "{$(\"#%s\").val(data=='1'?'On':'Off');  $(\"#%s\").slider('refresh');}})."
+                "always(function(){setTimeout(read%s, %s); })}",
+                {w, n.g, n.v, w, w, w, w, n.r});
+            break;
+        case kButton:
+            document += FormatText(" onclick=\"$.post(getaddress%s()+'%s=1');\"", {n.g, n.v});
+            return;  // a button only writes: no read function, no start call
+        case kTextInput:
+            s[0] += FormatText(kDeclaration, {w});
+            document += FormatText(kTextFocus, {w});
+            document += FormatText(kTextBlur, {w, w});
+            s[1] += FormatText(kTextEnter, {w, w});
+            s[1] += FormatText("function write%s(){$.post(getaddress%s()+'%s='+$('#%s').val());}",
+                               {w, n.g, n.v, w});
+            s[2] += FormatText(
+                "function read%s(){$.post(getaddress%s()+'%s',function(data){ if(%schanging==0) "
+                "{$(\"#%s\").val(data); }}).always(function(){setTimeout(read%s, %s);}); }",
+                {w, n.g, n.v, w, w, w, n.r});
+            break;
+        case kSlider:
+            s[0] += FormatText(kDeclaration, {w});
+            document += FormatText(kSliderChange, {w, w});
+            c.mouseUpActions += FormatText(kSliderMouseUp, {w, n.g, n.v, w, w, w});
+            if (arduino) {
+                s[2] += FormatText(
+                    "function read%s(){if(%schanging==0){%schanging=2;$.post(getaddress%s()+'%s',"
+                    "function(data){$('#%s').val(data);$('#%s').slider('refresh'); %schanging=0;})"
+                    ".always(function(){setTimeout(read%s, %s);});}else setTimeout(read%s, %s);}",
+                    {w, w, w, n.g, n.v, w, w, w, w, n.r, w, n.r});
+            } else {
+                s[2] += FormatText(
+                    "function read%s(){if(%schanging==0){%schanging=2; $.post(getaddress%s()+'%s',"
+                    "function(data){ $('#%s').val(data); $('#%s').slider('refresh'); "
+                    "%schanging=0; }).always(function(){setTimeout(read%s, %s);});}else "
+                    "setTimeout(read%s, %s);  }",
+                    {w, w, w, n.g, n.v, w, w, w, w, n.r, w, n.r});
+            }
+            break;
+        case kCheckBox:
+            s[0] += FormatText(kDeclaration, {w});
+            document += FormatText(
+                " onclick=\"var i; if($('#%s').is(':checked')) i='1'; else i='0'; %schanging=1; "
+                "$.post(getaddress%s()+'%s='+i,function(data){%schanging=0; }); \"",
+                {w, w, n.g, n.v, w});
+            s[2] += FormatText(
+                "function read%s(){$.post(getaddress%s()+'%s',function(data){if(%schanging==0) "
+                "{var i; if(data=='1') i=true; else i=false; $(\"#%s\").prop('checked',i); "
+                "$(\"#%s\").checkboxradio('refresh');}}).always(function(){ setTimeout(read%s, "
+                "%s); })}",
+                {w, n.g, n.v, w, w, w, w, n.r});
+            break;
+        case kRadio:
+            s[0] += FormatText(kDeclaration, {w});
+            s[1] += FormatText(
+                "$(function() { $(\"input[name=%s]:radio\").bind({'change' : "
+                "function(){%schanging=1; var i=$('input[name=%s]:checked').val(); "
+                "$.post(getaddress%s()+'%s='+i,function(data){%schanging=0; }) }})});\n",
+                {w, w, w, n.g, n.v, w});
+            s[2] += FormatText(
+                "function read%s(){$.post(getaddress%s()+'%s',function(data){ if(%schanging==0) "
+                "{$(\"input[name=%s][value=\" + data + \"]\").prop('checked', true); "
+                "$(\"input[name=%s]\").checkboxradio('refresh');} }).always(function(){ "
+                "setTimeout(read%s, %s); })}",
+                {w, n.g, n.v, w, w, w, w, n.r});
+            break;
+        case kKnob:
+            s[0] += FormatText(kDeclaration, {w});
+            s[1] += FormatText(
+                "'change' : function(){%schanging=1;},'release' : function() { "
+                "$.post(getaddress%s()+'%s='+$(\"#%s\").val(),function(data){%schanging=0; }) }",
+                {w, n.g, n.v, w, w});
+            s[2] += FormatText(
+                "function read%s(){$.post(getaddress%s()+'%s',function(data){ if(%schanging==0) "
+                "{$(\"#%s\").val(data).trigger(\"change\");} }).always(function(){ "
+                "setTimeout(read%s, %s); })}",
+                {w, n.g, n.v, w, w, w, n.r});
+            break;
+        case kPlot: {
+            if (arduino) return;  // an Arduino link draws no plot
+            s[2] += FormatText(kTimeDeclaration, {w});
+            std::string read = FormatText(
+                "function read%s(){$.post(getaddress%s()+'%s',function(data){\r\nif( "
+                "typeof(plot(((id)))data[0])!='undefined' && typeof(plot(((id))))!='undefined') "
+                "\r\n \r\n{\r\nvar i; \r\ni=(new Date().getTime() / 1000)-ts(((id)));\r\nplot%sdata[0]"
+                ".push([i, data]);  \r\nif(plot(((id))))\r\n{\r\nif(plot(((id)))data[0].length>"
+                "(((length)))) {plot(((id)))data[0].shift();}  plot(((id))).series[0].data "
+                "=plot(((id)))data[0]; plot(((id))).resetAxesScale(); plot(((id))).replot();}}  "
+                "}).always(function(){setTimeout(read%s, %s);}); }",
+                {w, n.g, n.v, w, w, n.r});
+            expandLinkPlaceholders(read, ObjectTypeOf(link), widgetType, link, widget);
+            s[2] += read;
+            s[3] += FormatText(kTimeOrigin, {w});
+            break;
+        }
+        default:
+            return;
+    }
+    s[3] += FormatText(kStart, {w});
+}
+
+// The table link of the server gateways: a run of variables shown as one plot series.
+void EmitServerTableLink(int widgetType, const Names& n, pugi::xml_node link,
+                         pugi::xml_node widget, GenerationContext& c) {
+    if (widgetType != kPlot) return;
+    const std::string& p = n.w;
+    std::string read = FormatText(
+        "function read%s(){$.post(getaddress%s()+'%s[%s]',function(data){var i; "
+        "plot%sdata[0].length=0; for(i=0;i<%s;i++){plot%sdata[0].push([i, "
+        "parseFloat(getsubstr(data,i,','))]); } \r\nif( typeof(plot(((id)))data[0])!='undefined' "
+        "&& typeof(plot(((id))))!='undefined') \r\n{  plot(((id))).series[0].data "
+        "=plot(((id)))data[0]; plot(((id))).resetAxesScale(); plot(((id))).replot();}  "
+        "}).always(function(){setTimeout(read%s, %s);}); }",
+        {p, n.g, n.v, n.l, p, n.l, p, p, n.r});
+    expandLinkPlaceholders(read, ObjectTypeOf(link), widgetType, link, widget);
+    c.scriptText[2] += read;
+    c.scriptText[3] += FormatText(kStart, {p});  // without it the table is never read
+}
+
+// Texts of a link to an S7-1200 controller's own web server. Every text goes through the link
+// placeholders unless it is shared with the server links.
+void EmitS71200Link(int widgetType, const Names& n, pugi::xml_node link, pugi::xml_node widget,
+                    GenerationContext& c, std::string& document) {
+    const int linkType = ObjectTypeOf(link);
+    auto expanded = [&](std::string text) {
+        expandLinkPlaceholders(text, linkType, widgetType, link, widget);
+        return text;
+    };
+    auto add = [&](std::string& to, std::string_view format,
+                   std::initializer_list<std::string_view> args) {
+        to += expanded(FormatText(format, args));
+    };
+    const std::string& w = n.w;
+    auto& s = c.scriptText;
+    switch (widgetType) {
+        case kCheckBox:
+            add(s[0], kDeclaration, {w});
+            add(document,
+                " onclick=\"var i; if($('#%s').is(':checked')) i='1'; else i='0'; %schanging=1; "
+                "$.get(requestwrite7ws(getaddress%s(),'%s',i,'{{{type}}}'),function(data)"
+                "{%schanging=0; }); \"",
+                {w, w, n.g, n.v, w});
+            add(s[2],
+                "function read%s(){$.get(requests7ws(getaddress%s(),'%s','{{{type}}}'),"
+                "function(data){if(%schanging==0) {var val; var i; val=gets7wsresult(data,'%s'); "
+                "if(val==1) i=true; else i=false; $(\"#%s\").prop('checked',i); "
+                "$(\"#%s\").checkboxradio('refresh');}}).always(function(){ setTimeout(read%s, "
+                "%s); })}",
+                {w, n.g, n.v, w, n.v, w, w, w, n.r});
+            break;
+        case kButton:
+            add(document,
+                " onclick=\"$.get(requestwrite7ws(getaddress%s(),'%s','1','{{{type}}}'));\"",
+                {n.g, n.v});
+            return;
+        case kSwitch:
+            add(s[0], kDeclaration, {w});
+            add(s[1],
+                "$(function() { $(\"#%s\").slider({'start' : function(){%schanging=1;},'stop' : "
+                "function() { var i; if($(\"#%s\").val()=='On') i=\"1\"; else i=\"0\";  "
+                "$.get(requestwrite7ws(getaddress%s(),'%s',i,'{{{type}}}'),function(data)"
+                "{%schanging=0; }) }})});\n",
+                {w, w, w, n.g, n.v, w});
+            add(s[2],
+                "function read%s(){$.get(requests7ws(getaddress%s(),'%s','{{{type}}}'),"
+                "function(data){var val; val=gets7wsresult(data,'%s'); if(%schanging==0) "
+                "{$(\"#%s\").val(val==1?'On':'Off');  $(\"#%s\").slider('refresh');}})."
+                "always(function(){setTimeout(read%s, %s); })}",
+                {w, n.g, n.v, n.v, w, w, w, w, n.r});
+            break;
+        case kTextInput:
+            add(s[0], kDeclaration, {w});
+            document += FormatText(kTextFocus, {w});
+            document += FormatText(kTextBlur, {w, w});
+            s[1] += FormatText(kTextEnter, {w, w});
+            add(s[1],
+                "function write%s(){$.get(requestwrite7ws(getaddress%s(),'%s',$('#%s').val(),"
+                "'{{{type}}}'));}",
+                {w, n.g, n.v, w});
+            add(s[2],
+                "function read%s(){$.get(requests7ws(getaddress%s(),'%s','{{{type}}}'),"
+                "function(data){var val; val=gets7wsresult(data,'%s'); if(%schanging==0) "
+                "{$(\"#%s\").val(val); }}).always(function(){setTimeout(read%s, %s);}); }",
+                {w, n.g, n.v, n.v, w, w, w, n.r});
+            break;
+        case kSlider:
+            add(s[0], kDeclaration, {w});
+            document += FormatText(kSliderChange, {w, w});
+            c.mouseUpActions += FormatText(
+                "if(%schanging){$.get(requestwrite7ws(getaddress%s(),'%s',$('#%s').val(),'%s'),"
+                "function(data){%schanging=0; read%s(); });}",
+                {w, n.g, n.v, w, n.t, w, w});
+            add(s[2],
+                "function read%s(){if(%schanging==0){%schanging=2; "
+                "$.get(requests7ws(getaddress%s(),'%s','{{{type}}}'),function(data){var val; "
+                "val=gets7wsresult(data,'%s'); $('#%s').val(val); $('#%s').slider('refresh'); "
+                "%schanging=0; }).always(function(){setTimeout(read%s, %s);});}else "
+                "setTimeout(read%s, %s); }",
+                {w, w, w, n.g, n.v, n.v, w, w, w, w, n.r, w, n.r});
+            break;
+        case kRadio:
+            add(s[0], kDeclaration, {w});
+            add(s[1],
+                "$(function() { $(\"input[name=%s]:radio\").bind({'change' : "
+                "function(){%schanging=1; var i=$('input[name=%s]:checked').val(); "
+                "$.get(requestwrite7ws(getaddress%s(),'%s',i,'{{{type}}}'),function(data)"
+                "{%schanging=0; }) }})});\n",
+                {w, w, w, n.g, n.v, w});
+            add(s[2],
+                "function read%s(){$.get(requests7ws(getaddress%s(),'%s','{{{type}}}'),"
+                "function(data){var val; val=gets7wsresult(data,'%s'); if(%schanging==0) "
+                "{$(\"input[name=%s][value=\" + val + \"]\").prop('checked', true); "
+                "$(\"input[name=%s]\").checkboxradio('refresh');} }).always(function(){ "
+                "setTimeout(read%s, %s); })}",
+                {w, n.g, n.v, n.v, w, w, w, w, n.r});
+            break;
+        case kKnob:
+            add(s[0], kDeclaration, {w});
+            add(s[1],
+                "'change' : function(){%schanging=1;},'release' : function() { "
+                "$.get(requestwrite7ws(getaddress%s(),'%s',$('#%s').val(),'{{{type}}}'),"
+                "function(data){%schanging=0; }) }",
+                {w, n.g, n.v, w, w});
+            add(s[2],
+                "function read%s(){$.get(requests7ws(getaddress%s(),'%s','{{{type}}}'),"
+                "function(data){var val; val=gets7wsresult(data,'%s'); if(%schanging==0) "
+                "{$(\"#%s\").val(val).trigger(\"change\");} }).always(function(){ "
+                "setTimeout(read%s, %s); })}",
+                {w, n.g, n.v, n.v, w, w, w, n.r});
+            break;
+        case kPlot: {
+            const std::string series = std::to_string(c.seriesCounter);
+            const std::string_view k = series;
+            if (c.seriesCounter == 0) {
+                add(s[2], kTimeDeclaration, {w});
+                add(s[2],
+                    "\r\nfunction read(((id)))()\r\n{\r\n$.get(requests7ws(getaddress{{{gatewayid}}}"
+                    "(),'{{{variable}}}','{{{type}}}'),function(data){var val; "
+                    "val=gets7wsresult(data,'{{{variable}}}');\r\nif( typeof(plot(((id)))data[%u])"
+                    "!='undefined' && typeof(plot(((id))))!='undefined') \r\n{\r\nvar i; \r\ni=(new "
+                    "Date().getTime() / 1000)-ts(((id)));\r\nplot(((id)))data[%u].push([i, val]);  "
+                    "\r\n\r\n\r\nif(plot(((id)))data[%u].length>(((length)))) "
+                    "{plot(((id)))data[%u].shift();}  if( typeof(plot(((id)))data[%u])!='undefined' "
+                    "&& typeof(plot(((id))))!='undefined'){plot(((id))).series[0].data "
+                    "=plot(((id)))data[%u]; plot(((id))).resetAxesScale(); plot(((id))).replot();}}"
+                    "  }).always(function(){setTimeout(read(((id))), {{{refreshperiod}}});}); }",
+                    {k, k, k, k, k, k});
+                add(s[3], kTimeOrigin, {w});
+                add(s[3], kStart, {w});
+            } else {
+                add(s[2],
+                    "\r\nfunction read(((id)))_%u()\r\n{\r\n$.get(requests7ws(getaddress"
+                    "{{{gatewayid}}}(),'{{{variable}}}','{{{type}}}'),function(data){var val; "
+                    "val=gets7wsresult(data,'{{{variable}}}');\r\nif( typeof(plot(((id)))data[%u])"
+                    "!='undefined' && typeof(plot(((id))))!='undefined') \r\n{\r\nvar i; \r\ni=(new "
+                    "Date().getTime() / 1000)-ts(((id)));\r\nplot(((id)))data[%u].push([i, val]);  "
+                    "\r\n\r\n\r\nif(plot(((id)))data[%u].length>(((length)))) "
+                    "{plot(((id)))data[%u].shift();}  if( typeof(plot(((id)))data[%u])!='undefined' "
+                    "&& typeof(plot(((id))))!='undefined'){plot(((id))).series[%u].data "
+                    "=plot(((id)))data[%u]; plot(((id))).resetAxesScale(); plot(((id))).replot();}}"
+                    "  }).always(function(){setTimeout(read(((id)))_%u, {{{refreshperiod}}});}); }",
+                    {k, k, k, k, k, k, k, k, k});
+                add(s[3], "read%s_%u();", {w, k});
+            }
+            ++c.seriesCounter;
+            return;
+        }
+        default:
+            return;
+    }
+    add(s[3], kStart, {w});
+}
+
+void EmitS71200TableLink(int widgetType, const Names& n, pugi::xml_node link,
+                         pugi::xml_node widget, GenerationContext& c) {
+    if (widgetType != kPlot) return;
+    const std::string& p = n.w;
+    std::string read = FormatText(
+        "function read%s(){$.get(requestns7ws(getaddress%s(),'{{{variable}}}',{{{len}}},"
+        "'{{{type}}}'),function(data){var variable='{{{variable}}}';var i; "
+        "plot%sdata[0].length=0; for(i=0;i<{{{len}}};i++){plot%sdata[0].push([i, "
+        "gets7wsresult(data,variable)]); variable=nextvariables7ws(variable); }  \r\nif( "
+        "typeof(plot(((id)))data[0])!='undefined' && typeof(plot(((id))))!='undefined') \r\n{  "
+        "plot(((id))).series[0].data =plot(((id)))data[0]; plot(((id))).resetAxesScale(); "
+        "plot(((id))).replot();} }).always(function(){setTimeout(read%s, %s);}); }",
+        {p, n.g, p, p, p, n.r});
+    expandLinkPlaceholders(read, ObjectTypeOf(link), widgetType, link, widget);
+    c.scriptText[2] += read;
+    c.scriptText[3] += FormatText(kStart, {p});
+}
+
+}  // namespace
+
+std::string FormatText(std::string_view format, std::initializer_list<std::string_view> args) {
+    std::string out;
+    out.reserve(format.size() + 16 * args.size());
+    auto next = args.begin();
+    for (size_t i = 0; i < format.size(); ++i) {
+        if (format[i] == '%' && i + 1 < format.size() &&
+            (format[i + 1] == 's' || format[i + 1] == 'u')) {
+            if (next != args.end()) out += *next++;
+            ++i;
+            continue;
+        }
+        out += format[i];
+    }
+    return out;
+}
+
+bool IsGatewayType(int type) {
+    switch (type) {
+        case kCorvaneGateway: case kSqlGateway: case kPrintGateway: case kDllGateway:
+        case kSimoraGateway: case kUnityGateway: case kS7Gateway: case kKxGateway:
+        case kS71200Gateway: case kArduinoGateway:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool IsLinkType(int type) {
+    switch (type) {
+        case kCvnLink: case kCvnTableLink: case kSimoraLink: case kUnityLink: case kS7Link:
+        case kKxLink: case kS71200Link: case kS71200TableLink: case kArduinoLink:
+        case kArduinoTableLink:
+            return true;
+        default:
+            return false;
+    }
+}
+
+void EmitGateway(int gatewayType, pugi::xml_node gateway, std::string_view s7LibraryText,
+                 GenerationContext& context) {
+    const std::string id = GetProperty(gateway, "id");
+    std::string address = GetProperty(gateway, "address");
+    std::string& out = context.scriptText[2];
+    if (gatewayType == kS71200Gateway) {
+        out += FormatText("function getaddress%s(){return %s;}", {id, address});
+        context.scriptText[1] += s7LibraryText;
+        return;
+    }
+    if (gatewayType == kArduinoGateway) {
+        out += FormatText("function getaddress%s(){return %s+':';}", {id, address});
+        return;
+    }
+    const char* kind = nullptr;
+    switch (gatewayType) {
+        case kPrintGateway: kind = "PRN"; break;
+        case kDllGateway: kind = "DLL"; break;
+        case kSqlGateway: kind = "SQL"; break;
+        case kCorvaneGateway: kind = "CVN"; break;
+        case kSimoraGateway: kind = "SM"; break;
+        case kUnityGateway: kind = "UNI"; break;
+        case kS7Gateway: kind = "S7"; break;
+        case kKxGateway: kind = "KX"; break;
+        default: return;
+    }
+    if (!address.empty()) address += '+';
+    out += FormatText("function getaddress%s(){return %s'%s';}", {id, address, kind});
+}
+
+void EmitLink(int linkType, pugi::xml_node link, int widgetType, pugi::xml_node widget,
+              GenerationContext& context, std::string& document) {
+    const Names names = ReadNames(link, widgetType, widget);
+    switch (linkType) {
+        case kCvnLink: case kSimoraLink: case kUnityLink: case kS7Link: case kKxLink:
+            EmitServerLink(widgetType, names, link, widget, false, context, document);
+            break;
+        case kArduinoLink:
+            EmitServerLink(widgetType, names, link, widget, true, context, document);
+            break;
+        case kCvnTableLink:
+            EmitServerTableLink(widgetType, names, link, widget, context);
+            break;
+        case kS71200Link:
+            EmitS71200Link(widgetType, names, link, widget, context, document);
+            break;
+        case kS71200TableLink:
+            EmitS71200TableLink(widgetType, names, link, widget, context);
+            break;
+        default:
+            break;  // an Arduino table link emits nothing
+    }
+}
+
+}  // namespace tsr
