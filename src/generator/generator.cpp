@@ -114,7 +114,11 @@ int Generator::emitObject(pugi::xml_node object, int parentType, pugi::xml_node 
         for (int k = 0; k < 6; ++k) {
             if (FindPropertyByKey(type, kScriptKeys[k]) < 0) continue;
             std::string text = ExpandedProperty(object, type, kScriptKeys[k]);
-            context_.scriptText[static_cast<size_t>(k)] += text;
+            if (k == 1 && parentType == kTypeKnob) {
+                AppendKnobOption(context_, text);
+            } else {
+                context_.scriptText[static_cast<size_t>(k)] += text;
+            }
         }
     } else if (type == kTypeScript) {
         out += "<script>" + GetProperty(object, "script") + "</script>";

@@ -156,10 +156,11 @@ void EmitServerLink(int widgetType, const Names& n, pugi::xml_node link, pugi::x
             break;
         case kKnob:
             s[0] += FormatText(kDeclaration, {w});
-            s[1] += FormatText(
-                "'change' : function(){%schanging=1;},'release' : function() { "
-                "$.post(getaddress%s()+'%s='+$(\"#%s\").val(),function(data){%schanging=0; }) }",
-                {w, n.g, n.v, w, w});
+            AppendKnobOption(
+                c, FormatText("'change' : function(){%schanging=1;},'release' : function() { "
+                              "$.post(getaddress%s()+'%s='+$(\"#%s\").val(),function(data)"
+                              "{%schanging=0; }) }",
+                              {w, n.g, n.v, w, w}));
             s[2] += FormatText(
                 "function read%s(){$.post(getaddress%s()+'%s',function(data){ if(%schanging==0) "
                 "{$(\"#%s\").val(data).trigger(\"change\");} }).always(function(){ "
@@ -306,11 +307,12 @@ void EmitS71200Link(int widgetType, const Names& n, pugi::xml_node link, pugi::x
             break;
         case kKnob:
             add(s[0], kDeclaration, {w});
-            add(s[1],
-                "'change' : function(){%schanging=1;},'release' : function() { "
-                "$.get(requestwrite7ws(getaddress%s(),'%s',$('#%s').val(),'{{{type}}}'),"
-                "function(data){%schanging=0; }) }",
-                {w, n.g, n.v, w, w});
+            AppendKnobOption(
+                c, expanded(FormatText(
+                       "'change' : function(){%schanging=1;},'release' : function() { "
+                       "$.get(requestwrite7ws(getaddress%s(),'%s',$('#%s').val(),'{{{type}}}'),"
+                       "function(data){%schanging=0; }) }",
+                       {w, n.g, n.v, w, w})));
             add(s[2],
                 "function read%s(){$.get(requests7ws(getaddress%s(),'%s','{{{type}}}'),"
                 "function(data){var val; val=gets7wsresult(data,'%s'); if(%schanging==0) "
@@ -380,6 +382,15 @@ void EmitS71200TableLink(int widgetType, const Names& n, pugi::xml_node link,
 }
 
 }  // namespace
+
+void AppendKnobOption(GenerationContext& context, std::string_view option) {
+    std::string& s = context.scriptText[1];
+    if (option.empty()) return;
+    size_t last = s.find_last_not_of(" \t\r\n");
+    bool open = last == std::string::npos || s[last] == '{' || s[last] == ',';
+    if (!open && option.front() != ',') s += ',';
+    s += option;
+}
 
 std::string FormatText(std::string_view format, std::initializer_list<std::string_view> args) {
     std::string out;

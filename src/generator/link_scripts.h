@@ -15,6 +15,11 @@ namespace tsr {
 // copied unchanged. Missing arguments read as empty.
 std::string FormatText(std::string_view format, std::initializer_list<std::string_view> args);
 
+// Appends `option` to the knob initialisation call open at the end of scriptText[1], with a
+// comma before it when the call already holds an option, so that a knob with several event
+// scripts and links still gets a valid option list.
+void AppendKnobOption(GenerationContext& context, std::string_view option);
+
 // True for the gateway and the link types.
 bool IsGatewayType(int type);
 bool IsLinkType(int type);

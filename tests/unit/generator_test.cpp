@@ -1,0 +1,177 @@
+#include "generator/generator.h"
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "model/document_text.h"
+#include "test_support.h"
+
+namespace tsr {
+namespace {
+
+const std::string kGolden = TESSORA_SOURCE_DIR "/tests/golden/";
+
+// A hook that records what the generation pass asked of the server.
+class RecordingHooks : public GenerationHooks {
+public:
+    std::string ApplyServerSettings(const ServerSettings& s) override {
+        applied.push_back(s);
+        return s.on ? address : "";
+    }
+    void SetTitle(const std::string& t) override { title = t; }
+    std::vector<ServerSettings> applied;
+    std::string address = "192.0.2.7";
+    std::string title;
+};
+
+class GeneratorTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(project.Start(tmp.path()), 0);
+        ASSERT_EQ(mkdir(libs.c_str(), 0755), 0);
+    }
+    // Replaces the project by the document in tests/golden/NAME.xml.
+    void LoadFixture(const std::string& name) {
+        pugi::xml_document doc;
+        std::string why;
+        ASSERT_TRUE(ReadDocumentText(test::ReadAll(kGolden + name + ".xml"), doc, &why)) << why;
+        project.document().Adopt(doc);
+    }
+
+    test::ScratchDir tmp;
+    std::string libs = tmp / "libs";
+    Project project;
+    RecordingLogSink log;
+    RecordingHooks hooks;
+    Generator generator{project, log, hooks, libs};
+};
+
+TEST_F(GeneratorTest, DocumentsMatchTheirGoldenFiles) {
+    for (const char* name : {"project_only", "spans", "counters", "links"}) {
+        LoadFixture(name);
+        const std::string actual = generator.BuildDocument();
+        if (std::getenv("TESSORA_UPDATE_GOLDEN")) WriteFile(kGolden + name + ".html", actual);
+        const std::string expected = test::ReadAll(kGolden + name + ".html");
+        ASSERT_FALSE(expected.empty()) << name;
+        EXPECT_EQ(actual, expected) << name;
+        // Every pass starts again from the same state: item1 again, same scripts.
+        EXPECT_EQ(generator.BuildDocument(), actual) << name;
+    }
+}
+
+}  // namespace
+}  // namespace tsr
+
+namespace tsr {
+namespace {
+
+TEST_F(GeneratorTest, APassWritesTheDocumentAndCopiesTheLibrariesOnce) {
+    ASSERT_TRUE(WriteFile(libs + "/lib.js", "library v1"));
+    ASSERT_EQ(mkdir((libs + "/images").c_str(), 0755), 0);
+    ASSERT_TRUE(WriteFile(libs + "/images/a.gif", "GIF"));
+    ASSERT_EQ(mkdir((libs + "/.hidden").c_str(), 0755), 0);
+    ASSERT_TRUE(WriteFile(libs + "/.hidden/x", "x"));
+    const std::string out = project.workingDirectory().outputDirectory();
+
+    ASSERT_TRUE(generator.generateApplication());
+    EXPECT_EQ(test::ReadAll(out + "/index.html"), generator.BuildDocument());
+    EXPECT_EQ(test::ReadAll(out + "/lib.js"), "library v1");
+    EXPECT_EQ(test::ReadAll(out + "/images/a.gif"), "GIF");
+    EXPECT_EQ(ListDirectory(out), (std::vector<std::string>{"images", "index.html", "lib.js"}));
+
+    // A library edited in the output directory survives later passes.
+    ASSERT_TRUE(WriteFile(out + "/lib.js", "edited"));
+    ASSERT_TRUE(generator.generateApplication());
+    EXPECT_EQ(test::ReadAll(out + "/lib.js"), "edited");
+}
+
+TEST_F(GeneratorTest, TitleServerSettingsAndLogLine) {
+    pugi::xml_node p = project.document().ProjectElement();
+    struct Case {
+        const char* name;
+        const char* on;
+        const char* port;
+        bool saved;
+        std::string title;
+        uint16_t expectedPort;
+    } cases[] = {
+        {"new project", "0", "80", false, "Tessora V1.08*", 80},
+        {"server on port 80", "1", "80", false,
+         "Tessora V1.08* Server activated: 192.0.2.7", 80},
+        {"server on port 8080", "1", "8080", false,
+         "Tessora V1.08* Server activated: 192.0.2.7:8080", 8080},
+        {"port truncated to 16 bits", "1", "70000", false,
+         "Tessora V1.08* Server activated: 192.0.2.7:4464", 4464},
+        {"saved project", "0", "80", true, "Tessora V1.08 (" + tmp / "p.tsr" + ")", 80},
+    };
+    for (const Case& c : cases) {
+        project.document().SetProperty(p, "webserveron", c.on);
+        project.document().SetProperty(p, "webserverport", c.port);
+        project.document().SetProperty(p, "webdebugmsg", "1");
+        if (c.saved) {
+            ASSERT_TRUE(project.Save(tmp / "p.tsr"));
+        }
+        ASSERT_TRUE(generator.generateApplication()) << c.name;
+        EXPECT_EQ(generator.title(), c.title) << c.name;
+        EXPECT_EQ(hooks.title, c.title) << c.name;
+        ASSERT_FALSE(hooks.applied.empty());
+        const ServerSettings& s = hooks.applied.back();
+        EXPECT_EQ(s.on, std::string(c.on) == "1") << c.name;
+        EXPECT_EQ(s.port, c.expectedPort) << c.name;
+        EXPECT_TRUE(s.debugMessages) << c.name;
+        EXPECT_EQ(s.webRoot, project.workingDirectory().outputDirectory() + "/") << c.name;
+        ASSERT_FALSE(log.Lines().empty());
+        EXPECT_EQ(log.Lines().back().text, "Generate: " + c.title) << c.name;
+        EXPECT_EQ(log.Lines().back().colour, static_cast<unsigned>(kLogBlue));
+    }
+}
+
+TEST_F(GeneratorTest, SettingsComeOnlyFromAProjectElement) {
+    LoadFixture("project_only");
+    pugi::xml_node p = project.document().ProjectElement();
+    p.append_attribute("webserveron") = "1";
+    p.append_attribute("webserverport") = "8080";
+    p.set_name("Project");  // compared without regard to case
+    ASSERT_TRUE(generator.generateApplication());
+    EXPECT_TRUE(hooks.applied.back().on);
+    EXPECT_EQ(hooks.applied.back().port, 8080);
+    p.set_name("notproject");
+    ASSERT_TRUE(generator.generateApplication());
+    EXPECT_FALSE(hooks.applied.back().on);
+    EXPECT_EQ(hooks.applied.back().port, 80);
+}
+
+TEST_F(GeneratorTest, TheShownPageIsKeptUntilAnotherIsAsked) {
+    const std::string line = "<script>window.location.href = '#Trend';</script>\n";
+    EXPECT_EQ(generator.BuildDocument().find("window.location.href"), std::string::npos);
+    ASSERT_TRUE(generator.generateApplication("Trend"));
+    ASSERT_TRUE(generator.generateApplication());
+    const std::string index =
+        test::ReadAll(project.workingDirectory().outputDirectory() + "/index.html");
+    EXPECT_NE(index.find(line), std::string::npos);
+}
+
+TEST_F(GeneratorTest, NothingHappensWhenTheDocumentCannotBeWritten) {
+    generator.SetOutputDirectory(tmp / "missing/dir");
+    EXPECT_FALSE(generator.generateApplication());
+    EXPECT_TRUE(log.Lines().empty());
+    EXPECT_TRUE(hooks.applied.empty());
+    EXPECT_EQ(hooks.title, "");
+}
+
+TEST_F(GeneratorTest, EachS71200GatewayBringsTheScriptLibrary) {
+    ASSERT_TRUE(WriteFile(libs + "/s7wsgateway.js", "/*S7LIB*/"));
+    ProjectDocument& doc = project.document();
+    for (int i = 0; i < 2; ++i) doc.CreateObject(FindTypeByKey("s71200wsgateway"), doc.ProjectElement());
+    const std::string out = generator.BuildDocument();
+    size_t first = out.find("/*S7LIB*/");
+    ASSERT_NE(first, std::string::npos);
+    EXPECT_NE(out.find("/*S7LIB*/", first + 1), std::string::npos);
+    EXPECT_NE(out.find("function getaddresss7ws1(){return ;}"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tsr
