@@ -27,12 +27,26 @@ install_missing() {
   for p in "${APT_PACKAGES[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
   done
+  # npm installs the web libraries; a Node.js that already brings its own npm is kept.
+  command -v npm >/dev/null 2>&1 || missing+=(nodejs npm)
   if ((${#missing[@]})); then
     log "Installing: ${missing[*]}"
     local sudo=()
     [ "$(id -u)" -eq 0 ] || sudo=(sudo)
     "${sudo[@]}" apt-get update -q
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+  fi
+  install_web_libraries
+}
+
+# The web libraries of the program library directory (web/package-lock.json),
+# installed again when web/node_modules is missing or older than the lockfile.
+install_web_libraries() {
+  local web="$ROOT/web"
+  if [ ! -d "$web/node_modules" ] || [ "$web/package-lock.json" -nt "$web/node_modules" ]; then
+    log "Installing the web libraries (npm ci in web/)"
+    (cd "$web" && npm ci --no-audit --no-fund)
+    touch "$web/node_modules"
   fi
 }
 
