@@ -18,6 +18,7 @@ APT_PACKAGES=(
   libpugixml-dev libzip-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
+  chromium
 )
 
 log() { printf '\033[1;34m==> %s\033[0m\n' "$*"; }

@@ -18,6 +18,12 @@ namespace {
 
 constexpr int kTypeArduinoTableLink = 49;
 
+// Starts the polling of the linked widgets. It waits until the document is ready, that is until
+// jQuery Mobile has enhanced the widgets: an answer that arrived earlier would find no widget to
+// refresh, and the failed refresh would leave the widget marked as being changed, so that the
+// next click anywhere wrote its unset value to the device.
+constexpr const char* kStartScripts = "$(document).ready(function()\n{\n%s\n});\n";
+
 // Types whose closing template is written after their children.
 bool WritesClosingTemplate(std::string_view key) {
     static constexpr std::string_view kKeys[] = {
@@ -182,7 +188,7 @@ std::string Generator::BuildDocument() {
     if (!s[0].empty() || !s[1].empty() || !s[2].empty() || !s[3].empty()) {
         out += "<script>";
         out += FormatText("%s\n%s\n%s\n", {s[0], s[1], s[2]});
-        if (!s[3].empty()) out += FormatText("$(document).ready()\n{\n%s\n}\n", {s[3]});
+        if (!s[3].empty()) out += FormatText(kStartScripts, {s[3]});
         out += "</script>";
     }
     if (!s[4].empty())
