@@ -3,6 +3,7 @@
 #   ./tessora.sh run    install what is missing, build, run the program
 #   ./tessora.sh test   install what is missing, build, run every test
 #   ./tessora.sh build  install what is missing and build only
+#   ./tessora.sh bench  install what is missing, build, run the benchmarks
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -58,9 +59,17 @@ build() {
 }
 
 run_program() {
-  local demo="$ROOT/examples/demo.tsr"
-  log "Running tessora-cli on $demo"
+  local demo="$ROOT/examples/demo.tsr" web="$BUILD/demo-web"
+  log "The example project $demo"
   "$BUILD/tessora-cli" show "$demo"
+  log "Generating its web application into $web"
+  "$BUILD/tessora-cli" generate "$demo" --out "$web"
+  log "Open file://$web/index.html in a browser"
+}
+
+run_benchmarks() {
+  log "Benchmarks"
+  "$BUILD/bench_generator" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 }
 
 run_tests() {
@@ -91,5 +100,6 @@ case "${1:-run}" in
   run) install_missing; build; run_program ;;
   test) install_missing; build; run_tests ;;
   build) install_missing; build ;;
-  *) echo "usage: $0 run|test|build" >&2; exit 2 ;;
+  bench) install_missing; build; run_benchmarks ;;
+  *) echo "usage: $0 run|test|build|bench" >&2; exit 2 ;;
 esac

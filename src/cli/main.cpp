@@ -9,6 +9,7 @@
 
 #include "base/strings.h"
 #include "generator/arduino_sketch.h"
+#include "generator/build_copy.h"
 #include "generator/generator.h"
 #include "model/catalogue.h"
 #include "model/catalogue_json.h"
@@ -25,6 +26,9 @@ const char kUsage[] =
     "  generate PROJECT [--out DIR] [--page NAME]\n"
     "                           write the web application (index.html and libraries) into DIR\n"
     "                           (default: ./WEB), opening the page NAME first\n"
+    "  build PROJECT --to DIR [--83]\n"
+    "                           copy the web application into DIR (whose parent must exist),\n"
+    "                           with --83 under 8.3 file names with the references rewritten\n"
     "  arduino PROJECT --sketch FILE\n"
     "                           write the Arduino sketch that puts the page on an SD card\n";
 
@@ -158,6 +162,22 @@ int CommandArduino(const std::vector<std::string>& args) {
     return 0;
 }
 
+int CommandBuild(std::vector<std::string> args) {
+    bool use83 = false;
+    std::erase_if(args, [&](const std::string& a) { return a == "--83" && (use83 = true); });
+    std::string path;
+    std::vector<std::pair<std::string, std::string>> options = {{"--to", ""}};
+    if (!ParseProjectArgs(args, path, options) || options[0].second.empty()) return Usage();
+    tsr::Project project;
+    if (!GenerateInto(project, path, {}, {})) return 1;
+    std::string failed;
+    int rc = tsr::CopyBuild(project.workingDirectory().outputDirectory(), options[0].second, use83,
+                            &failed);
+    if (rc != tsr::kBuildCopyOk)
+        return Error(tsr::LoadString(134) + " (" + std::to_string(rc) + ") : " + failed);
+    return 0;
+}
+
 int CommandCatalogue(const std::vector<std::string>& args) {
     if (!args.empty()) return Usage();
     std::fputs(tsr::CatalogueToJson().c_str(), stdout);
@@ -175,6 +195,7 @@ int main(int argc, char** argv) {
     if (command == "catalogue") return CommandCatalogue(args);
     if (command == "generate") return CommandGenerate(args);
     if (command == "arduino") return CommandArduino(args);
+    if (command == "build") return CommandBuild(args);
     if (command == "--help" || command == "-h" || command == "help") {
         std::fputs(kUsage, stdout);
         return 0;

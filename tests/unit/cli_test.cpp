@@ -64,3 +64,34 @@ TEST(Cli, ErrorsGoToStandardErrorWithAFailingStatus) {
 
 }  // namespace
 }  // namespace tsr
+
+namespace tsr {
+namespace {
+
+TEST(Cli, GenerateBuildAndArduinoWorkOnTheExampleProject) {
+    test::ScratchDir dir;
+    const std::string demo = "'" TESSORA_SOURCE_DIR "/examples/demo.tsr'";
+    int status = -1;
+    std::string out = Cli("generate " + demo + " --out '" + dir / "web" + "' --page Trend", &status);
+    ASSERT_EQ(status, 0) << out;
+    const std::string index = test::ReadAll(dir / "web/index.html");
+    EXPECT_NE(index.find("<div data-role = \"page\" id = \"Trend\""), std::string::npos);
+    EXPECT_NE(index.find("window.location.href = '#Trend';"), std::string::npos);
+    EXPECT_NE(out.find("Generate: Tessora V1.08"), std::string::npos) << out;
+
+    out = Cli("build " + demo + " --to '" + dir / "copy" + "' --83", &status);
+    ASSERT_EQ(status, 0) << out;
+    EXPECT_FALSE(test::ReadAll(dir / "copy/index.htm").empty());
+    out = Cli("build " + demo + " --to '" + dir / "missing/copy" + "'", &status);
+    EXPECT_NE(status, 0);
+    EXPECT_NE(out.find("Error while generating files (-1)"), std::string::npos) << out;
+
+    out = Cli("arduino " + demo + " --sketch '" + dir / "sketch.c" + "'", &status);
+    ASSERT_EQ(status, 0) << out;
+    EXPECT_EQ(test::ReadAll(dir / "sketch.c").rfind("\r\n#include <SPI.h>", 0), 0u);
+    Cli("arduino " + demo, &status);
+    EXPECT_EQ(status, 2);  // the sketch path is required
+}
+
+}  // namespace
+}  // namespace tsr
