@@ -59,12 +59,11 @@ build() {
 }
 
 run_program() {
-  local demo="$ROOT/examples/demo.tsr" web="$BUILD/demo-web"
+  local demo="$ROOT/examples/demo.tsr"
   log "The example project $demo"
   "$BUILD/tessora-cli" show "$demo"
-  log "Generating its web application into $web"
-  "$BUILD/tessora-cli" generate "$demo" --out "$web"
-  log "Open file://$web/index.html in a browser"
+  log "Serving it (Ctrl-C stops); open the address below in a browser on this network"
+  exec "$BUILD/tessora-cli" serve "$demo" ${TESSORA_PORT:+--port "$TESSORA_PORT"}
 }
 
 run_benchmarks() {
@@ -85,9 +84,9 @@ run_tests() {
   log "Fuzz targets (${FUZZ_SECONDS}s each)"
   CXX=clang++ cmake -S "$ROOT" -B "$BUILD_FUZZ" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DTESSORA_FUZZ=ON -DTESSORA_TESTS=OFF >/dev/null
-  cmake --build "$BUILD_FUZZ" -j "$JOBS" --target fuzz_template fuzz_load_document
+  cmake --build "$BUILD_FUZZ" -j "$JOBS" --target fuzz_template fuzz_load_document fuzz_request
   local target
-  for target in fuzz_template fuzz_load_document; do
+  for target in fuzz_template fuzz_load_document fuzz_request; do
     mkdir -p "$BUILD_FUZZ/corpus/$target"
     "$BUILD_FUZZ/tests/fuzz/$target" -max_total_time="$FUZZ_SECONDS" -print_final_stats=1 \
       -artifact_prefix="$BUILD_FUZZ/" "$BUILD_FUZZ/corpus/$target" "$ROOT/tests/fuzz/seeds/$target" \

@@ -1,9 +1,14 @@
 // tessora-cli: the designer's core without a window.
+#include <signal.h>
 #include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -15,6 +20,8 @@
 #include "model/catalogue_json.h"
 #include "model/project_file.h"
 #include "platform/paths.h"
+#include "webserver/server.h"
+#include "webserver/serving_hooks.h"
 
 namespace {
 
@@ -29,6 +36,9 @@ const char kUsage[] =
     "  build PROJECT --to DIR [--83]\n"
     "                           copy the web application into DIR (whose parent must exist),\n"
     "                           with --83 under 8.3 file names with the references rewritten\n"
+    "  serve PROJECT [--port N] [--debug]\n"
+    "                           generate and serve the project (on its port, or N) until Ctrl-C;\n"
+    "                           --debug logs every request\n"
     "  arduino PROJECT --sketch FILE\n"
     "                           write the Arduino sketch that puts the page on an SD card\n";
 
@@ -178,6 +188,77 @@ int CommandBuild(std::vector<std::string> args) {
     return 0;
 }
 
+// Log lines on the terminal: "HH:MM:SS: text", coloured when standard error is a terminal.
+class TerminalLog : public tsr::LogSink {
+public:
+    TerminalLog() : colour_(isatty(2)) {}
+    void LogText(std::string_view text, unsigned colour) override {
+        time_t now = time(nullptr);
+        struct tm local;
+        localtime_r(&now, &local);
+        char stamp[16];
+        strftime(stamp, sizeof stamp, "%H:%M:%S", &local);
+        const char* code = colour == tsr::kLogRed ? "31" : colour == tsr::kLogGreen ? "32" : "34";
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (colour_) {
+            std::fprintf(stderr, "%s: \033[%sm%.*s\033[0m\n", stamp, code,
+                         static_cast<int>(text.size()), text.data());
+        } else {
+            std::fprintf(stderr, "%s: %.*s\n", stamp, static_cast<int>(text.size()), text.data());
+        }
+    }
+
+private:
+    std::mutex mutex_;
+    bool colour_;
+};
+
+int CommandServe(std::vector<std::string> args) {
+    bool debug = false;
+    std::erase_if(args, [&](const std::string& a) { return a == "--debug" && (debug = true); });
+    std::string path;
+    std::vector<std::pair<std::string, std::string>> options = {{"--port", ""}};
+    if (!ParseProjectArgs(args, path, options)) return Usage();
+    std::optional<uint16_t> port;
+    if (!options[0].second.empty()) {
+        char* end = nullptr;
+        long n = std::strtol(options[0].second.c_str(), &end, 10);
+        if (*end != '\0' || n < 0 || n > 65535) return Error("bad port: " + options[0].second);
+        port = static_cast<uint16_t>(n);
+    }
+    // Ctrl-C and SIGTERM are taken by the main loop below; every thread started from here on
+    // inherits the blocked mask.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    tsr::Project project;
+    if (!StartProject(project)) return 1;
+    tsr::Status s = project.Load(path);
+    if (!s) return Error(s.message);
+    TerminalLog log;
+    tsr::WebServer server(log);
+    std::string failure;
+    tsr::ServingHooks hooks(server, {}, {}, [&](const std::string& m) { failure = m; });
+    hooks.ForceServing(port, debug);
+    tsr::Generator generator(project, log, hooks, tsr::ProgramLibraryDirectory());
+    if (!generator.generateApplication()) return Error("cannot write the web application");
+    if (!server.IsWebServerRunning())
+        return Error(failure + " (" + std::to_string(server.WebServerPort()) + ")");
+    std::fprintf(stderr, "Serving %s on http://%s:%u/ - press Ctrl-C to stop\n", path.c_str(),
+                 tsr::HostAddress().c_str(), server.ListeningPort());
+    for (;;) {
+        timespec retry{5, 0};
+        int sig = sigtimedwait(&stopSignals, nullptr, &retry);
+        if (sig == SIGINT || sig == SIGTERM) break;
+    }
+    server.StopWebServer();
+    log.LogText("Server stopped", tsr::kLogGreen);
+    return 0;
+}
+
 int CommandCatalogue(const std::vector<std::string>& args) {
     if (!args.empty()) return Usage();
     std::fputs(tsr::CatalogueToJson().c_str(), stdout);
@@ -196,6 +277,7 @@ int main(int argc, char** argv) {
     if (command == "generate") return CommandGenerate(args);
     if (command == "arduino") return CommandArduino(args);
     if (command == "build") return CommandBuild(args);
+    if (command == "serve") return CommandServe(args);
     if (command == "--help" || command == "-h" || command == "help") {
         std::fputs(kUsage, stdout);
         return 0;

@@ -28,8 +28,8 @@ public:
     virtual ~GenerationHooks() = default;
     // Starts, restarts or stops the web server for `settings`, then stops the gateways and, when
     // the server runs, starts them again. Returns the host address text when the server runs
-    // afterwards, else "".
-    virtual std::string ApplyServerSettings(const ServerSettings& settings) {
+    // afterwards, else "". May change `settings` to what was applied (the port served on).
+    virtual std::string ApplyServerSettings(ServerSettings& settings) {
         (void)settings;
         return {};
     }

@@ -17,7 +17,7 @@ const std::string kGolden = TESSORA_SOURCE_DIR "/tests/golden/";
 // A hook that records what the generation pass asked of the server.
 class RecordingHooks : public GenerationHooks {
 public:
-    std::string ApplyServerSettings(const ServerSettings& s) override {
+    std::string ApplyServerSettings(ServerSettings& s) override {
         applied.push_back(s);
         return s.on ? address : "";
     }

@@ -1,0 +1,64 @@
+// What the web server's request protocol needs of the gateway families. Every family keeps one
+// connection for the whole program, shared by all gateway objects of its type, and holds its own
+// lock for each whole exchange, so the serving thread and the retry timer never interleave.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tsr {
+
+// A device reached through a route of its own (Corvane, Simora, Unity, KX, S7).
+class DeviceFamily {
+public:
+    virtual ~DeviceFamily() = default;
+    // Reads one item (a variable name with its route-specific additions) and returns the text the
+    // page gets for it: the value, or the family's error text.
+    virtual std::string ReadItem(std::string_view item) = 0;
+    // Writes one item "name=value". A failed write is silent.
+    virtual void WriteItem(std::string_view item) = 0;
+};
+
+// The SQL database of the /SQL route.
+class SqlService {
+public:
+    virtual ~SqlService() = default;
+    // Runs `statement` on the open database, appending every column value of every result row to
+    // `answer`, separated by ';'. Returns false when no database is open or the statement fails
+    // (or the answer would be too long); `answer` is then to be discarded.
+    virtual bool Execute(const std::string& statement, std::string& answer) = 0;
+};
+
+// The printer of the /PRN route.
+class PrinterService {
+public:
+    virtual ~PrinterService() = default;
+    virtual bool IsOpen() const = 0;
+    // Prints `utf8Text` as one document on the open printer.
+    virtual void Print(std::string_view utf8Text) = 0;
+};
+
+// The user library of the /DLL route.
+class DllService {
+public:
+    enum class CallResult { NoLibrary, NoProcedure, Done };
+    virtual ~DllService() = default;
+    // Calls the procedure `name` of the loaded library with `body`; its text goes to `answer`.
+    virtual CallResult Call(const std::string& name, const std::string& body,
+                            std::string& answer) = 0;
+};
+
+// The families the web server dispatches to. A null entry behaves as a family whose device is
+// not connected.
+struct GatewayRoutes {
+    DeviceFamily* corvane = nullptr;
+    DeviceFamily* simora = nullptr;
+    DeviceFamily* unity = nullptr;
+    DeviceFamily* kx = nullptr;
+    DeviceFamily* s7 = nullptr;
+    SqlService* sql = nullptr;
+    PrinterService* printer = nullptr;
+    DllService* dll = nullptr;
+};
+
+}  // namespace tsr

@@ -1,0 +1,44 @@
+#include "webserver/serving_hooks.h"
+
+#include "base/strings.h"
+
+namespace tsr {
+
+ServingHooks::ServingHooks(WebServer& server, std::function<void()> stopGateways,
+                           std::function<void()> startGateways,
+                           std::function<void(const std::string&)> showError)
+    : server_(server),
+      stopGateways_(std::move(stopGateways)),
+      startGateways_(std::move(startGateways)),
+      showError_(std::move(showError)) {}
+
+void ServingHooks::ForceServing(std::optional<uint16_t> port, bool debug) {
+    forced_ = true;
+    forcedPort_ = port;
+    forcedDebug_ = debug;
+}
+
+std::string ServingHooks::ApplyServerSettings(ServerSettings& s) {
+    if (forced_) {
+        s.on = true;
+        if (forcedPort_) s.port = *forcedPort_;
+        s.debugMessages = s.debugMessages || forcedDebug_;
+    }
+    server_.SetWebRoot(s.webRoot);
+    server_.SetDebugMessages(s.debugMessages);
+    const bool running = server_.IsWebServerRunning();
+    if (running && (!s.on || server_.WebServerPort() != s.port)) server_.StopWebServer();
+    if (s.on && !server_.IsWebServerRunning()) {
+        if (server_.StartWebServer(s.port, &address_) != 0 && showError_)
+            showError_(LoadString(kMsgCannotCreateWebServer));
+    }
+    if (stopGateways_) stopGateways_();
+    if (!server_.IsWebServerRunning()) return {};
+    s.port = server_.ListeningPort();  // the port served on, for the title
+    if (startGateways_) startGateways_();
+    return address_;
+}
+
+void ServingHooks::SetTitle(const std::string& title) { title_ = title; }
+
+}  // namespace tsr

@@ -1,0 +1,41 @@
+// The part of a generation pass that concerns the web server: starting, restarting or stopping
+// it from the project's settings, and restarting the gateways.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "generator/generator.h"
+#include "webserver/server.h"
+
+namespace tsr {
+
+class ServingHooks : public GenerationHooks {
+public:
+    // `stopGateways` / `startGateways` run after the server step (start only when it runs);
+    // `showError` receives the message when the server cannot be started.
+    ServingHooks(WebServer& server, std::function<void()> stopGateways,
+                 std::function<void()> startGateways,
+                 std::function<void(const std::string&)> showError);
+
+    // Serving from the command line: the server runs whatever the project's switch says, on
+    // `port` when given, with debug lines when `debug` is set.
+    void ForceServing(std::optional<uint16_t> port, bool debug);
+
+    std::string ApplyServerSettings(ServerSettings& settings) override;
+    void SetTitle(const std::string& title) override;
+    const std::string& title() const { return title_; }
+
+private:
+    WebServer& server_;
+    std::function<void()> stopGateways_, startGateways_;
+    std::function<void(const std::string&)> showError_;
+    bool forced_ = false;
+    std::optional<uint16_t> forcedPort_;
+    bool forcedDebug_ = false;
+    std::string address_;
+    std::string title_;
+};
+
+}  // namespace tsr
