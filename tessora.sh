@@ -16,10 +16,11 @@ FUZZ_SECONDS=${TESSORA_FUZZ_SECONDS:-30}
 # Debian packages the build, the program and the tests need.
 APT_PACKAGES=(
   build-essential cmake ninja-build pkg-config ccache git
-  libpugixml-dev libzip-dev nlohmann-json3-dev
+  libpugixml-dev libzip-dev nlohmann-json3-dev libsqlite3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   chromium
+  libpango1.0-dev libcairo2-dev libcups2-dev fonts-liberation poppler-utils
 )
 
 log() { printf '\033[1;34m==> %s\033[0m\n' "$*"; }

@@ -4,6 +4,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -16,6 +17,7 @@
 #include "generator/arduino_sketch.h"
 #include "generator/build_copy.h"
 #include "generator/generator.h"
+#include "gateways/lifecycle.h"
 #include "model/catalogue.h"
 #include "model/catalogue_json.h"
 #include "model/project_file.h"
@@ -239,9 +241,13 @@ int CommandServe(std::vector<std::string> args) {
     tsr::Status s = project.Load(path);
     if (!s) return Error(s.message);
     TerminalLog log;
-    tsr::WebServer server(log);
+    tsr::Gateways gateways(log, project.workingDirectory());
+    tsr::WebServer server(log, gateways.Routes());
     std::string failure;
-    tsr::ServingHooks hooks(server, {}, {}, [&](const std::string& m) { failure = m; });
+    const tsr::ProjectDocument& doc = project.document();
+    tsr::ServingHooks hooks(
+        server, [&] { gateways.StopGateways(doc); }, [&] { gateways.StartGateways(doc); },
+        [&](const std::string& m) { failure = m; });
     hooks.ForceServing(port, debug);
     tsr::Generator generator(project, log, hooks, tsr::ProgramLibraryDirectory());
     if (!generator.generateApplication()) return Error("cannot write the web application");
@@ -253,8 +259,10 @@ int CommandServe(std::vector<std::string> args) {
         timespec retry{5, 0};
         int sig = sigtimedwait(&stopSignals, nullptr, &retry);
         if (sig == SIGINT || sig == SIGTERM) break;
+        if (sig < 0 && errno == EAGAIN && server.IsWebServerRunning()) gateways.RetryGateways(doc);
     }
     server.StopWebServer();
+    gateways.StopGateways(doc);
     log.LogText("Server stopped", tsr::kLogGreen);
     return 0;
 }

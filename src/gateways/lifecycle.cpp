@@ -1,0 +1,132 @@
+#include "gateways/lifecycle.h"
+
+#include "base/strings.h"
+#include "model/catalogue.h"
+#include "platform/fs.h"
+
+namespace tsr {
+namespace {
+
+enum : int {
+    kCorvane = 20,
+    kSql = 30,
+    kPrinter = 33,
+    kDll = 34,
+    kSimora = 35,
+    kUnity = 37,
+    kS7 = 39,
+    kKx = 41,
+};
+
+// Messages of each family: connect failure, connected, disconnected.
+struct Messages {
+    int failed, connected, disconnected;
+};
+
+Messages MessagesOf(int type) {
+    switch (type) {
+        case kCorvane: return {108, 109, 112};
+        case kSql: return {110, 111, 113};
+        case kPrinter: return {114, 115, 116};
+        case kDll: return {117, 118, 119};
+        case kSimora: return {120, 121, 122};
+        case kUnity: return {123, 124, 125};
+        case kS7: return {126, 127, 128};
+        case kKx: return {131, 132, 133};
+        default: return {0, 0, 0};
+    }
+}
+
+// The printer as the request protocol sees it.
+class PrinterRoute : public PrinterService {
+public:
+    explicit PrinterRoute(PrinterGateway& printer) : printer_(printer) {}
+    bool IsOpen() const override { return printer_.IsOpen(); }
+    void Print(std::string_view text) override { printer_.Print(text); }
+
+private:
+    PrinterGateway& printer_;
+};
+
+}  // namespace
+
+Gateways::Gateways(LogSink& log, const WorkingDirectory& wd)
+    : log_(log), wd_(wd), printerService_(std::make_unique<PrinterRoute>(printer_)) {}
+
+Gateways::~Gateways() = default;
+
+GatewayRoutes Gateways::Routes() {
+    return {&corvane_, &simora_, &unity_, &kx_, &s7_, &sql_, printerService_.get(), &dll_};
+}
+
+void Gateways::Report(int messageId, unsigned colour) { log_.LogText(LoadString(messageId), colour); }
+
+std::string Gateways::ResourcePath(const std::string& name) const {
+    if (name.find('/') != std::string::npos) return name;
+    return JoinPath(wd_.path(), name);
+}
+
+void Gateways::StartGateways(const ProjectDocument& doc) {
+    doc.ForEachObject([&](pugi::xml_node n, int) {
+        Visit(Walk::Start, n, ObjectTypeOf(n));
+        return true;
+    });
+}
+
+void Gateways::RetryGateways(const ProjectDocument& doc) {
+    doc.ForEachObject([&](pugi::xml_node n, int) {
+        Visit(Walk::Retry, n, ObjectTypeOf(n));
+        return true;
+    });
+}
+
+void Gateways::StopGateways(const ProjectDocument& doc) {
+    doc.ForEachObject([&](pugi::xml_node n, int) {
+        Visit(Walk::Stop, n, ObjectTypeOf(n));
+        return true;
+    });
+}
+
+void Gateways::Visit(Walk walk, pugi::xml_node gateway, int type) {
+    const Messages m = MessagesOf(type);
+    if (m.failed == 0) return;  // not a gateway
+    if (walk == Walk::Stop) {
+        bool wasOpen = false;
+        switch (type) {
+            case kSql: wasOpen = sql_.Close(); break;
+            case kPrinter: wasOpen = printer_.IsOpen(); printer_.Close(); break;
+            case kDll: dll_.Unload(); wasOpen = true; break;  // reported in any case
+            case kCorvane: wasOpen = corvane_.IsConnected(); break;
+            case kSimora: wasOpen = simora_.IsConnected(); break;
+            case kUnity: wasOpen = unity_.IsConnected(); break;
+            case kS7: wasOpen = s7_.IsConnected(); break;
+            case kKx: wasOpen = kx_.IsConnected(); break;
+        }
+        if (wasOpen) Report(m.disconnected, kLogGreen);
+        return;
+    }
+    const bool retried = type == kCorvane || type == kSimora || type == kUnity || type == kS7 ||
+                         type == kKx;
+    if (walk == Walk::Retry && !retried) return;
+    bool ok = false;
+    switch (type) {
+        case kSql: ok = sql_.Open(ResourcePath(GetPropertyOr(gateway, "sqlfilename", ""))); break;
+        case kPrinter: ok = printer_.Open(GetPropertyOr(gateway, "printername", "")); break;
+        case kDll: ok = dll_.Load(ResourcePath(GetPropertyOr(gateway, "dllfilename", ""))); break;
+        case kCorvane: ok = corvane_.Connect() >= 0; break;
+        case kSimora: ok = simora_.Connect() >= 0; break;
+        case kUnity:
+            GetPropertyOr(gateway, "ip", "127.0.0.1");
+            ok = unity_.Connect() >= 0;
+            break;
+        case kS7:
+            GetPropertyOr(gateway, "ip", "127.0.0.1");
+            GetPropertyOr(gateway, "ucpos", "0");
+            ok = s7_.Connect() >= 0;
+            break;
+        case kKx: ok = kx_.Connect() >= 0; break;
+    }
+    Report(ok ? m.connected : m.failed, ok ? kLogGreen : kLogRed);
+}
+
+}  // namespace tsr

@@ -1,0 +1,75 @@
+// The gateways of the open project: one connection state per device family for the whole run,
+// opened after each generation while the server runs, retried every 5 seconds, and closed when
+// the project is regenerated, replaced or the program ends.
+#pragma once
+
+#include <memory>
+#include <pugixml.hpp>
+#include <string>
+
+#include "base/log_sink.h"
+#include "gateways/dll/dll_gateway.h"
+#include "gateways/families.h"
+#include "gateways/printer/printer_gateway.h"
+#include "gateways/sql/sql_gateway.h"
+#include "model/project_document.h"
+#include "model/working_directory.h"
+
+namespace tsr {
+
+// A device family whose connection cannot be made yet: every connect fails, a read answers the
+// family's text for a missing connection, a write does nothing.
+class UnreachableFamily : public DeviceFamily {
+public:
+    explicit UnreachableFamily(std::string readAnswer) : readAnswer_(std::move(readAnswer)) {}
+    // Negative: no connection could be made.
+    int Connect() { return -1; }
+    bool IsConnected() const { return false; }
+    std::string ReadItem(std::string_view) override { return readAnswer_; }
+    void WriteItem(std::string_view) override {}
+
+private:
+    std::string readAnswer_;
+};
+
+class Gateways {
+public:
+    // `log` receives the connection messages; names of resource files without '/' are taken in
+    // `wd`, the working directory.
+    Gateways(LogSink& log, const WorkingDirectory& wd);
+    ~Gateways();
+
+    // Opens the connection of every gateway object of the project, in document order.
+    void StartGateways(const ProjectDocument& doc);
+    // Connects again (or checks) the families that can drop: Corvane, Simora, Unity, S7, KX.
+    void RetryGateways(const ProjectDocument& doc);
+    // Closes the connection of every gateway object of the project.
+    void StopGateways(const ProjectDocument& doc);
+
+    // The families, for the web server's routes.
+    GatewayRoutes Routes();
+
+    SqlGateway& sql() { return sql_; }
+    DllGateway& dll() { return dll_; }
+    PrinterGateway& printer() { return printer_; }
+
+private:
+    enum class Walk { Start, Retry, Stop };
+    void Visit(Walk walk, pugi::xml_node gateway, int type);
+    void Report(int messageId, unsigned colour);
+    std::string ResourcePath(const std::string& name) const;
+
+    LogSink& log_;
+    const WorkingDirectory& wd_;
+    SqlGateway sql_;
+    DllGateway dll_;
+    PrinterGateway printer_;
+    std::unique_ptr<PrinterService> printerService_;
+    UnreachableFamily corvane_{"[error orvo -1]"};
+    UnreachableFamily simora_{""};
+    UnreachableFamily unity_{"[err]"};
+    UnreachableFamily s7_{"[err]"};
+    UnreachableFamily kx_{"[err]"};
+};
+
+}  // namespace tsr

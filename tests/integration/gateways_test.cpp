@@ -1,0 +1,196 @@
+// The gateway lifecycle and the SQL and DLL gateways, through the web server's routes.
+#include "gateways/lifecycle.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "base/strings.h"
+#include "generator/generator.h"
+#include "test_support.h"
+#include "webserver/serving_hooks.h"
+
+namespace tsr {
+namespace {
+
+std::string Post(uint16_t port, const std::string& path, const std::string& body = "") {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        close(fd);
+        return "(no connection)";
+    }
+    std::string request = "POST " + path + " HTTP/1.0\r\nContent-Length: " +
+                          std::to_string(body.size()) + "\r\n\r\n" + body;
+    send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    std::string out;
+    char buf[65536];
+    for (ssize_t n; (n = recv(fd, buf, sizeof buf, 0)) > 0;) out.append(buf, static_cast<size_t>(n));
+    close(fd);
+    size_t body_at = out.find("\r\n\r\n");
+    return body_at == std::string::npos ? out : out.substr(body_at + 4);
+}
+
+// A running program without a window: project, gateways, server and generator, as serve has them.
+class GatewaysTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        setenv("LC_ALL", "C", 1);
+        ASSERT_EQ(project.Start(tmp.path()), 0);
+        ProjectDocument& doc = project.document();
+        doc.SetProperty(doc.ProjectElement(), "webserveron", "1");
+        doc.SetProperty(doc.ProjectElement(), "webserverport", "0");
+    }
+    pugi::xml_node Add(const char* key) {
+        pugi::xml_node n;
+        project.document().CreateObject(FindTypeByKey(key), project.document().ProjectElement(), &n);
+        return n;
+    }
+    void Generate() { ASSERT_TRUE(generator.generateApplication()); }
+    std::vector<std::string> Messages() {
+        std::vector<std::string> out;
+        for (const auto& l : log.Lines())
+            if (l.text.rfind("Generate:", 0) != 0) out.push_back(l.text);
+        return out;
+    }
+    uint16_t port() { return server.ListeningPort(); }
+
+    test::ScratchDir tmp;
+    Project project;
+    RecordingLogSink log;
+    Gateways gateways{log, project.workingDirectory()};
+    WebServer server{log, gateways.Routes()};
+    ServingHooks hooks{server, [this] { gateways.StopGateways(project.document()); },
+                       [this] { gateways.StartGateways(project.document()); }, {}};
+    Generator generator{project, log, hooks, tmp / "nolibs"};
+};
+
+TEST_F(GatewaysTest, SqlEndToEnd) {
+    Add("sqllitegateway");  // db.sql in the working directory
+    Generate();
+    EXPECT_EQ(Messages(), std::vector<std::string>{"Connected to SQL database"});
+    EXPECT_EQ(Post(port(), "/SQLcreate%20table%20t(a,b)"), "");
+    EXPECT_EQ(Post(port(), "/SQLinsert%20into%20t%20values(1,'x')"), "");
+    EXPECT_EQ(Post(port(), "/SQLinsert%20into%20t%20values(2,NULL)"), "");
+    EXPECT_EQ(Post(port(), "/SQLselect%20a,b%20from%20t%20order%20by%20a"), "1;x;2;");
+    EXPECT_EQ(Post(port(), "/SQLselect%20nothing%20from%20nowhere"), "[err=-1]");
+    EXPECT_FALSE(test::ReadAll(project.workingDirectory().path() + "/db.sql").empty());
+    // An answer that would pass 100000 bytes is refused whole.
+    EXPECT_EQ(Post(port(), "/SQLselect%20hex(zeroblob(60000))"), "[err=-1]");
+    EXPECT_EQ(Post(port(), "/SQLselect%20hex(zeroblob(40000))"), std::string(80000, '0'));
+}
+
+TEST_F(GatewaysTest, ASecondSqlGatewayReplacesTheFirstDatabase) {
+    GetPropertyOr(Add("sqllitegateway"), "sqlfilename", "");
+    pugi::xml_node second = Add("sqllitegateway");
+    project.document().SetProperty(second, "sqlfilename", tmp / "other.sql");
+    Generate();
+    EXPECT_EQ(Messages(), (std::vector<std::string>{"Connected to SQL database",
+                                                    "Connected to SQL database"}));
+    Post(port(), "/SQLcreate%20table%20only_here(a)");
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((tmp / "other.sql").c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, "select * from only_here", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+}
+
+TEST_F(GatewaysTest, DllEndToEnd) {
+    pugi::xml_node dll = Add("dllgateway");
+    project.document().SetProperty(dll, "dllfilename", TESSORA_TEST_LIBRARY);
+    Generate();
+    // Stopping the gateways before starting them reports the DLL even when none was loaded.
+    EXPECT_EQ(Messages(), (std::vector<std::string>{"Disconnected from dll", "Connected to dll"}));
+    EXPECT_EQ(Post(port(), "/DLLecho", "hello body"), "echo:hello body");
+    EXPECT_EQ(Post(port(), "/DLLecho"), "echo:");
+    EXPECT_EQ(Post(port(), "/DLLunknown", "x"), "[error:can't find proc]");
+    EXPECT_EQ(Post(port(), "/DLLnothing"), "");
+    EXPECT_EQ(Post(port(), "/DLLhuge").size(), 100000u);
+
+    // A name without '/' is a file of the working directory; a missing file loads nothing.
+    ASSERT_TRUE(WriteFile(project.workingDirectory().path() + "/mine.so",
+                          test::ReadAll(TESSORA_TEST_LIBRARY)));
+    project.document().SetProperty(dll, "dllfilename", "mine.so");
+    Generate();
+    EXPECT_EQ(Post(port(), "/DLLecho", "again"), "echo:again");
+    project.document().SetProperty(dll, "dllfilename", "missing.so");
+    Generate();
+    EXPECT_EQ(Messages().back(),
+              "Cannot connect to dll, verify the filename and the dll file");
+    EXPECT_EQ(Post(port(), "/DLLecho", "x"), "[no dll loaded]");
+    // "Disconnected from dll" at every regeneration, loaded or not.
+    Generate();
+    auto m = Messages();
+    EXPECT_EQ(m[m.size() - 2], "Disconnected from dll");
+}
+
+// Collapses every run of white space to one space.
+std::string Words(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        bool space = c == ' ' || c == '\n' || c == '\t' || c == '\r' || c == '\f';
+        if (space && (out.empty() || out.back() == ' ')) continue;
+        out += space ? ' ' : c;
+    }
+    if (!out.empty() && out.back() == ' ') out.pop_back();
+    return out;
+}
+
+TEST_F(GatewaysTest, PrinterToAPdfFile) {
+    EXPECT_EQ(Post(port() ? port() : 1, "/PRN", "x"), "(no connection)");
+    const std::string pdf = tmp / "x.pdf";
+    pugi::xml_node printer = Add("printgateway");
+    project.document().SetProperty(printer, "printername", "file:" + pdf);
+    Generate();
+    EXPECT_EQ(Messages(), std::vector<std::string>{"Printer opened"});
+    std::string text;
+    for (int i = 1; i <= 150; ++i)
+        text += "Line " + std::to_string(i) + "\tof the report, with some words to wrap\n";
+    EXPECT_EQ(Post(port(), "/PRN", text), "");
+    int status = -1;
+    std::string pages = test::RunCommand("pdfinfo '" + pdf + "' | grep Pages", &status);
+    EXPECT_NE(pages.find(" 3\n"), std::string::npos) << pages;
+    EXPECT_EQ(Words(test::RunCommand("pdftotext -raw '" + pdf + "' -")), Words(text));
+    // No printer open: the request answers an error.
+    project.document().SetProperty(printer, "printername", "file:" + tmp / "no/dir/x.pdf");
+    Generate();
+    EXPECT_EQ(Messages().back(), "Can't open printer");
+    EXPECT_EQ(Post(port(), "/PRN", "x"), "[err=-1]");
+}
+
+TEST_F(GatewaysTest, ServerOffStartsNothingAndRetriesNothing) {
+    Add("unigateway");
+    Add("sqllitegateway");
+    project.document().SetProperty(project.document().ProjectElement(), "webserveron", "0");
+    Generate();
+    EXPECT_TRUE(Messages().empty());
+    EXPECT_FALSE(server.IsWebServerRunning());
+}
+
+TEST_F(GatewaysTest, RetriesReportEveryObjectOfTheRetriedFamilies) {
+    Add("unigateway");
+    Add("unigateway");
+    Add("sqllitegateway");
+    Add("s7ipgateway");
+    Generate();
+    const std::string unity = LoadString(123), s7 = LoadString(126);
+    EXPECT_EQ(Messages(),
+              (std::vector<std::string>{unity, unity, "Connected to SQL database", s7}));
+    size_t before = log.Lines().size();
+    gateways.RetryGateways(project.document());
+    std::vector<std::string> retry;
+    for (size_t i = before; i < log.Lines().size(); ++i) retry.push_back(log.Lines()[i].text);
+    EXPECT_EQ(retry, (std::vector<std::string>{unity, unity, s7}));  // SQL is never retried
+    EXPECT_EQ(log.Lines().back().colour, static_cast<unsigned>(kLogRed));
+    // Device routes answer as for a missing connection.
+    EXPECT_EQ(Post(port(), "/UNI%MW0;%MW1=2;%MW2"), "[err];[err]");
+    EXPECT_EQ(Post(port(), "/CVNm200"), "[error orvo -1]");
+}
+
+}  // namespace
+}  // namespace tsr
