@@ -78,8 +78,9 @@ run_tests() {
 
   log "Unit tests with AddressSanitizer and UndefinedBehaviorSanitizer"
   cmake -S "$ROOT" -B "$BUILD_ASAN" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTESSORA_SANITIZE=ON >/dev/null
-  cmake --build "$BUILD_ASAN" -j "$JOBS" --target unit_tests tessora-cli
+  cmake --build "$BUILD_ASAN" -j "$JOBS" --target unit_tests integration_tests tessora-cli
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    LSAN_OPTIONS="suppressions=$ROOT/tests/lsan.supp" \
     ctest --test-dir "$BUILD_ASAN" --output-on-failure -j "$JOBS"
 
   log "Fuzz targets (${FUZZ_SECONDS}s each)"

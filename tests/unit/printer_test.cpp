@@ -26,12 +26,6 @@
 #include "gateways/printer/text_pages.h"
 #include "test_support.h"
 
-// Fontconfig keeps its caches for the life of the process and links their parts by encoded
-// offsets that the leak checker cannot follow; what it reports from there are no leaks of ours.
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig.so\n";
-}
-
 namespace tsr {
 namespace {
 
