@@ -79,6 +79,18 @@ TEST(CliServe, ServesTheExampleProjectUntilTerminated) {
     std::string post = HttpExchange(port, "POST /UNI%MW0 HTTP/1.0\r\n\r\n");
     EXPECT_NE(post.find("Access-Control-Allow-Origin: *\r\n"), std::string::npos) << post;
 
+    // The example's SQL gateway: db.sql in the working directory.
+    auto sql = [&](const std::string& statement) {
+        std::string a = HttpExchange(port, "POST /SQL" + statement + " HTTP/1.0\r\n\r\n");
+        return a.substr(a.find("\r\n\r\n") + 4);
+    };
+    EXPECT_EQ(sql("create%20table%20t(a,b)"), "");
+    EXPECT_EQ(sql("insert%20into%20t%20values(1,2)"), "");
+    EXPECT_EQ(sql("insert%20into%20t%20values(3,4)"), "");
+    EXPECT_EQ(sql("select%20*%20from%20t"), "1;2;3;4");
+    EXPECT_EQ(sql("select%20*%20from%20missing"), "[err=-1]");
+    EXPECT_NE(test::ReadAll(log).find("Connected to SQL database"), std::string::npos);
+
     kill(pid, SIGTERM);
     int status = 0;
     waitpid(pid, &status, 0);
