@@ -15,6 +15,7 @@
 #include <regex>
 #include <thread>
 
+#include "socket_support.h"
 #include "test_support.h"
 
 extern char** environ;
@@ -24,24 +25,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Sends `request` to 127.0.0.1:port and returns everything the server sends back.
-std::string HttpExchange(uint16_t port, const std::string& request) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        close(fd);
-        return {};
-    }
-    send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-    std::string out;
-    char buf[65536];
-    for (ssize_t n; (n = recv(fd, buf, sizeof buf, 0)) > 0;) out.append(buf, static_cast<size_t>(n));
-    close(fd);
-    return out;
-}
+using test::HttpExchange;
 
 TEST(CliServe, ServesTheExampleProjectUntilTerminated) {
     test::ScratchDir dir;
@@ -75,14 +59,13 @@ TEST(CliServe, ServesTheExampleProjectUntilTerminated) {
     const std::string index = test::ReadAll(dir / "TSR10.TMP/WEB/index.html");
     ASSERT_FALSE(index.empty());
     std::string page = HttpExchange(port, "GET / HTTP/1.0\r\n\r\n");
-    EXPECT_EQ(page.substr(page.find("\r\n\r\n") + 4), index);
+    EXPECT_EQ(test::AnswerBody(page), index);
     std::string post = HttpExchange(port, "POST /UNI%MW0 HTTP/1.0\r\n\r\n");
     EXPECT_NE(post.find("Access-Control-Allow-Origin: *\r\n"), std::string::npos) << post;
 
     // The example's SQL gateway: db.sql in the working directory.
     auto sql = [&](const std::string& statement) {
-        std::string a = HttpExchange(port, "POST /SQL" + statement + " HTTP/1.0\r\n\r\n");
-        return a.substr(a.find("\r\n\r\n") + 4);
+        return test::AnswerBody(HttpExchange(port, "POST /SQL" + statement + " HTTP/1.0\r\n\r\n"));
     };
     EXPECT_EQ(sql("create%20table%20t(a,b)"), "");
     EXPECT_EQ(sql("insert%20into%20t%20values(1,2)"), "");

@@ -1,15 +1,12 @@
 // The gateway lifecycle and the SQL and DLL gateways, through the web server's routes.
 #include "gateways/lifecycle.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include "base/strings.h"
 #include "generator/generator.h"
+#include "socket_support.h"
 #include "test_support.h"
 #include "webserver/serving_hooks.h"
 
@@ -17,24 +14,9 @@ namespace tsr {
 namespace {
 
 std::string Post(uint16_t port, const std::string& path, const std::string& body = "") {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        close(fd);
-        return "(no connection)";
-    }
-    std::string request = "POST " + path + " HTTP/1.0\r\nContent-Length: " +
-                          std::to_string(body.size()) + "\r\n\r\n" + body;
-    send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-    std::string out;
-    char buf[65536];
-    for (ssize_t n; (n = recv(fd, buf, sizeof buf, 0)) > 0;) out.append(buf, static_cast<size_t>(n));
-    close(fd);
-    size_t body_at = out.find("\r\n\r\n");
-    return body_at == std::string::npos ? out : out.substr(body_at + 4);
+    return test::AnswerBody(test::HttpExchange(
+        port, "POST " + path + " HTTP/1.0\r\nContent-Length: " + std::to_string(body.size()) +
+                  "\r\n\r\n" + body));
 }
 
 // A running program without a window: project, gateways, server and generator, as serve has them.

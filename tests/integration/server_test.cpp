@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "socket_support.h"
 #include "test_support.h"
 #include "webserver/websocket.h"
 
@@ -51,19 +52,8 @@ public:
     std::vector<std::string> bodies;
 };
 
-// Opens a TCP connection to 127.0.0.1:port; -1 on failure.
-int Connect(uint16_t port) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
+using test::ConnectLoopback;
+constexpr auto Connect = ConnectLoopback;
 
 // Everything the server sends until it closes the connection (or `limit` passes).
 std::string ReadUntilClosed(int fd, std::chrono::milliseconds limit = 3000ms) {

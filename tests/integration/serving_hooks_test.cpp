@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "base/strings.h"
+#include "socket_support.h"
 
 namespace tsr {
 namespace {
@@ -27,16 +28,7 @@ uint16_t FreePort() {
     return ntohs(a.sin_port);
 }
 
-int Connect(uint16_t port) {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return fd;
-    close(fd);
-    return -1;
-}
+constexpr auto Connect = test::ConnectLoopback;
 
 bool StillOpen(int fd) {
     pollfd p{fd, POLLIN, 0};
