@@ -21,6 +21,7 @@ APT_PACKAGES=(
   clang libclang-rt-14-dev
   chromium
   libpango1.0-dev libcairo2-dev libcups2-dev fonts-liberation poppler-utils
+  libwxgtk3.2-dev xvfb xauth xdotool imagemagick
 )
 
 log() { printf '\033[1;34m==> %s\033[0m\n' "$*"; }
@@ -61,6 +62,11 @@ build() {
 
 run_program() {
   local demo="$ROOT/examples/demo.tsr"
+  # The designer when there is a display to show it on; else the example is served headless.
+  if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x "$BUILD/tessora" ]; then
+    log "The designer on the example project $demo"
+    exec "$BUILD/tessora" "$demo"
+  fi
   log "The example project $demo"
   "$BUILD/tessora-cli" show "$demo"
   log "Serving it (Ctrl-C stops); open the address below in a browser on this network"

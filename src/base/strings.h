@@ -28,4 +28,40 @@ enum StringId : int {
     kMsgAllFiles = 61442,
 };
 
+// Texts of the designer window: captions, menus, the context menu and the file dialog.
+enum ShellStringId : int {
+    kTextLibrary = 2001,
+    kTextProject = 2002,
+    kTextPreview = 2003,
+    kTextLogs = 2004,
+    kMenuFile = 2010,
+    kMenuFileNew = 2011,
+    kMenuFileOpen = 2012,
+    kMenuFileSave = 2013,
+    kMenuFileSaveAs = 2014,
+    kMenuTool = 2020,
+    kMenuToolOpenBrowser = 2021,
+    kMenuToolOpenHtmlEditor = 2022,
+    kMenuToolConnectBrowser = 2023,
+    kMenuToolOpenResources = 2024,
+    kMenuToolHide = 2025,
+    kMenuToolExpertMode = 2026,
+    kMenuBuild = 2030,
+    kMenuBuildDirectory = 2031,
+    kMenuBuildArduino = 2032,
+    kMenuHelp = 2040,
+    kMenuHelpHelp = 2041,
+    kMenuHelpManual = 2042,
+    kMenuDelete = 2050,
+    kMenuDuplicate = 2051,
+    kTextLoadTitle = 2060,
+    kTextSaveTitle = 2061,
+    kTextNoDisplay = 2070,
+};
+
+// Texts of the designer's rules (src/designer).
+enum DesignerStringId : int {
+    kTextTessoraFiles = 2100,  // the project file type in the file dialog's filter list
+};
+
 }  // namespace tsr

@@ -1,0 +1,68 @@
+#include "designer/drop_rule.h"
+
+#include "model/catalogue.h"
+
+namespace tsr::designer {
+namespace {
+
+bool IsSameOrInside(pugi::xml_node node, pugi::xml_node ancestor) {
+    for (; node; node = node.parent()) {
+        if (node == ancestor) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+DragSource DragSource::Project(const ProjectDocument& doc, int serial) {
+    pugi::xml_node object = doc.FindObjectBySerial(serial);
+    return {From::Project, object ? ObjectTypeOf(object) : -1, serial};
+}
+
+bool CanDrop(const ProjectDocument& doc, const DragSource& source, int targetSerial) {
+    pugi::xml_node target = doc.FindObjectBySerial(targetSerial);
+    if (!target) return false;
+    if (!IsAllowedParent(source.typeId, ObjectTypeOf(target))) return false;
+    if (source.from == DragSource::From::Library) return true;
+    pugi::xml_node dragged = doc.FindObjectBySerial(source.serial);
+    return dragged && !IsSameOrInside(target, dragged);
+}
+
+bool DragSession::Hover(std::optional<int> itemSerial) {
+    target_.reset();
+    if (!itemSerial || !CanDrop(doc_, source_, *itemSerial)) return false;
+    target_ = itemSerial;
+    return true;
+}
+
+StructuralChange Drop(ProjectDocument& doc, const DragSource& source, std::optional<int> target) {
+    if (!target || !CanDrop(doc, source, *target)) return {};
+    pugi::xml_node parent = doc.FindObjectBySerial(*target);
+    if (source.from == DragSource::From::Library) {
+        pugi::xml_node created;
+        if (doc.CreateObject(source.typeId, parent, &created) != 0) return {};
+        return {true, created};
+    }
+    pugi::xml_node moved = doc.MoveObject(doc.FindObjectBySerial(source.serial), parent);
+    return {true, moved};
+}
+
+bool HasContextMenu(const ProjectDocument& doc, int serial) {
+    pugi::xml_node object = doc.FindObjectBySerial(serial);
+    return object && ObjectTypeOf(object) != kTypeProject;
+}
+
+StructuralChange RunContextCommand(ProjectDocument& doc, ContextCommand command,
+                                   std::optional<int> serial) {
+    doc.SetProjectChanged(true);
+    if (!serial || !HasContextMenu(doc, *serial)) return {};
+    pugi::xml_node object = doc.FindObjectBySerial(*serial);
+    if (command == ContextCommand::Delete) {
+        doc.DeleteObject(object);
+        return {true, {}};
+    }
+    if (!doc.DuplicateObject(object)) return {};
+    return {true, {}};
+}
+
+}  // namespace tsr::designer

@@ -1,0 +1,79 @@
+// Drag and drop onto the project tree, and the context menu of its items.
+//
+//   library item ──drag──┐                     ┌── create an object of the type under the target
+//                        ├─► target object ────┤
+//   project item ──drag──┘                     └── move the object under the target
+//
+// Whether a target accepts a drop depends only on the allowed parents of the catalogue, except
+// that an object never goes under itself or one of its own descendants.
+#pragma once
+
+#include <optional>
+
+#include "designer/project_tree.h"
+#include "model/project_document.h"
+
+namespace tsr::designer {
+
+// What is being dragged: a type from the library, or an object of the project tree.
+struct DragSource {
+    enum class From { Library, Project };
+    From from = From::Library;
+    int typeId = -1;  // the type a library drop creates
+    int serial = -1;  // the dragged object (project drags only)
+
+    // A drag of library type `typeId`.
+    static DragSource Library(int typeId) { return {From::Library, typeId, -1}; }
+    // A drag of the object at `serial` of `doc`; typeId is -1 when there is no such object.
+    static DragSource Project(const ProjectDocument& doc, int serial);
+};
+
+// True when `source` may be dropped on the object at `targetSerial`: the target exists, its type
+// is an allowed parent of the dragged type, and for a project drag the target is neither the
+// dragged object nor inside it. The project object has no allowed parent, so it never moves.
+bool CanDrop(const ProjectDocument& doc, const DragSource& source, int targetSerial);
+
+// One drag from its start to the release of the mouse button. The drop target is only updated
+// by moves over the trees; a cursor over any other window keeps the last target, so releasing
+// there still drops onto it.
+class DragSession {
+public:
+    DragSession(const ProjectDocument& doc, DragSource source) : doc_(doc), source_(source) {}
+
+    // The cursor moved over the trees: `itemSerial` is the project item under it, or nullopt for
+    // none (empty tree area, library tree). Returns true when that item became the drop target,
+    // which the window selects in the project tree; false leaves the drop target empty.
+    bool Hover(std::optional<int> itemSerial);
+
+    // The serial of the current drop target, or nullopt for none (show the no-drop cursor).
+    std::optional<int> target() const { return target_; }
+
+    const DragSource& source() const { return source_; }
+
+private:
+    const ProjectDocument& doc_;
+    DragSource source_;
+    std::optional<int> target_;
+};
+
+// Completes a drag on release of the mouse button: with a drop target whose object exists,
+// creates an object of the dragged type under it (library drag) or moves the dragged object to
+// the end of its children (project drag) and selects the new or moved object. Without a target,
+// or when the drop is not allowed, the document is left unchanged and nothing is to be rebuilt.
+StructuralChange Drop(ProjectDocument& doc, const DragSource& source, std::optional<int> target);
+
+// True when a right click on the object at `serial` shows the Delete / Duplicate menu: the
+// object exists and is not the project.
+bool HasContextMenu(const ProjectDocument& doc, int serial);
+
+enum class ContextCommand { Delete, Duplicate };
+
+// Runs `command` on the object at `serial` (the item right-clicked; nullopt when there was
+// none). Marks the project changed in every case, as the command was chosen. Delete removes the
+// object with its subtree; Duplicate appends a deep copy as the last child of the same parent.
+// The rebuilt tree selects nothing. A missing object, or the project object, changes nothing
+// else and needs no rebuild.
+StructuralChange RunContextCommand(ProjectDocument& doc, ContextCommand command,
+                                   std::optional<int> serial);
+
+}  // namespace tsr::designer

@@ -1,0 +1,42 @@
+#include "designer/project_tree.h"
+
+#include "designer/library_tree.h"
+#include "model/catalogue.h"
+
+namespace tsr::designer {
+
+const ProjectTreeItem* ProjectTree::FindBySerial(int serial) const {
+    if (serial < 0 || serial >= static_cast<int>(items.size())) return nullptr;
+    return &items[serial];
+}
+
+std::vector<int> ProjectTree::TopLevel() const {
+    std::vector<int> top;
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (items[i].parent < 0) top.push_back(static_cast<int>(i));
+    }
+    return top;
+}
+
+ProjectTree BuildProjectTree(const ProjectDocument& doc, pugi::xml_node select) {
+    ProjectTree tree;
+    // ancestry[d] is the index of the last item seen at depth d: the parent of depth d + 1.
+    std::vector<int> ancestry;
+    doc.ForEachObject([&](pugi::xml_node element, int depth) {
+        ProjectTreeItem item;
+        item.typeId = ObjectTypeOf(element);
+        item.text = TypeDisplayName(item.typeId);
+        item.serial = static_cast<int>(tree.items.size());
+        item.image = ImageIndexOfType(item.typeId);
+        ancestry.resize(depth);
+        item.parent = depth > 0 ? ancestry[depth - 1] : -1;
+        if (item.parent >= 0) tree.items[item.parent].children.push_back(item.serial);
+        if (select && element == select) tree.selected = item.serial;
+        ancestry.push_back(item.serial);
+        tree.items.push_back(std::move(item));
+        return true;
+    });
+    return tree;
+}
+
+}  // namespace tsr::designer

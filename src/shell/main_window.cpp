@@ -1,0 +1,787 @@
+#include "shell/main_window.h"
+
+#include <wx/app.h>
+#include <wx/filedlg.h>
+#include <wx/filename.h>
+#include <wx/menu.h>
+#include <wx/msgdlg.h>
+#include <wx/panel.h>
+#include <wx/propgrid/advprops.h>
+#include <wx/propgrid/editors.h>
+#include <wx/propgrid/manager.h>
+#include <wx/propgrid/props.h>
+#include <wx/stattext.h>
+#include <wx/stdpaths.h>
+#include <wx/utils.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "base/strings.h"
+#include "designer/library_tree.h"
+#include "designer/page_follow.h"
+#include "designer/project_tree.h"
+#include "designer/property_grid.h"
+#include "platform/paths.h"
+#include "shell/log_pane.h"
+
+namespace tsr::shell {
+namespace {
+
+// Window ids of the controls, as the dialog template numbers them.
+enum ControlId : int {
+    kIdLibraryTree = 1003,
+    kIdGrid = 1004,
+    kIdProjectTree = 1005,
+    kIdPreview = 1008,
+    kIdLogsCaption = 1012,
+    kIdLogPane = 1013,
+};
+
+enum CommandId : int {
+    kCmdFileNew = wxID_HIGHEST + 1,
+    kCmdFileOpen,
+    kCmdFileSave,
+    kCmdFileSaveAs,
+    kCmdOpenBrowser,
+    kCmdOpenHtmlEditor,
+    kCmdConnectBrowser,
+    kCmdOpenResources,
+    kCmdHide,
+    kCmdExpertMode,
+    kCmdBuildDirectory,
+    kCmdBuildArduino,
+    kCmdHelp,
+    kCmdManual,
+    kCmdDelete,
+    kCmdDuplicate,
+    kTimerDrag,
+    kTimerCommandLine,
+    kTimerRetry,
+};
+
+// The background of the window around the controls.
+const wxColour kBackground(0, 200, 255);
+
+wxString Text(int id) {
+    return wxString::FromUTF8(LoadString(id));
+}
+
+// The serial (and type) of a project-tree item.
+class ObjectItemData : public wxTreeItemData {
+  public:
+    ObjectItemData(int serial, int typeId) : serial(serial), typeId(typeId) {}
+    int serial;
+    int typeId;
+};
+
+// The position of an item in designer::LibraryItems().
+class LibraryItemData : public wxTreeItemData {
+  public:
+    explicit LibraryItemData(int index) : index(index) {}
+    int index;
+};
+
+// The directory holding the tree icons: "icons" beside the program, then the installed
+// share directory, then the source tree's resources.
+wxString IconDirectory() {
+    const std::string program = ProgramDirectory();
+    for (const std::string& candidate : {program + "/icons", program + "/../share/tessora/icons",
+                                         std::string(TESSORA_SOURCE_DIR) + "/resources/icons"}) {
+        if (wxFileName::DirExists(wxString::FromUTF8(candidate)))
+            return wxString::FromUTF8(candidate);
+    }
+    return {};
+}
+
+// The grid's client data of a row: its index in the rows of the current build, plus one so
+// that no row carries a null pointer.
+void* RowTag(size_t index) {
+    return reinterpret_cast<void*>(index + 1);
+}
+size_t RowIndex(void* tag) {
+    return reinterpret_cast<size_t>(tag) - 1;
+}
+
+wxString BooleanText(bool value) {
+    return value ? wxString("True") : wxString("False");
+}
+
+// The "editor" of rows that take no typing (choices, booleans): no control at all, so that a
+// double click anywhere on the row reaches the grid, which answers it with the next value.
+class NoTypingEditor : public wxPGEditor {
+  public:
+    wxString GetName() const override { return "TessoraNoTyping"; }
+    wxPGWindowList CreateControls(wxPropertyGrid*, wxPGProperty*, const wxPoint&,
+                                  const wxSize&) const override {
+        return wxPGWindowList(nullptr);
+    }
+    void UpdateControl(wxPGProperty*, wxWindow*) const override {}
+    bool OnEvent(wxPropertyGrid*, wxPGProperty*, wxWindow*, wxEvent&) const override {
+        return false;
+    }
+};
+
+wxPGEditor* NoTyping() {
+    static wxPGEditor* editor = wxPropertyGrid::RegisterEditorClass(new NoTypingEditor);
+    return editor;
+}
+
+}  // namespace
+
+StartOptions ParseStartOptions(const std::vector<std::string>& args) {
+    StartOptions options;
+    for (const std::string& arg : args) {
+        if (arg == "/hide") {
+            options.hide = true;
+            continue;
+        }
+        if (options.projectPath.empty()) options.projectPath = arg;
+    }
+    return options;
+}
+
+MainWindow::MainWindow(StartOptions options)
+    : wxFrame(nullptr, wxID_ANY, "Tessora"),
+      gateways_(log_, project_.workingDirectory()),
+      server_(log_, gateways_.Routes()),
+      hooks_(
+          server_, [this] { gateways_.StopGateways(project_.document()); },
+          [this] { gateways_.StartGateways(project_.document()); },
+          [this](const std::string& text) { ShowError(text); }),
+      generator_(project_, log_, hooks_, ProgramLibraryDirectory()),
+      files_(project_, *this),
+      start_(std::move(options)),
+      dragTimer_(this, kTimerDrag),
+      commandLineTimer_(this, kTimerCommandLine),
+      retryTimer_(this, kTimerRetry) {
+    panel_ = new wxPanel(this, wxID_ANY);
+    panel_->SetBackgroundColour(kBackground);
+    CreateMenus();
+    CreateControls();
+    log_.Attach(logPane_);
+    LoadTypeIcons();
+
+    // A failed working directory leaves saving and generating to report their own failures.
+    project_.Start();
+    // The new project is shown once; a project named on the command line follows at the first
+    // tick of the command-line timer.
+    RebuildProjectTree();
+    FillLibraryTree();
+    RecordLayout();
+    generator_.generateApplication();
+    SetTitle(wxString::FromUTF8(generator_.title()));
+
+    Bind(wxEVT_SIZE, &MainWindow::OnSize, this);
+    Bind(wxEVT_CLOSE_WINDOW, &MainWindow::OnClose, this);
+    Bind(wxEVT_TIMER, &MainWindow::OnDragTimer, this, kTimerDrag);
+    Bind(wxEVT_TIMER, &MainWindow::OnCommandLineTimer, this, kTimerCommandLine);
+    Bind(wxEVT_TIMER, &MainWindow::OnRetryTimer, this, kTimerRetry);
+    layoutEnabled_ = true;
+    commandLineTimer_.Start(500);
+    retryTimer_.Start(5000);
+}
+
+MainWindow::~MainWindow() {
+    Shutdown();
+}
+
+wxRect MainWindow::DialogRect(int x, int y, int width, int height) const {
+    const wxPoint pos = panel_->ConvertDialogToPixels(wxPoint(x, y));
+    const wxSize size = panel_->ConvertDialogToPixels(wxSize(width, height));
+    return wxRect(pos, size);
+}
+
+void MainWindow::CreateControls() {
+    auto caption = [this](int id, int textId, const wxRect& r) {
+        auto* text = new wxStaticText(panel_, id, Text(textId), r.GetPosition(), r.GetSize(),
+                                      wxST_NO_AUTORESIZE);
+        text->SetFont(text->GetFont().Bold());
+        return text;
+    };
+    caption(wxID_ANY, kTextLibrary, DialogRect(7, 7, 156, 8));
+    caption(wxID_ANY, kTextProject, DialogRect(172, 7, 156, 8));
+    caption(wxID_ANY, kTextPreview, DialogRect(405, 7, 100, 8));
+
+    const long treeStyle =
+        wxTR_HAS_BUTTONS | wxTR_LINES_AT_ROOT | wxTR_HIDE_ROOT | wxTR_SINGLE | wxBORDER_SUNKEN;
+    wxRect r = DialogRect(7, 21, 155, 225);
+    libraryTree_ = new wxTreeCtrl(panel_, kIdLibraryTree, r.GetPosition(), r.GetSize(), treeStyle);
+    r = DialogRect(168, 21, 229, 225);
+    projectTree_ = new wxTreeCtrl(panel_, kIdProjectTree, r.GetPosition(), r.GetSize(), treeStyle);
+
+    r = DialogRect(402, 23, 232, 289);
+    preview_ = new wxPanel(panel_, kIdPreview, r.GetPosition(), r.GetSize(), wxBORDER_SUNKEN);
+    preview_->SetBackgroundColour(*wxWHITE);
+
+    r = DialogRect(6, 252, 390, 120);
+    grid_ = new wxPropertyGridManager(panel_, kIdGrid, r.GetPosition(), r.GetSize(),
+
+                                      wxPG_BOLD_MODIFIED);
+    grid_->AddPage();
+    grid_->GetGrid()->SetSplitterPosition(200);
+
+    logsCaption_ = caption(kIdLogsCaption, kTextLogs, DialogRect(402, 318, 228, 8));
+    r = DialogRect(402, 330, 234, 42);
+    logPane_ = new LogPane(panel_, kIdLogPane, r.GetPosition(), r.GetSize());
+
+    SetClientSize(DialogRect(0, 0, 642, 377).GetSize());
+    SetMinClientSize(DialogRect(0, 0, 642, 377).GetSize());
+    // The header is added once the window is shown: adding it recreates the grid's inner
+    // controls, which can only be sized once the grid is on the screen.
+    CallAfter([this] {
+        grid_->SetWindowStyleFlag(grid_->GetWindowStyleFlag() | wxPG_DESCRIPTION);
+        grid_->ShowHeader(true);
+        grid_->SetDescBoxHeight(panel_->ConvertDialogToPixels(wxSize(0, 24)).y);
+        grid_->SetColumnTitle(0, "Property");
+        grid_->SetColumnTitle(1, "Value");
+    });
+
+    libraryTree_->Bind(wxEVT_TREE_BEGIN_DRAG, &MainWindow::OnLibraryBeginDrag, this);
+    projectTree_->Bind(wxEVT_TREE_BEGIN_DRAG, &MainWindow::OnProjectBeginDrag, this);
+    projectTree_->Bind(wxEVT_TREE_SEL_CHANGED, &MainWindow::OnProjectSelChanged, this);
+    projectTree_->Bind(wxEVT_TREE_ITEM_RIGHT_CLICK, &MainWindow::OnProjectRightClick, this);
+    grid_->Bind(wxEVT_PG_CHANGED, &MainWindow::OnGridChanged, this);
+    grid_->Bind(wxEVT_PG_DOUBLE_CLICK, &MainWindow::OnGridDoubleClick, this);
+}
+
+void MainWindow::CreateMenus() {
+    auto* file = new wxMenu;
+    file->Append(kCmdFileNew, Text(kMenuFileNew));
+    file->Append(kCmdFileOpen, Text(kMenuFileOpen));
+    file->Append(kCmdFileSave, Text(kMenuFileSave));
+    file->Append(kCmdFileSaveAs, Text(kMenuFileSaveAs));
+
+    auto* tool = new wxMenu;
+    tool->Append(kCmdOpenBrowser, Text(kMenuToolOpenBrowser));
+    tool->Append(kCmdOpenHtmlEditor, Text(kMenuToolOpenHtmlEditor));
+    tool->Append(kCmdConnectBrowser, Text(kMenuToolConnectBrowser));
+    tool->Append(kCmdOpenResources, Text(kMenuToolOpenResources));
+    tool->Append(kCmdHide, Text(kMenuToolHide));
+    tool->Append(kCmdExpertMode, Text(kMenuToolExpertMode));
+    tool->Enable(kCmdOpenHtmlEditor, false);
+    tool->Enable(kCmdConnectBrowser, false);
+
+    auto* build = new wxMenu;
+    build->Append(kCmdBuildDirectory, Text(kMenuBuildDirectory));
+    build->Append(kCmdBuildArduino, Text(kMenuBuildArduino));
+    build->Enable(kCmdBuildDirectory, false);
+    build->Enable(kCmdBuildArduino, false);
+
+    auto* help = new wxMenu;
+    help->Append(kCmdHelp, Text(kMenuHelpHelp));
+    help->Append(kCmdManual, Text(kMenuHelpManual));
+    help->Enable(kCmdHelp, false);
+    help->Enable(kCmdManual, false);
+
+    auto* bar = new wxMenuBar;
+    bar->Append(file, Text(kMenuFile));
+    bar->Append(tool, Text(kMenuTool));
+    bar->Append(build, Text(kMenuBuild));
+    bar->Append(help, Text(kMenuHelp));
+    SetMenuBar(bar);
+
+    // The accelerators come with the item texts ("\tCtrl+S", "\tCtrl+O").
+    Bind(wxEVT_MENU, &MainWindow::OnFileNew, this, kCmdFileNew);
+    Bind(wxEVT_MENU, &MainWindow::OnFileOpen, this, kCmdFileOpen);
+    Bind(wxEVT_MENU, &MainWindow::OnFileSave, this, kCmdFileSave);
+    Bind(wxEVT_MENU, &MainWindow::OnFileSaveAs, this, kCmdFileSaveAs);
+    Bind(wxEVT_MENU, &MainWindow::OnOpenWithBrowser, this, kCmdOpenBrowser);
+    Bind(wxEVT_MENU, &MainWindow::OnConnectWithBrowser, this, kCmdConnectBrowser);
+    Bind(wxEVT_MENU, &MainWindow::OnOpenResources, this, kCmdOpenResources);
+    Bind(wxEVT_MENU, &MainWindow::OnHide, this, kCmdHide);
+    Bind(wxEVT_MENU, &MainWindow::OnToggleExpertMode, this, kCmdExpertMode);
+    Bind(wxEVT_MENU, &MainWindow::OnContextCommand, this, kCmdDelete, kCmdDuplicate);
+}
+
+void MainWindow::LoadTypeIcons() {
+    const wxString dir = IconDirectory();
+    auto load = [&](const char* name) {
+        wxBitmap bitmap;
+        if (!dir.empty()) bitmap.LoadFile(dir + "/" + name + ".png", wxBITMAP_TYPE_PNG);
+        return bitmap;
+    };
+    wxBitmap fallback = load("fallback");
+    if (!fallback.IsOk()) {
+        wxImage blank(16, 16);
+        blank.SetRGB(wxRect(0, 0, 16, 16), 160, 160, 160);
+        fallback = wxBitmap(blank);
+    }
+    // Image index 0 is the fallback, then type t at 1 + t (designer::ImageIndexOfType).
+    images_.Add(fallback);
+    for (int type = 0; type + 1 < designer::kImageCount; ++type) {
+        wxBitmap bitmap = load(TypeKey(type));
+        images_.Add(bitmap.IsOk() ? bitmap : fallback);
+    }
+    libraryTree_->SetImageList(&images_);
+    projectTree_->SetImageList(&images_);
+    // The window's own icon is the project's.
+    wxIcon icon;
+    icon.CopyFromBitmap(images_.GetBitmap(designer::ImageIndexOfType(kTypeProject)));
+    SetIcon(icon);
+}
+
+void MainWindow::FillLibraryTree() {
+    const wxTreeItemId root = libraryTree_->AddRoot(wxString());
+    std::vector<wxTreeItemId> ids;
+    const auto items = designer::LibraryItems();
+    for (size_t i = 0; i < items.size(); ++i) {
+        const designer::LibraryItem& item = items[i];
+        const wxTreeItemId parent = item.parent < 0 ? root : ids[item.parent];
+        const int image = designer::ImageIndexOfType(item.typeId);
+        ids.push_back(libraryTree_->AppendItem(parent, wxString::FromUTF8(item.text), image, image,
+                                               new LibraryItemData(static_cast<int>(i))));
+    }
+    const int expanded = designer::LibraryExpandedAtStart();
+    if (expanded >= 0 && expanded < static_cast<int>(ids.size()))
+        libraryTree_->Expand(ids[expanded]);
+}
+
+void MainWindow::RecordLayout() {
+    const wxSize client = panel_->GetClientSize();
+    auto row = [&](wxWindow* w, int flags) {
+        const wxRect r = w->GetRect();
+        LayoutRow l{w, flags, 0, 0};
+        if (flags & 1) l.marginX = client.x - r.width;
+        if (flags & 2) l.marginY = client.y - r.height;
+        if (flags & 4) l.marginX = client.x - r.x;
+        if (flags & 8) l.marginY = client.y - r.y;
+        layout_.push_back(l);
+    };
+    row(grid_, 2);
+    row(preview_, 3);
+    row(logPane_, 9);
+    row(logsCaption_, 8);
+}
+
+void MainWindow::OnSize(wxSizeEvent& event) {
+    event.Skip();
+    if (!layoutEnabled_) return;
+    // The panel fills the client area; lay out from its new size.
+    const wxSize client = GetClientSize();
+    panel_->SetSize(client);
+    for (const LayoutRow& l : layout_) {
+        wxRect r = l.window->GetRect();
+        if (l.flags & 4) r.x = client.x - l.marginX;
+        if (l.flags & 8) r.y = client.y - l.marginY;
+        if (l.flags & 1) r.width = std::max(0, client.x - l.marginX);
+        if (l.flags & 2) r.height = std::max(0, client.y - l.marginY);
+        l.window->SetSize(r);
+        l.window->Refresh();
+    }
+}
+
+// ---- cycles
+
+void MainWindow::RunRebuildCycle(pugi::xml_node select) {
+    generator_.generateApplication();
+    SetTitle(wxString::FromUTF8(generator_.title()));
+    RebuildProjectTree(select);
+    preview_->Refresh();
+}
+
+void MainWindow::RunRefreshCycle(const std::optional<std::string>& pageToShow) {
+    generator_.generateApplication(pageToShow);
+    SetTitle(wxString::FromUTF8(generator_.title()));
+    preview_->Refresh();
+}
+
+// ---- trees and grid
+
+void MainWindow::RebuildProjectTree(pugi::xml_node select) {
+    const designer::ProjectTree tree = designer::BuildProjectTree(project_.document(), select);
+    rebuilding_ = true;
+    projectTree_->Freeze();
+    projectTree_->DeleteAllItems();
+    grid_->GetGrid()->Clear();
+    const wxTreeItemId root = projectTree_->AddRoot(wxString());
+    std::vector<wxTreeItemId> ids;
+    ids.reserve(tree.items.size());
+    for (const designer::ProjectTreeItem& item : tree.items) {
+        const wxTreeItemId parent = item.parent < 0 ? root : ids[item.parent];
+        ids.push_back(projectTree_->AppendItem(parent, wxString::FromUTF8(item.text), item.image,
+                                               item.image,
+                                               new ObjectItemData(item.serial, item.typeId)));
+    }
+    projectTree_->ExpandAll();
+    projectTree_->Thaw();
+    rebuilding_ = false;
+    if (tree.selected >= 0) projectTree_->SelectItem(ids[tree.selected]);
+}
+
+int MainWindow::SerialOfItem(const wxTreeItemId& item) const {
+    if (!item.IsOk()) return -1;
+    auto* data = dynamic_cast<ObjectItemData*>(projectTree_->GetItemData(item));
+    return data ? data->serial : -1;
+}
+
+void MainWindow::OnProjectSelChanged(wxTreeEvent& event) {
+    if (rebuilding_ || shutDown_) return;
+    const wxTreeItemId item = event.GetItem();
+    if (!item.IsOk()) return;
+    BuildPropertyGrid(item);
+    const int serial = SerialOfItem(item);
+    if (serial < 0) return;
+    const auto page = designer::PageToShowAfterSelect(project_.document(), serial,
+                                                      generator_.context().shownPageName);
+    if (page) RunRefreshCycle(*page);
+}
+
+void MainWindow::BuildPropertyGrid(const wxTreeItemId& item) {
+    wxPropertyGrid* pg = grid_->GetGrid();
+    pg->Clear();
+    gridRows_.clear();
+    const int serial = SerialOfItem(item);
+    if (serial < 0) return;
+    auto built = designer::BuildPropertyGrid(project_.document(), serial, expertMode_);
+    if (!built) return;
+    gridRows_ = built->rows;
+    pg->Append(new wxPropertyCategory(wxString::FromUTF8(built->caption)));
+    for (size_t i = 0; i < gridRows_.size(); ++i) {
+        const designer::GridRow& row = gridRows_[i];
+        const wxString label = wxString::FromUTF8(row.label);
+        const wxString name = wxString::Format("row%zu", i);
+        const designer::RowValue& v = row.value;
+        wxPGProperty* p = nullptr;
+        switch (row.kind) {
+            case PropertyKind::UInt16:
+            case PropertyKind::UInt32:
+                p = new wxUIntProperty(label, name, v.number);
+                p->SetAttribute(wxPG_ATTR_MIN, 0L);
+                p->SetAttribute(wxPG_ATTR_MAX,
+                                row.kind == PropertyKind::UInt16 ? 65535L : 4294967295L);
+                break;
+            case PropertyKind::Real:
+                p = new wxFloatProperty(label, name, v.real);
+                p->SetAttribute(wxPG_FLOAT_PRECISION, 6);
+                break;
+            case PropertyKind::Colour:
+                p = new wxColourProperty(
+                    label, name,
+                    wxColour(v.number & 0xFF, (v.number >> 8) & 0xFF, (v.number >> 16) & 0xFF));
+                break;
+            case PropertyKind::Boolean:
+                // Shown as text: a double click switches it, as for the choices below.
+                p = new wxStringProperty(label, name, BooleanText(v.boolean));
+                p->SetEditor(NoTyping());
+                break;
+            case PropertyKind::Choice:
+                p = new wxStringProperty(label, name, wxString::FromUTF8(v.text));
+                p->SetEditor(NoTyping());
+                break;
+            case PropertyKind::Template:
+            case PropertyKind::Script:
+                p = new wxLongStringProperty(label, name, wxString::FromUTF8(v.text));
+                break;
+            case PropertyKind::Text:
+            default:
+                p = new wxStringProperty(label, name, wxString::FromUTF8(v.text));
+                break;
+        }
+        if (!row.description.empty()) p->SetHelpString(wxString::FromUTF8(row.description));
+        p->SetClientData(RowTag(i));
+        pg->Append(p);
+    }
+    pg->SetSplitterPosition(200);
+    pg->Refresh();
+}
+
+void MainWindow::OnGridChanged(wxPropertyGridEvent& event) {
+    wxPGProperty* p = event.GetProperty();
+    if (!p || p->IsCategory()) return;
+    const size_t index = RowIndex(p->GetClientData());
+    if (index >= gridRows_.size()) return;
+    designer::GridRow& row = gridRows_[index];
+    designer::RowValue value = row.value;
+    const wxVariant variant = p->GetValue();
+    switch (row.kind) {
+        case PropertyKind::UInt16:
+        case PropertyKind::UInt32:
+            value.number =
+                static_cast<uint32_t>(std::strtoul(p->GetValueAsString().utf8_str(), nullptr, 10));
+            break;
+        case PropertyKind::Real:
+            value.real = variant.GetDouble();
+            break;
+        case PropertyKind::Colour: {
+            wxColourPropertyValue cpv;
+            cpv << variant;
+            const wxColour& c = cpv.m_colour;
+            value.number = c.Red() | (c.Green() << 8) | (static_cast<uint32_t>(c.Blue()) << 16);
+            break;
+        }
+        default:
+            value.text = p->GetValueAsString().utf8_string();
+            break;
+    }
+    row.value = value;
+    const designer::EditOutcome outcome =
+        designer::ApplyPropertyEdit(project_.document(), row.ref, value);
+    if (outcome.refresh) RunRefreshCycle();
+}
+
+void MainWindow::OnGridDoubleClick(wxPropertyGridEvent& event) {
+    wxPGProperty* p = event.GetProperty();
+    if (!p || p->IsCategory()) return;
+    const size_t index = RowIndex(p->GetClientData());
+    if (index >= gridRows_.size()) return;
+    designer::GridRow& row = gridRows_[index];
+    const auto next = designer::NextValueOnDoubleClick(row);
+    if (!next) return;
+    row.value = *next;
+    p->SetValue(row.kind == PropertyKind::Boolean ? BooleanText(next->boolean)
+                                                  : wxString::FromUTF8(next->text));
+    p->SetModifiedStatus(true);
+    grid_->GetGrid()->RefreshProperty(p);
+    const designer::EditOutcome outcome =
+        designer::ApplyPropertyEdit(project_.document(), row.ref, *next);
+    if (outcome.refresh) RunRefreshCycle();
+}
+
+void MainWindow::OnProjectRightClick(wxTreeEvent& event) {
+    const int serial = SerialOfItem(event.GetItem());
+    if (serial < 0 || !designer::HasContextMenu(project_.document(), serial)) return;
+    contextSerial_ = serial;
+    wxMenu menu;
+    menu.Append(kCmdDelete, Text(kMenuDelete));
+    menu.Append(kCmdDuplicate, Text(kMenuDuplicate));
+    PopupMenu(&menu);
+}
+
+void MainWindow::OnContextCommand(wxCommandEvent& event) {
+    const auto command = event.GetId() == kCmdDelete ? designer::ContextCommand::Delete
+                                                     : designer::ContextCommand::Duplicate;
+    const designer::StructuralChange change =
+        designer::RunContextCommand(project_.document(), command, contextSerial_);
+    contextSerial_.reset();
+    if (change.rebuild) RunRebuildCycle();
+}
+
+// ---- drag and drop
+
+void MainWindow::OnLibraryBeginDrag(wxTreeEvent& event) {
+    if (drag_) return;
+    auto* data = dynamic_cast<LibraryItemData*>(libraryTree_->GetItemData(event.GetItem()));
+    if (!data || !designer::CanDragLibraryItem(data->index)) return;
+    libraryTree_->UnselectAll();
+    StartDrag(designer::DragSource::Library(designer::LibraryItems()[data->index].typeId));
+}
+
+void MainWindow::OnProjectBeginDrag(wxTreeEvent& event) {
+    if (drag_) return;
+    const int serial = SerialOfItem(event.GetItem());
+    if (serial < 0) return;
+    StartDrag(designer::DragSource::Project(project_.document(), serial));
+}
+
+void MainWindow::StartDrag(const designer::DragSource& source) {
+    drag_ = std::make_unique<designer::DragSession>(project_.document(), source);
+    // The pointer is polled rather than captured: the drag crosses from one tree to the other,
+    // and the release is noticed wherever it happens.
+    dragTimer_.Start(10);
+    TrackDrag(wxGetMousePosition());
+}
+
+void MainWindow::OnDragTimer(wxTimerEvent&) {
+    if (!drag_) {
+        dragTimer_.Stop();
+        return;
+    }
+    const wxMouseState mouse = wxGetMouseState();
+    if (mouse.LeftIsDown()) {
+        TrackDrag(mouse.GetPosition());
+        return;
+    }
+    const designer::DragSource source = drag_->source();
+    const std::optional<int> target = drag_->target();
+    EndDrag();
+    const designer::StructuralChange change = designer::Drop(project_.document(), source, target);
+    if (change.rebuild) RunRebuildCycle(change.select);
+}
+
+void MainWindow::TrackDrag(const wxPoint& screen) {
+    // Over the grid, the preview or the log the last target stays, so that a release there
+    // still drops onto it.
+    for (wxWindow* keep :
+         {static_cast<wxWindow*>(grid_), preview_, static_cast<wxWindow*>(logPane_)}) {
+        if (keep->GetScreenRect().Contains(screen)) return;
+    }
+    std::optional<int> serial;
+    const wxPoint local = projectTree_->ScreenToClient(screen);
+    if (wxRect(projectTree_->GetClientSize()).Contains(local)) {
+        int flags = 0;
+        const wxTreeItemId item = projectTree_->HitTest(local, flags);
+        if (item.IsOk() && (flags & wxTREE_HITTEST_ONITEM)) serial = SerialOfItem(item);
+    }
+    const std::optional<int> before = drag_->target();
+    if (drag_->Hover(serial) && before != drag_->target()) {
+        // Selecting the target shows it in the grid, as any selection does.
+        projectTree_->SelectItem(projectTree_->HitTest(local));
+    }
+    ShowNoDropCursor(!drag_->target());
+}
+
+void MainWindow::ShowNoDropCursor(bool noDrop) {
+    if (noDrop == noDropCursor_) return;
+    noDropCursor_ = noDrop;
+    const wxCursor cursor = noDrop ? wxCursor(wxCURSOR_NO_ENTRY) : wxNullCursor;
+    for (wxWindow* w : {static_cast<wxWindow*>(libraryTree_), static_cast<wxWindow*>(projectTree_),
+                        static_cast<wxWindow*>(panel_)})
+        w->SetCursor(cursor);
+}
+
+void MainWindow::EndDrag() {
+    drag_.reset();
+    dragTimer_.Stop();
+    ShowNoDropCursor(false);
+}
+
+// ---- file and mode commands
+
+designer::SaveAnswer MainWindow::AskSaveChanges() {
+    const int answer = wxMessageBox(Text(kMsgProjectChanged), GetTitle(),
+                                    wxYES_NO | wxCANCEL | wxICON_QUESTION, this);
+    if (answer == wxYES) return designer::SaveAnswer::Yes;
+    if (answer == wxNO) return designer::SaveAnswer::No;
+    return designer::SaveAnswer::Cancel;
+}
+
+std::optional<std::string> MainWindow::AskProjectPath(const designer::FileDialogOptions& options) {
+    wxString filter;
+    for (const designer::FileFilter& f : options.filters) {
+        wxString label = wxString::FromUTF8(f.label);
+        // "Tessora files (*.tsr)": the pattern is shown unless the label already holds it.
+        if (!label.Contains("(")) label += " (" + wxString::FromUTF8(f.pattern) + ")";
+        if (!filter.empty()) filter += "|";
+        filter += label + "|" + wxString::FromUTF8(f.pattern);
+    }
+    const bool open = options.mode == designer::FileDialogMode::Open;
+    long style = open ? wxFD_OPEN : wxFD_SAVE;
+    if (options.fileMustExist) style |= wxFD_FILE_MUST_EXIST;
+    if (options.overwritePrompt && !open) style |= wxFD_OVERWRITE_PROMPT;
+    wxFileDialog dialog(this, wxString::FromUTF8(options.title), wxString(), wxString(), filter,
+                        style);
+    if (dialog.ShowModal() != wxID_OK) return std::nullopt;
+    const std::string path = dialog.GetPath().utf8_string();
+    // The default extension, when a name without one was typed under the project filter.
+    if (!open && !options.defaultExtension.empty() && dialog.GetFilterIndex() == 0)
+        return designer::WithDefaultExtension(path);
+    return path;
+}
+
+void MainWindow::StopServing() {
+    if (server_.IsWebServerRunning()) server_.StopWebServer();
+    gateways_.StopGateways(project_.document());
+}
+
+void MainWindow::RunFileCommand(designer::CommandResult result) {
+    if (result == designer::CommandResult::Rebuild) RunRebuildCycle();
+}
+
+void MainWindow::OnFileNew(wxCommandEvent&) {
+    RunFileCommand(files_.New());
+}
+
+void MainWindow::OnFileOpen(wxCommandEvent&) {
+    RunFileCommand(files_.Open());
+}
+
+void MainWindow::OnFileSave(wxCommandEvent&) {
+    RunFileCommand(files_.Save());
+}
+
+void MainWindow::OnFileSaveAs(wxCommandEvent&) {
+    RunFileCommand(files_.SaveAs());
+}
+
+void MainWindow::OnOpenWithBrowser(wxCommandEvent&) {
+    const wxString index =
+        wxString::FromUTF8(project_.workingDirectory().outputDirectory() + "/index.html");
+    wxLaunchDefaultBrowser(wxFileName::FileNameToURL(wxFileName(index)));
+}
+
+void MainWindow::OnConnectWithBrowser(wxCommandEvent&) {
+    const unsigned port = server_.ListeningPort();
+    wxLaunchDefaultBrowser(port == 80 ? wxString("http://localhost")
+                                      : wxString::Format("http://localhost:%u", port));
+}
+
+void MainWindow::OnOpenResources(wxCommandEvent&) {
+    wxLaunchDefaultApplication(wxString::FromUTF8(project_.workingDirectory().path()));
+    RunRebuildCycle();
+}
+
+void MainWindow::OnHide(wxCommandEvent&) {
+    Hide();
+}
+
+void MainWindow::OnToggleExpertMode(wxCommandEvent&) {
+    expertMode_ = !expertMode_;
+    const wxTreeItemId selected = projectTree_->GetSelection();
+    projectTree_->UnselectAll();
+    if (selected.IsOk()) projectTree_->SelectItem(selected);
+}
+
+void MainWindow::LoadProject(const std::string& path) {
+    const Status s = project_.Load(path);
+    if (!s) {
+        ShowError(s.message);
+        return;
+    }
+    RunRebuildCycle();
+}
+
+void MainWindow::ShowError(const std::string& text) {
+    wxMessageBox(wxString::FromUTF8(text), GetTitle(), wxOK | wxICON_ERROR, this);
+}
+
+// ---- timers and closing
+
+void MainWindow::OnCommandLineTimer(wxTimerEvent&) {
+    if (start_.hide) {
+        start_.hide = false;
+        Hide();
+    }
+    if (!start_.projectPath.empty()) {
+        const std::string path = std::move(start_.projectPath);
+        start_.projectPath.clear();
+        LoadProject(path);
+    }
+    if (!IsShown() && wxGetKeyState(WXK_F6) && wxGetKeyState(WXK_ALT) &&
+        wxGetKeyState(WXK_CONTROL)) {
+        Show();
+        Raise();
+    }
+    GetMenuBar()->Enable(kCmdConnectBrowser, server_.IsWebServerRunning());
+}
+
+void MainWindow::OnRetryTimer(wxTimerEvent&) {
+    if (server_.IsWebServerRunning()) gateways_.RetryGateways(project_.document());
+}
+
+void MainWindow::OnClose(wxCloseEvent& event) {
+    if (event.CanVeto() && !files_.MayClose()) {
+        event.Veto();
+        return;
+    }
+    Shutdown();
+    Destroy();
+    // The window is deleted, and the program ends, at the next idle time; make sure there is one
+    // even when the close came from a signal rather than from an event of the window.
+    wxWakeUpIdle();
+}
+
+void MainWindow::Shutdown() {
+    if (shutDown_) return;
+    shutDown_ = true;
+    dragTimer_.Stop();
+    commandLineTimer_.Stop();
+    retryTimer_.Stop();
+    drag_.reset();
+    if (server_.IsWebServerRunning()) server_.StopWebServer();
+    gateways_.StopGateways(project_.document());
+    log_.Attach(nullptr);
+    project_.workingDirectory().DeleteWorkingDirectory();
+}
+
+}  // namespace tsr::shell

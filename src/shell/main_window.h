@@ -1,0 +1,169 @@
+// The designer's main window: library tree, project tree, property grid, preview area and log
+// pane, the menus, the timers, and the two cycles that turn every change into a running
+// application. It owns the run's project, gateways, web server and generator.
+#pragma once
+
+#include <wx/frame.h>
+#include <wx/imaglist.h>
+#include <wx/timer.h>
+#include <wx/treectrl.h>
+
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "designer/drop_rule.h"
+#include "designer/file_commands.h"
+#include "designer/property_grid.h"
+#include "gateways/lifecycle.h"
+#include "generator/generator.h"
+#include "model/project_file.h"
+#include "webserver/server.h"
+#include "webserver/serving_hooks.h"
+
+class wxPanel;
+class wxPropertyGridManager;
+class wxPropertyGridEvent;
+class wxStaticText;
+
+namespace tsr::shell {
+
+class LogPane;
+
+// Hands log lines to the log pane once it exists; lines logged before (or after shut-down)
+// are dropped.
+class PaneLog : public LogSink {
+  public:
+    void Attach(LogSink* pane) { pane_.store(pane); }
+    void LogText(std::string_view text, unsigned colour) override {
+        if (LogSink* pane = pane_.load()) pane->LogText(text, colour);
+    }
+
+  private:
+    std::atomic<LogSink*> pane_{nullptr};
+};
+
+// What the command line asks for: a project to open and whether to start hidden.
+struct StartOptions {
+    std::string projectPath;
+    bool hide = false;
+};
+
+// Reads the program's arguments: "/hide" anywhere, and the first other argument as the project.
+StartOptions ParseStartOptions(const std::vector<std::string>& args);
+
+class MainWindow : public wxFrame, private designer::FileCommandHost {
+  public:
+    explicit MainWindow(StartOptions options);
+    ~MainWindow() override;
+
+    // Generation pass, project-tree rebuild, preview refresh: after every structural change.
+    // The rebuilt tree selects `select` when it is an object of the project.
+    void RunRebuildCycle(pugi::xml_node select = {});
+    // Generation pass (with `pageToShow` as the page the application opens on, when given) and
+    // preview refresh: after a property edit or a selection on another page.
+    void RunRefreshCycle(const std::optional<std::string>& pageToShow = std::nullopt);
+
+  private:
+    // Layout of the window from the dialog-unit rectangles, and its resizing rules.
+    wxRect DialogRect(int x, int y, int width, int height) const;
+    void CreateControls();
+    void CreateMenus();
+    void LoadTypeIcons();
+    void FillLibraryTree();
+    void RecordLayout();
+    void OnSize(wxSizeEvent& event);
+
+    // Trees and grid.
+    void RebuildProjectTree(pugi::xml_node select = {});
+    void BuildPropertyGrid(const wxTreeItemId& item);
+    void OnProjectSelChanged(wxTreeEvent& event);
+    void OnProjectRightClick(wxTreeEvent& event);
+    void OnContextCommand(wxCommandEvent& event);
+    void OnGridChanged(wxPropertyGridEvent& event);
+    void OnGridDoubleClick(wxPropertyGridEvent& event);
+    int SerialOfItem(const wxTreeItemId& item) const;
+
+    // Drag and drop, followed by polling the pointer until the button is released.
+    void OnLibraryBeginDrag(wxTreeEvent& event);
+    void OnProjectBeginDrag(wxTreeEvent& event);
+    void StartDrag(const designer::DragSource& source);
+    void OnDragTimer(wxTimerEvent& event);
+    void TrackDrag(const wxPoint& screen);
+    void EndDrag();
+    // Shows the cursor that tells no drop is possible here, or the usual one.
+    void ShowNoDropCursor(bool noDrop);
+
+    // File and mode commands.
+    // What the file commands ask of the window (designer::FileCommandHost).
+    designer::SaveAnswer AskSaveChanges() override;
+    std::optional<std::string> AskProjectPath(const designer::FileDialogOptions& options) override;
+    void ShowError(const std::string& text) override;
+    void StopServing() override;
+    void RunFileCommand(designer::CommandResult result);
+    void OnFileNew(wxCommandEvent& event);
+    void OnFileOpen(wxCommandEvent& event);
+    void OnFileSave(wxCommandEvent& event);
+    void OnFileSaveAs(wxCommandEvent& event);
+    void OnOpenWithBrowser(wxCommandEvent& event);
+    void OnConnectWithBrowser(wxCommandEvent& event);
+    void OnOpenResources(wxCommandEvent& event);
+    void OnHide(wxCommandEvent& event);
+    void OnToggleExpertMode(wxCommandEvent& event);
+
+    // Timers and closing.
+    void OnCommandLineTimer(wxTimerEvent& event);
+    void OnRetryTimer(wxTimerEvent& event);
+    void OnClose(wxCloseEvent& event);
+    void Shutdown();
+
+    void LoadProject(const std::string& path);
+
+    // The run's objects, in the order they are made; shut-down stops them in reverse.
+    PaneLog log_;
+    Project project_;
+    Gateways gateways_;
+    WebServer server_;
+    ServingHooks hooks_;
+    Generator generator_;
+    designer::FileCommands files_;
+
+    StartOptions start_;
+    bool expertMode_ = false;
+    bool rebuilding_ = false;
+    bool shutDown_ = false;
+
+    wxPanel* panel_ = nullptr;
+    wxTreeCtrl* libraryTree_ = nullptr;
+    wxTreeCtrl* projectTree_ = nullptr;
+    wxPropertyGridManager* grid_ = nullptr;
+    wxWindow* preview_ = nullptr;
+    wxStaticText* logsCaption_ = nullptr;
+    LogPane* logPane_ = nullptr;
+    wxImageList images_{16, 16, true, 1};
+
+    // Rows of the layout table: a control, its resizing flags and its two margins.
+    struct LayoutRow {
+        wxWindow* window;
+        int flags;  // 1 width follows, 2 height follows, 4 keeps right distance, 8 keeps bottom
+        int marginX;
+        int marginY;
+    };
+    std::vector<LayoutRow> layout_;
+    bool layoutEnabled_ = false;
+
+    // The rows the grid shows (indexed by the rows' client data) and the object last
+    // right-clicked.
+    std::vector<designer::GridRow> gridRows_;
+    std::optional<int> contextSerial_;
+
+    std::unique_ptr<designer::DragSession> drag_;
+    bool noDropCursor_ = false;
+    wxTimer dragTimer_;
+    wxTimer commandLineTimer_;
+    wxTimer retryTimer_;
+};
+
+}  // namespace tsr::shell

@@ -1,0 +1,201 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "designer/drop_rule.h"
+#include "designer_test_support.h"
+
+namespace tsr::designer {
+namespace {
+
+using test::LoadXml;
+using test::XmlText;
+
+// Serials: 0 project, 1 page P1, 2 div d1, 3 div d2, 4 button, 5 knob, 6 page P2, 7 script,
+// 8 corvanegateway.
+constexpr const char* kDocument =
+    "<tsr><project>"
+    "<page name='P1'><div style='d1'><div style='d2'><button id='button1'/></div></div>"
+    "<knob id='knob1'/></page>"
+    "<page name='P2'/>"
+    "<script/><corvanegateway id='cvn1'/>"
+    "</project></tsr>";
+
+constexpr int kProject = 0, kPage1 = 1, kDiv1 = 2, kDiv2 = 3, kButton = 4, kKnob = 5, kPage2 = 6,
+              kScript = 7, kGateway = 8;
+
+class DesignerDropRule : public ::testing::Test {
+protected:
+    void SetUp() override { LoadXml(doc, kDocument); }
+    ProjectDocument doc;
+};
+
+TEST_F(DesignerDropRule, WhichTargetsAcceptADrop) {
+    struct Case {
+        const char* name;
+        DragSource source;
+        int target;
+        bool expected;
+    } cases[] = {
+        {"knob onto a page", DragSource::Library(19), kPage1, true},
+        {"knob onto the project", DragSource::Library(19), kProject, false},
+        {"knob onto a script", DragSource::Library(19), kScript, false},
+        {"header onto a div", DragSource::Library(2), kDiv1, true},
+        {"header onto a button", DragSource::Library(2), kButton, false},
+        {"gateway onto the project", DragSource::Library(20), kProject, true},
+        {"gateway onto a page", DragSource::Library(20), kPage1, false},
+        {"page onto the project", DragSource::Library(1), kProject, true},
+        {"unknown type", DragSource::Library(99), kPage1, false},
+        {"no such target", DragSource::Library(19), 42, false},
+        {"negative target", DragSource::Library(19), -1, false},
+        {"div onto its own descendant", DragSource::Project(doc, kDiv1), kDiv2, false},
+        {"div onto itself", DragSource::Project(doc, kDiv2), kDiv2, false},
+        {"div onto its parent div", DragSource::Project(doc, kDiv2), kDiv1, true},
+        {"page onto the project", DragSource::Project(doc, kPage1), kProject, true},
+        {"project onto a page", DragSource::Project(doc, kProject), kPage2, false},
+        {"project onto itself", DragSource::Project(doc, kProject), kProject, false},
+        {"knob onto a div", DragSource::Project(doc, kKnob), kDiv2, true},
+        {"button onto another page", DragSource::Project(doc, kButton), kPage2, true},
+        {"button onto a knob", DragSource::Project(doc, kButton), kKnob, false},
+        {"gateway onto a page", DragSource::Project(doc, kGateway), kPage2, false},
+        {"missing object", DragSource::Project(doc, 42), kPage2, false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(CanDrop(doc, c.source, c.target), c.expected) << c.name;
+}
+
+TEST_F(DesignerDropRule, TheLastValidTargetSurvivesMovesOutsideTheTrees) {
+    struct Case {
+        const char* name;
+        // Each entry is one mouse move over the trees: the project item under the cursor, or
+        // none. Moves over other windows are not reported at all.
+        std::vector<std::optional<int>> moves;
+        std::optional<int> expected;
+    } cases[] = {
+        {"no move yet", {}, std::nullopt},
+        {"over a page", {kPage1}, kPage1},
+        {"over the project", {kProject}, std::nullopt},
+        {"page, then an empty area", {kPage1, std::nullopt}, std::nullopt},
+        {"page, then a refused target", {kPage1, kScript}, std::nullopt},
+        {"refused, then a page", {kScript, kPage2}, kPage2},
+        {"page, then the grid", {kPage2}, kPage2},
+        {"page, then a div", {kPage1, kDiv2}, kDiv2},
+    };
+    for (const Case& c : cases) {
+        DragSession drag(doc, DragSource::Library(19));
+        for (const std::optional<int>& move : c.moves) {
+            const bool accepted = drag.Hover(move);
+            EXPECT_EQ(accepted, drag.target().has_value()) << c.name;
+        }
+        EXPECT_EQ(drag.target(), c.expected) << c.name;
+    }
+}
+
+TEST_F(DesignerDropRule, LibraryDropCreatesTheLastChildAndSelectsIt) {
+    StructuralChange change = Drop(doc, DragSource::Library(19), kPage2);
+    ASSERT_TRUE(change.rebuild);
+    pugi::xml_node page = doc.FindObjectBySerial(kPage2);
+    EXPECT_EQ(change.select, page.last_child());
+    EXPECT_STREQ(change.select.name(), "knob");
+    // One knob existed: the new one is numbered 2.
+    EXPECT_STREQ(change.select.attribute("id").value(), "knob2");
+    ProjectTree tree = BuildProjectTree(doc, change.select);
+    ASSERT_GE(tree.selected, 0);
+    EXPECT_EQ(tree.items[tree.selected].text, "Knob");
+    EXPECT_EQ(tree.items[tree.selected].parent, kPage2);
+}
+
+TEST_F(DesignerDropRule, ProjectDropMovesToTheEndAndSelectsTheMovedObject) {
+    StructuralChange change = Drop(doc, DragSource::Project(doc, kPage1), kProject);
+    ASSERT_TRUE(change.rebuild);
+    pugi::xml_node project = doc.FindObjectBySerial(kProject);
+    EXPECT_EQ(change.select, project.last_child());
+    EXPECT_STREQ(change.select.attribute("name").value(), "P1");
+    EXPECT_EQ(change.select.find_child_by_attribute("div", "style", "d1")
+                  .child("div")
+                  .child("button")
+                  .attribute("id")
+                  .as_string(),
+              std::string("button1"));
+    EXPECT_EQ(BuildProjectTree(doc, change.select).selected, doc.SerialOf(change.select));
+}
+
+TEST_F(DesignerDropRule, RefusedOrTargetlessDropsChangeNothing) {
+    struct Case {
+        const char* name;
+        DragSource source;
+        std::optional<int> target;
+    } cases[] = {
+        {"no target", DragSource::Library(19), std::nullopt},
+        {"knob onto the project", DragSource::Library(19), kProject},
+        {"div into its descendant", DragSource::Project(doc, kDiv1), kDiv2},
+        {"project onto a page", DragSource::Project(doc, kProject), kPage1},
+        {"target gone", DragSource::Library(19), 99},
+    };
+    const std::string before = XmlText(doc);
+    for (const Case& c : cases) {
+        StructuralChange change = Drop(doc, c.source, c.target);
+        EXPECT_FALSE(change.rebuild) << c.name;
+        EXPECT_FALSE(change.select) << c.name;
+        EXPECT_EQ(XmlText(doc), before) << c.name;
+        EXPECT_FALSE(doc.ProjectChanged()) << c.name;
+    }
+}
+
+TEST_F(DesignerDropRule, ContextMenuOnEveryObjectButTheProject) {
+    struct Case {
+        const char* name;
+        int serial;
+        bool expected;
+    } cases[] = {{"project", kProject, false}, {"page", kPage1, true}, {"knob", kKnob, true},
+                 {"gateway", kGateway, true},  {"no item", 42, false}, {"negative", -1, false}};
+    for (const Case& c : cases) EXPECT_EQ(HasContextMenu(doc, c.serial), c.expected) << c.name;
+}
+
+TEST_F(DesignerDropRule, DeleteRemovesTheWholeSubtree) {
+    StructuralChange change = RunContextCommand(doc, ContextCommand::Delete, kPage1);
+    EXPECT_TRUE(change.rebuild);
+    EXPECT_FALSE(change.select);
+    EXPECT_TRUE(doc.ProjectChanged());
+    ProjectTree tree = BuildProjectTree(doc);
+    std::vector<std::string> texts;
+    for (const ProjectTreeItem& item : tree.items) texts.push_back(item.text);
+    EXPECT_EQ(texts, (std::vector<std::string>{"Project", "Page", "Script", "Corvane Gateway"}));
+    EXPECT_EQ(doc.CountObjects(19), 0u);
+    EXPECT_EQ(doc.CountObjects(4), 0u);
+}
+
+TEST_F(DesignerDropRule, DuplicateAppendsACopyUnderTheSameParent) {
+    StructuralChange change = RunContextCommand(doc, ContextCommand::Duplicate, kDiv2);
+    EXPECT_TRUE(change.rebuild);
+    EXPECT_TRUE(doc.ProjectChanged());
+    pugi::xml_node div1 = doc.FindObjectBySerial(kDiv1);
+    ASSERT_EQ(std::distance(div1.children().begin(), div1.children().end()), 2);
+    EXPECT_STREQ(div1.last_child().attribute("style").value(), "d2");
+    // Ids are copied unchanged.
+    EXPECT_STREQ(div1.last_child().child("button").attribute("id").value(), "button1");
+}
+
+TEST_F(DesignerDropRule, CommandsWithoutAnObjectOnlyMarkTheProjectChanged) {
+    struct Case {
+        const char* name;
+        ContextCommand command;
+        std::optional<int> serial;
+    } cases[] = {
+        {"delete, no item", ContextCommand::Delete, std::nullopt},
+        {"duplicate, no item", ContextCommand::Duplicate, std::nullopt},
+        {"delete the project", ContextCommand::Delete, kProject},
+        {"duplicate the project", ContextCommand::Duplicate, kProject},
+        {"delete a stale serial", ContextCommand::Delete, 42},
+    };
+    const std::string before = XmlText(doc);
+    for (const Case& c : cases) {
+        doc.SetProjectChanged(false);
+        StructuralChange change = RunContextCommand(doc, c.command, c.serial);
+        EXPECT_FALSE(change.rebuild) << c.name;
+        EXPECT_EQ(XmlText(doc), before) << c.name;
+        EXPECT_TRUE(doc.ProjectChanged()) << c.name;
+    }
+}
+
+}  // namespace
+}  // namespace tsr::designer
