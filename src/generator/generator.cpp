@@ -47,24 +47,6 @@ bool Exists(const std::string& path) {
     return lstat(path.c_str(), &st) == 0;
 }
 
-bool WriteAll(int fd, const std::string& data) {
-    size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-pugi::xml_node FirstChildElement(pugi::xml_node n) {
-    for (pugi::xml_node c = n.first_child(); c; c = c.next_sibling()) {
-        if (c.type() == pugi::node_element) return c;
-    }
-    return {};
-}
-
 }  // namespace
 
 void copyDirectoryTree(const std::string& source, const std::string& target) {
@@ -212,7 +194,7 @@ bool Generator::generateApplication(const std::optional<std::string>& pageName) 
     if (fd < 0) return false;
     copyDirectoryTree(libraryDirectory_, outputDir);
     const std::string document = BuildDocument();
-    bool written = WriteAll(fd, document);
+    bool written = WriteAllToFd(fd, document);
     written = close(fd) == 0 && written;
     if (!written || rename(tempPath.c_str(), finalPath.c_str()) != 0) {
         unlink(tempPath.c_str());

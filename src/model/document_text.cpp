@@ -20,13 +20,6 @@ void AppendStartTag(std::string& out, pugi::xml_node element, int depth) {
     }
 }
 
-pugi::xml_node FirstChildElement(pugi::xml_node n) {
-    for (pugi::xml_node c = n.first_child(); c; c = c.next_sibling()) {
-        if (c.type() == pugi::node_element) return c;
-    }
-    return {};
-}
-
 pugi::xml_node NextSiblingElement(pugi::xml_node n) {
     for (pugi::xml_node c = n.next_sibling(); c; c = c.next_sibling()) {
         if (c.type() == pugi::node_element) return c;

@@ -52,6 +52,13 @@ bool IsSameOrAncestor(pugi::xml_node candidate, pugi::xml_node node) {
 
 }  // namespace
 
+pugi::xml_node FirstChildElement(pugi::xml_node node) {
+    for (pugi::xml_node c = node.first_child(); c; c = c.next_sibling()) {
+        if (c.type() == pugi::node_element) return c;
+    }
+    return {};
+}
+
 int ObjectTypeOf(pugi::xml_node node) {
     if (node.type() != pugi::node_element) return -1;
     return FindTypeByKey(node.name());

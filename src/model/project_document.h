@@ -19,6 +19,9 @@ using TypeCounters = std::array<unsigned, kTypeCount>;
 // Documents nested deeper than this are refused when read from a file.
 inline constexpr int kMaxObjectDepth = 1000;
 
+// The first child of `node` that is an element; an empty node when there is none.
+pugi::xml_node FirstChildElement(pugi::xml_node node);
+
 // The type id of an element that is an object; -1 for any other node.
 int ObjectTypeOf(pugi::xml_node node);
 

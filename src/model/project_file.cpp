@@ -35,17 +35,8 @@ bool WriteWorkingDocument(const WorkingDirectory& wd, const std::string& text) {
     int fd = openat(wd.fd(), kDocumentName, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC,
                     0666);
     if (fd < 0) return false;
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            close(fd);
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return close(fd) == 0;
+    bool written = WriteAllToFd(fd, text);
+    return close(fd) == 0 && written;
 }
 
 struct ArchiveEntry {

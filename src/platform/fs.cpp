@@ -88,22 +88,21 @@ bool ReadFile(const std::string& path, std::string& out) {
     return true;
 }
 
+bool WriteAllToFd(int fd, std::string_view data) {
+    while (!data.empty()) {
+        ssize_t n = write(fd, data.data(), data.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
 bool WriteFile(const std::string& path, std::string_view data) {
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) return false;
-    const char* p = data.data();
-    size_t left = data.size();
-    while (left > 0) {
-        ssize_t n = write(fd, p, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            close(fd);
-            return false;
-        }
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
-    return close(fd) == 0;
+    bool written = WriteAllToFd(fd, data);
+    return close(fd) == 0 && written;
 }
 
 std::string JoinPath(std::string_view dir, std::string_view name) {

@@ -23,6 +23,10 @@ std::string TemporaryDirectory();
 // Reads the whole regular file `path` into `out`; false when it cannot be opened or read.
 bool ReadFile(const std::string& path, std::string& out);
 
+// Writes all of `data` to the open descriptor `fd`, retrying after interrupts and short
+// writes; false on any error.
+bool WriteAllToFd(int fd, std::string_view data);
+
 // Writes `data` to `path` (created or truncated, mode 0666 less the umask); false on any error.
 bool WriteFile(const std::string& path, std::string_view data);
 

@@ -1,5 +1,7 @@
 #include "gateways/printer/printer_gateway.h"
 
+#include "platform/fs.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -32,23 +34,13 @@ bool IsDirectory(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool WriteAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        ssize_t n = write(fd, data.data(), data.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
-}
-
 // Writes `data` to a new file beside `path` and renames it over `path`, so a reader sees the
 // old document or the new one, never a part.
 bool ReplaceFile(const std::string& path, std::string_view data) {
     std::string temporary = path + ".XXXXXX";
     int fd = mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) return false;
-    bool ok = fchmod(fd, 0644) == 0 && WriteAll(fd, data);
+    bool ok = fchmod(fd, 0644) == 0 && WriteAllToFd(fd, data);
     ok = close(fd) == 0 && ok;
     ok = ok && rename(temporary.c_str(), path.c_str()) == 0;
     if (!ok) unlink(temporary.c_str());
