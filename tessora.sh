@@ -21,7 +21,7 @@ APT_PACKAGES=(
   clang libclang-rt-14-dev
   chromium
   libpango1.0-dev libcairo2-dev libcups2-dev fonts-liberation poppler-utils
-  libwxgtk3.2-dev xvfb xauth xdotool imagemagick
+  libwxgtk3.2-dev libwxgtk-webview3.2-dev xvfb xauth xdotool imagemagick pandoc
 )
 
 log() { printf '\033[1;34m==> %s\033[0m\n' "$*"; }

@@ -110,7 +110,29 @@ constexpr Entry kTable[] = {
     {2061, "Save", "Sauver"},
     {2070, "tessora: no display (DISPLAY and WAYLAND_DISPLAY are unset); use tessora-cli serve",
      "tessora : pas d'affichage (DISPLAY et WAYLAND_DISPLAY absents) ; utilisez tessora-cli serve"},
+    {2080, "Edit", "Editer"},
+    {2081, "OK", "OK"},
+    {2082, "Cancel", "Annuler"},
+    {2090, "Generate", "Générer"},
+    {2091, "Target directory", "Répertoire de destination :"},
+    {2092, "Convert all the file names to 8.3 format",
+     "Convertir tous les noms de fichiers au format 8.3"},
     {2100, "Tessora files", "Fichiers Tessora"},
+    {2110, "Arduino board (FQBN, for example arduino:avr:uno):",
+     "Carte Arduino (FQBN, par exemple arduino:avr:uno) :"},
+    {2111, "Serial port of the Arduino (for example /dev/ttyACM0):",
+     "Port série de l'Arduino (par exemple /dev/ttyACM0) :"},
+    {2112,
+     "arduino-cli was not found. The sketch is in\n%s\nOpen it in the Arduino software (copy it "
+     "into a sketch), or install arduino-cli, then upload it to the board.",
+     "arduino-cli est introuvable. Le croquis se trouve dans\n%s\nOuvrez-le dans le logiciel "
+     "Arduino (copiez-le dans un croquis), ou installez arduino-cli, puis téléversez-le sur la "
+     "carte."},
+    {2113, "Compiling and uploading the sketch with arduino-cli...",
+     "Compilation et téléversement du croquis avec arduino-cli..."},
+    {2114, "arduino-cli could not compile or upload the sketch; its output is in the log.",
+     "arduino-cli n'a pas pu compiler ou téléverser le croquis ; sa sortie est dans les messages."},
+    {2115, "Build to Arduino", "Générer vers Arduino"},
 };
 
 bool IsFrenchLocale(const char* value) {

@@ -25,6 +25,9 @@ enum StringId : int {
     kMsgCannotLaunchPreview = 105,
     kMsgSavingProject = 106,
     kMsgProjectChanged = 107,
+    kMsgErrorGeneratingFiles = 134,
+    kMsgArduinoContinue = 135,
+    kMsgArduinoWait = 140,
     kMsgAllFiles = 61442,
 };
 
@@ -57,6 +60,20 @@ enum ShellStringId : int {
     kTextLoadTitle = 2060,
     kTextSaveTitle = 2061,
     kTextNoDisplay = 2070,
+    // The script editor and the build dialog.
+    kTextEditCaption = 2080,
+    kTextOk = 2081,
+    kTextCancel = 2082,
+    kTextGenerateCaption = 2090,
+    kTextTargetDirectory = 2091,
+    kTextConvert83 = 2092,
+    // Build to Arduino with arduino-cli.
+    kTextArduinoBoardPrompt = 2110,
+    kTextArduinoPortPrompt = 2111,
+    kTextArduinoNoCli = 2112,
+    kTextArduinoProgress = 2113,
+    kTextArduinoFailed = 2114,
+    kTextArduinoCaption = 2115,
 };
 
 // Texts of the designer's rules (src/designer).

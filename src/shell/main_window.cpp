@@ -10,12 +10,16 @@
 #include <wx/propgrid/editors.h>
 #include <wx/propgrid/manager.h>
 #include <wx/propgrid/props.h>
+#include <wx/progdlg.h>
 #include <wx/stattext.h>
+#include <wx/textdlg.h>
 #include <wx/stdpaths.h>
 #include <wx/utils.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
+#include <thread>
 
 #include "base/strings.h"
 #include "designer/library_tree.h"
@@ -23,7 +27,12 @@
 #include "designer/project_tree.h"
 #include "designer/property_grid.h"
 #include "platform/paths.h"
+#include "designer/arduino_build.h"
+#include "designer/tools.h"
+#include "platform/process.h"
+#include "shell/build_dialog.h"
 #include "shell/log_pane.h"
+#include "shell/script_editor.h"
 
 namespace tsr::shell {
 namespace {
@@ -122,6 +131,29 @@ class NoTypingEditor : public wxPGEditor {
     }
 };
 
+// A script or template row: its button opens the script editor, and the edited text becomes the
+// row's value (the grid then reports the change when the text differs).
+class LongTextProperty : public wxLongStringProperty {
+  public:
+    using Editor = std::function<std::optional<std::string>()>;
+    LongTextProperty(const wxString& label, const wxString& name, const wxString& value,
+                     Editor editor)
+        : wxLongStringProperty(label, name, value), editor_(std::move(editor)) {}
+
+  protected:
+    bool DisplayEditorDialog(wxPropertyGrid*, wxVariant& value) override {
+        const std::optional<std::string> text = editor_();
+        if (!text) return false;
+        const wxString edited = wxString::FromUTF8(*text);
+        if (edited == value.GetString()) return false;
+        value = edited;
+        return true;
+    }
+
+  private:
+    Editor editor_;
+};
+
 wxPGEditor* NoTyping() {
     static wxPGEditor* editor = wxPropertyGrid::RegisterEditorClass(new NoTypingEditor);
     return editor;
@@ -171,6 +203,16 @@ MainWindow::MainWindow(StartOptions options)
     RecordLayout();
     generator_.generateApplication();
     SetTitle(wxString::FromUTF8(generator_.title()));
+    if (previewHost_.Start(preview_)) {
+        RefreshPreview();
+        // Each repaint shows the current page again (reloading only what changed).
+        panel_->Bind(wxEVT_PAINT, [this](wxPaintEvent& event) {
+            event.Skip();
+            RefreshPreview();
+        });
+    } else {
+        ShowError(LoadString(kMsgCannotLaunchPreview));
+    }
 
     Bind(wxEVT_SIZE, &MainWindow::OnSize, this);
     Bind(wxEVT_CLOSE_WINDOW, &MainWindow::OnClose, this);
@@ -259,20 +301,17 @@ void MainWindow::CreateMenus() {
     tool->Append(kCmdOpenResources, Text(kMenuToolOpenResources));
     tool->Append(kCmdHide, Text(kMenuToolHide));
     tool->Append(kCmdExpertMode, Text(kMenuToolExpertMode));
-    tool->Enable(kCmdOpenHtmlEditor, false);
     tool->Enable(kCmdConnectBrowser, false);
 
     auto* build = new wxMenu;
     build->Append(kCmdBuildDirectory, Text(kMenuBuildDirectory));
     build->Append(kCmdBuildArduino, Text(kMenuBuildArduino));
-    build->Enable(kCmdBuildDirectory, false);
-    build->Enable(kCmdBuildArduino, false);
+
 
     auto* help = new wxMenu;
     help->Append(kCmdHelp, Text(kMenuHelpHelp));
     help->Append(kCmdManual, Text(kMenuHelpManual));
-    help->Enable(kCmdHelp, false);
-    help->Enable(kCmdManual, false);
+
 
     auto* bar = new wxMenuBar;
     bar->Append(file, Text(kMenuFile));
@@ -289,6 +328,11 @@ void MainWindow::CreateMenus() {
     Bind(wxEVT_MENU, &MainWindow::OnOpenWithBrowser, this, kCmdOpenBrowser);
     Bind(wxEVT_MENU, &MainWindow::OnConnectWithBrowser, this, kCmdConnectBrowser);
     Bind(wxEVT_MENU, &MainWindow::OnOpenResources, this, kCmdOpenResources);
+    Bind(wxEVT_MENU, &MainWindow::OnOpenWithHtmlEditor, this, kCmdOpenHtmlEditor);
+    Bind(wxEVT_MENU, &MainWindow::OnHelp, this, kCmdHelp);
+    Bind(wxEVT_MENU, &MainWindow::OnHelp, this, kCmdManual);
+    Bind(wxEVT_MENU, &MainWindow::OnBuildDirectory, this, kCmdBuildDirectory);
+    Bind(wxEVT_MENU, &MainWindow::OnBuildArduino, this, kCmdBuildArduino);
     Bind(wxEVT_MENU, &MainWindow::OnHide, this, kCmdHide);
     Bind(wxEVT_MENU, &MainWindow::OnToggleExpertMode, this, kCmdExpertMode);
     Bind(wxEVT_MENU, &MainWindow::OnContextCommand, this, kCmdDelete, kCmdDuplicate);
@@ -377,13 +421,21 @@ void MainWindow::RunRebuildCycle(pugi::xml_node select) {
     generator_.generateApplication();
     SetTitle(wxString::FromUTF8(generator_.title()));
     RebuildProjectTree(select);
-    preview_->Refresh();
+    RefreshPreview();
 }
 
 void MainWindow::RunRefreshCycle(const std::optional<std::string>& pageToShow) {
     generator_.generateApplication(pageToShow);
     SetTitle(wxString::FromUTF8(generator_.title()));
-    preview_->Refresh();
+    RefreshPreview();
+}
+
+void MainWindow::RefreshPreview() {
+    if (shutDown_) return;
+    const std::string output = project_.workingDirectory().outputDirectory();
+    previewHost_.Refresh(designer::PreviewUrl(server_.IsWebServerRunning(),
+                                              server_.ListeningPort(), output),
+                         output + "/index.html");
 }
 
 // ---- trees and grid
@@ -446,10 +498,11 @@ void MainWindow::BuildPropertyGrid(const wxTreeItemId& item) {
         switch (row.kind) {
             case PropertyKind::UInt16:
             case PropertyKind::UInt32:
+                // No upper bound for 16-bit rows: a larger value is kept to its low 16 bits
+                // when written back, as the grid always did.
                 p = new wxUIntProperty(label, name, v.number);
                 p->SetAttribute(wxPG_ATTR_MIN, 0L);
-                p->SetAttribute(wxPG_ATTR_MAX,
-                                row.kind == PropertyKind::UInt16 ? 65535L : 4294967295L);
+                p->SetAttribute(wxPG_ATTR_MAX, 4294967295L);
                 break;
             case PropertyKind::Real:
                 p = new wxFloatProperty(label, name, v.real);
@@ -471,7 +524,8 @@ void MainWindow::BuildPropertyGrid(const wxTreeItemId& item) {
                 break;
             case PropertyKind::Template:
             case PropertyKind::Script:
-                p = new wxLongStringProperty(label, name, wxString::FromUTF8(v.text));
+                p = new LongTextProperty(label, name, wxString::FromUTF8(v.text),
+                                         [this, ref = row.ref] { return EditLongText(ref); });
                 break;
             case PropertyKind::Text:
             default:
@@ -510,6 +564,11 @@ void MainWindow::OnGridChanged(wxPropertyGridEvent& event) {
             value.number = c.Red() | (c.Green() << 8) | (static_cast<uint32_t>(c.Blue()) << 16);
             break;
         }
+        case PropertyKind::Template:
+        case PropertyKind::Script:
+            // The raw text: line feeds stay line feeds.
+            value.text = variant.GetString().utf8_string();
+            break;
         default:
             value.text = p->GetValueAsString().utf8_string();
             break;
@@ -536,6 +595,15 @@ void MainWindow::OnGridDoubleClick(wxPropertyGridEvent& event) {
     const designer::EditOutcome outcome =
         designer::ApplyPropertyEdit(project_.document(), row.ref, *next);
     if (outcome.refresh) RunRefreshCycle();
+}
+
+std::optional<std::string> MainWindow::EditLongText(const designer::RowRef& ref) {
+    const pugi::xml_node element = project_.document().FindObjectBySerial(ref.serial);
+    const char* key = PropertyKeyAt(ref.typeId, ref.propertyIndex);
+    if (!element || !key) return std::nullopt;
+    editcode dialog(this, element, key);
+    if (dialog.ShowModal() != wxID_OK) return std::nullopt;
+    return dialog.text();
 }
 
 void MainWindow::OnProjectRightClick(wxTreeEvent& event) {
@@ -695,20 +763,94 @@ void MainWindow::OnFileSaveAs(wxCommandEvent&) {
 }
 
 void MainWindow::OnOpenWithBrowser(wxCommandEvent&) {
-    const wxString index =
-        wxString::FromUTF8(project_.workingDirectory().outputDirectory() + "/index.html");
-    wxLaunchDefaultBrowser(wxFileName::FileNameToURL(wxFileName(index)));
+    // The generated file, also while the server runs.
+    LaunchDetached(
+        {"xdg-open", designer::GeneratedFileUrl(project_.workingDirectory().outputDirectory())});
+}
+
+void MainWindow::OnOpenWithHtmlEditor(wxCommandEvent&) {
+    LaunchDetached(designer::HtmlEditorCommand(ProgramDirectory(),
+                                               project_.workingDirectory().outputDirectory(),
+                                               FindProgramOnPath("scite")));
 }
 
 void MainWindow::OnConnectWithBrowser(wxCommandEvent&) {
-    const unsigned port = server_.ListeningPort();
-    wxLaunchDefaultBrowser(port == 80 ? wxString("http://localhost")
-                                      : wxString::Format("http://localhost:%u", port));
+    if (!server_.IsWebServerRunning()) return;
+    LaunchDetached({"xdg-open", designer::LocalServerUrl(server_.ListeningPort())});
 }
 
 void MainWindow::OnOpenResources(wxCommandEvent&) {
-    wxLaunchDefaultApplication(wxString::FromUTF8(project_.workingDirectory().path()));
+    LaunchDetached({"xdg-open", project_.workingDirectory().path()});
+    project_.document().SetProjectChanged(true);
     RunRebuildCycle();
+}
+
+void MainWindow::OnHelp(wxCommandEvent& event) {
+    const auto document = event.GetId() == kCmdHelp ? designer::HelpDocument::Help
+                                                    : designer::HelpDocument::Manual;
+    LaunchDetached({"xdg-open",
+                    designer::HelpFilePath(ProgramDirectory(),
+                                           SystemLanguage() == Language::French, document)});
+}
+
+void MainWindow::OnBuildDirectory(wxCommandEvent&) {
+    generate dialog(this, profile_, project_.workingDirectory().outputDirectory());
+    dialog.ShowModal();
+}
+
+namespace {
+
+// Build to Arduino's questions and progress, as dialogs of the main window.
+class ArduinoDialogs : public designer::ArduinoHost {
+  public:
+    ArduinoDialogs(wxWindow* parent, LogSink& log) : parent_(parent), log_(log) {}
+
+    bool AskContinue(const std::string& text) override {
+        return wxMessageBox(wxString::FromUTF8(text), Caption(),
+                            wxYES_NO | wxICON_WARNING, parent_) == wxYES;
+    }
+    void ShowError(const std::string& text) override {
+        wxMessageBox(wxString::FromUTF8(text), Caption(), wxOK | wxICON_ERROR, parent_);
+    }
+    void ShowInfo(const std::string& text) override {
+        wxMessageBox(wxString::FromUTF8(text), Caption(), wxOK | wxICON_INFORMATION, parent_);
+    }
+    std::optional<std::string> AskText(const std::string& prompt,
+                                       const std::string& initial) override {
+        wxTextEntryDialog dialog(parent_, wxString::FromUTF8(prompt), Caption(),
+                                 wxString::FromUTF8(initial));
+        if (dialog.ShowModal() != wxID_OK) return std::nullopt;
+        return dialog.GetValue().Strip(wxString::both).utf8_string();
+    }
+    void RunWithProgress(const std::string& text, const std::function<void()>& work) override {
+        wxProgressDialog progress(Caption(), wxString::FromUTF8(text), 100, parent_,
+                                  wxPD_APP_MODAL | wxPD_SMOOTH);
+        std::atomic<bool> done{false};
+        std::thread worker([&] {
+            work();
+            done = true;
+        });
+        while (!done) {
+            progress.Pulse();
+            wxMilliSleep(50);
+        }
+        worker.join();
+    }
+    void LogLine(std::string_view line) override { log_.LogText(line, kLogBlue); }
+
+  private:
+    static wxString Caption() { return Text(kTextArduinoCaption); }
+    wxWindow* parent_;
+    LogSink& log_;
+};
+
+}  // namespace
+
+void MainWindow::OnBuildArduino(wxCommandEvent&) {
+    ArduinoDialogs dialogs(this, log_);
+    designer::BuildToArduino(dialogs, profile_, project_.workingDirectory().path(),
+                             project_.workingDirectory().outputDirectory(),
+                             FindProgramOnPath("arduino-cli"));
 }
 
 void MainWindow::OnHide(wxCommandEvent&) {

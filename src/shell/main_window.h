@@ -20,6 +20,8 @@
 #include "gateways/lifecycle.h"
 #include "generator/generator.h"
 #include "model/project_file.h"
+#include "platform/profile.h"
+#include "shell/preview.h"
 #include "webserver/server.h"
 #include "webserver/serving_hooks.h"
 
@@ -55,9 +57,15 @@ struct StartOptions {
 StartOptions ParseStartOptions(const std::vector<std::string>& args);
 
 class MainWindow : public wxFrame, private designer::FileCommandHost {
+    // The designer's tests drive the window through its controls.
+    friend class MainWindowTestAccess;
+
   public:
     explicit MainWindow(StartOptions options);
     ~MainWindow() override;
+
+    // Sends the preview the URL to show; it reloads only when the URL or the page changed.
+    void RefreshPreview();
 
     // Generation pass, project-tree rebuild, preview refresh: after every structural change.
     // The rebuilt tree selects `select` when it is an object of the project.
@@ -110,6 +118,13 @@ class MainWindow : public wxFrame, private designer::FileCommandHost {
     void OnOpenWithBrowser(wxCommandEvent& event);
     void OnConnectWithBrowser(wxCommandEvent& event);
     void OnOpenResources(wxCommandEvent& event);
+    void OnOpenWithHtmlEditor(wxCommandEvent& event);
+    void OnHelp(wxCommandEvent& event);
+    void OnBuildDirectory(wxCommandEvent& event);
+    void OnBuildArduino(wxCommandEvent& event);
+    // Opens the script editor on row `ref` of the grid; the edited text, or nullopt when the
+    // user cancelled.
+    std::optional<std::string> EditLongText(const designer::RowRef& ref);
     void OnHide(wxCommandEvent& event);
     void OnToggleExpertMode(wxCommandEvent& event);
 
@@ -129,6 +144,9 @@ class MainWindow : public wxFrame, private designer::FileCommandHost {
     ServingHooks hooks_;
     Generator generator_;
     designer::FileCommands files_;
+
+    Profile profile_;
+    PreviewHost previewHost_;
 
     StartOptions start_;
     bool expertMode_ = false;

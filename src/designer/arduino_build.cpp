@@ -1,0 +1,93 @@
+#include "designer/arduino_build.h"
+
+#include <cstdio>
+
+#include "base/strings.h"
+#include "generator/arduino_sketch.h"
+#include "platform/arduino_cli.h"
+#include "platform/process.h"
+#include "platform/profile.h"
+
+namespace tsr::designer {
+namespace {
+
+constexpr const char* kSection = "Tessora";
+constexpr const char* kKeyBoard = "arduinofqbn";
+constexpr const char* kKeyPort = "arduinoport";
+
+std::string Format(int id, const std::string& argument) {
+    const std::string format = LoadString(id);
+    const size_t at = format.find("%s");
+    if (at == std::string::npos) return format;
+    return format.substr(0, at) + argument + format.substr(at + 2);
+}
+
+// The board and port, from the profile or else asked (offering what arduino-cli detects) and
+// kept. False when the user cancelled.
+bool ChooseBoard(ArduinoHost& host, Profile& profile, const std::string& cli, std::string* fqbn,
+                 std::string* port) {
+    *fqbn = profile.GetString(kSection, kKeyBoard, "");
+    *port = profile.GetString(kSection, kKeyPort, "");
+    if (!fqbn->empty() && !port->empty()) return true;
+    ArduinoBoard detected;
+    if (auto listed = RunAndCapture({cli, "board", "list", "--format", "json"})) {
+        for (const ArduinoBoard& board : ParseBoardList(listed->output)) {
+            if (detected.port.empty() || (detected.fqbn.empty() && !board.fqbn.empty()))
+                detected = board;
+        }
+    }
+    auto board = host.AskText(LoadString(kTextArduinoBoardPrompt),
+                              fqbn->empty() ? detected.fqbn : *fqbn);
+    if (!board || board->empty()) return false;
+    auto device = host.AskText(LoadString(kTextArduinoPortPrompt),
+                               port->empty() ? detected.port : *port);
+    if (!device || device->empty()) return false;
+    *fqbn = *board;
+    *port = *device;
+    profile.SetString(kSection, kKeyBoard, *fqbn);
+    profile.SetString(kSection, kKeyPort, *port);
+    return true;
+}
+
+}  // namespace
+
+ArduinoOutcome BuildToArduino(ArduinoHost& host, Profile& profile,
+                              const std::string& workingDirectory,
+                              const std::string& outputDirectory,
+                              const std::optional<std::string>& cli) {
+    if (!host.AskContinue(LoadString(kMsgArduinoContinue))) return ArduinoOutcome::Declined;
+    const std::string sketch = workingDirectory + "/arduinosdwrite.c";
+    const int written = WriteArduinoSketch(outputDirectory + "/index.html", sketch);
+    if (written != 0) {
+        host.ShowError(LoadString(written));
+        return ArduinoOutcome::SketchFailed;
+    }
+    if (!cli) {
+        host.ShowInfo(Format(kTextArduinoNoCli, sketch));
+        return ArduinoOutcome::SketchOnly;
+    }
+    std::string fqbn, port;
+    if (!ChooseBoard(host, profile, *cli, &fqbn, &port)) return ArduinoOutcome::Declined;
+    std::string sketchDir;
+    const Status prepared = PrepareSketchDirectory(sketch, &sketchDir);
+    if (!prepared) {
+        host.ShowError(LoadString(kSketchWriteFailed) + "\n" + prepared.message);
+        return ArduinoOutcome::SketchFailed;
+    }
+    ArduinoStep step{false, {}};
+    host.RunWithProgress(LoadString(kTextArduinoProgress), [&] {
+        step = CompileAndUpload(*cli, fqbn, port, sketchDir,
+                                [&](std::string_view line) { host.LogLine(line); });
+    });
+    if (!step.ok) {
+        // Asked again next time: the board or the port was probably wrong.
+        profile.SetString(kSection, kKeyBoard, "");
+        profile.SetString(kSection, kKeyPort, "");
+        host.ShowError(LoadString(kTextArduinoFailed));
+        return ArduinoOutcome::UploadFailed;
+    }
+    host.ShowInfo(LoadString(kMsgArduinoWait));
+    return ArduinoOutcome::Uploaded;
+}
+
+}  // namespace tsr::designer

@@ -1,0 +1,38 @@
+// The web preview: a browser engine inside the main window's preview frame, showing the
+// generated application as a browser shows it.
+#pragma once
+
+#include <string>
+
+class wxWindow;
+class wxWebView;
+
+namespace tsr::shell {
+
+class PreviewHost {
+  public:
+    // Creates the browser inside `frame`, filling it and following its size. False when no
+    // browser engine can be created; the designer then works without preview.
+    bool Start(wxWindow* frame);
+
+    // Shows `url`: loads it when it is not the URL shown, reloads it when the generated page
+    // `pagePath` changed since the last load, and else leaves the view alone (no flicker).
+    void Refresh(const std::string& url, const std::string& pagePath);
+
+    bool running() const { return view_ != nullptr; }
+    wxWebView* view() const { return view_; }
+    const std::string& shownUrl() const { return url_; }
+    // How many times a page was loaded or reloaded.
+    int loads() const { return loads_; }
+
+  private:
+    wxWebView* view_ = nullptr;
+    bool ready_ = false;  // the engine's own first page is loaded
+    std::string pending_;
+    std::string pendingPage_;
+    std::string url_;
+    std::string pageText_;
+    int loads_ = 0;
+};
+
+}  // namespace tsr::shell

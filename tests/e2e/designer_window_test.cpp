@@ -1,0 +1,526 @@
+// The designer's main window and its dialogs on a real (virtual) display: grid edits, the
+// script editor, the web preview, saving and reopening, and the build dialog. Modal dialogs run
+// their own event loop; the tests answer them from inside it, through a modal-dialog hook.
+#include <gtest/gtest.h>
+#include <wx/app.h>
+#include <wx/button.h>
+#include <wx/checkbox.h>
+#include <wx/image.h>
+#include <wx/modalhook.h>
+#include <wx/msgdlg.h>
+#include <wx/propgrid/manager.h>
+#include <wx/stc/stc.h>
+#include <wx/textctrl.h>
+#include <wx/webview.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "model/catalogue.h"
+#include "platform/profile.h"
+#include "shell/build_dialog.h"
+#include "shell/log_pane.h"
+#include "shell/main_window.h"
+#include "shell/script_editor.h"
+
+namespace fs = std::filesystem;
+
+namespace tsr::shell {
+
+// Reaches into the window the way a user's clicks would, through its controls.
+class MainWindowTestAccess {
+  public:
+    explicit MainWindowTestAccess(MainWindow& w) : w_(w) {}
+    wxTreeCtrl* projectTree() { return w_.projectTree_; }
+    wxTreeCtrl* libraryTree() { return w_.libraryTree_; }
+    wxPropertyGrid* grid() { return w_.grid_->GetGrid(); }
+    LogPane* log() { return w_.logPane_; }
+    Project& project() { return w_.project_; }
+    PreviewHost& preview() { return w_.previewHost_; }
+    wxWindow* previewFrame() { return w_.preview_; }
+    designer::FileCommands& files() { return w_.files_; }
+    void rebuild(pugi::xml_node select) { w_.RunRebuildCycle(select); }
+    int serialOf(const wxTreeItemId& item) { return w_.SerialOfItem(item); }
+
+  private:
+    MainWindow& w_;
+};
+
+}  // namespace tsr::shell
+
+namespace {
+
+using tsr::shell::MainWindow;
+using tsr::shell::MainWindowTestAccess;
+
+std::string ArtifactDirectory() {
+    const char* dir = std::getenv("TESSORA_ARTIFACTS");
+    return dir && *dir ? dir : "/tmp";
+}
+
+// Runs the event loop until `done` holds or `seconds` passed; returns `done()`.
+bool WaitFor(const std::function<bool()>& done, double seconds = 10) {
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::milliseconds(static_cast<int>(seconds * 1000));
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        wxTheApp->Yield(true);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+void Pump(int milliseconds) {
+    WaitFor([] { return false; }, milliseconds / 1000.0);
+}
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Answers every modal dialog with `answer`, called from inside the dialog's own event loop once
+// it is shown. Dialogs opened while the answer runs (a message box over the dialog) are handed
+// to `nested`, when set, else answered with OK.
+class DialogAnswers : public wxModalDialogHook {
+  public:
+    using Answer = std::function<void(wxDialog*)>;
+    explicit DialogAnswers(Answer answer, std::function<int(wxDialog*)> nested = {})
+        : answer_(std::move(answer)), nested_(std::move(nested)) {
+        Register();
+    }
+    ~DialogAnswers() override { Unregister(); }
+    int opened = 0;
+    std::vector<wxString> nestedMessages;
+
+  protected:
+    int Enter(wxDialog* dialog) override {
+        ++opened;
+        if (depth_ > 0) {
+            if (auto* box = dynamic_cast<wxMessageDialog*>(dialog))
+                nestedMessages.push_back(box->GetMessage());
+            return nested_ ? nested_(dialog) : wxID_OK;
+        }
+        ++depth_;
+        dialog->CallAfter([this, dialog] { answer_(dialog); });
+        return wxID_NONE;
+    }
+    void Exit(wxDialog*) override {
+        if (depth_ > 0) --depth_;
+    }
+
+  private:
+    Answer answer_;
+    std::function<int(wxDialog*)> nested_;
+    int depth_ = 0;
+};
+
+void Click(wxWindow* button) {
+    wxCommandEvent event(wxEVT_BUTTON, button->GetId());
+    event.SetEventObject(button);
+    button->GetEventHandler()->ProcessEvent(event);
+}
+
+class DesignerWindowTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        // The base is taken once: each test points TMPDIR into its own directory.
+        static const fs::path base = fs::temp_directory_path();
+        root_ = base /
+                ("tessora-window-" + std::to_string(::getpid()) + "-" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(root_);
+        fs::create_directories(root_ / "tmp");
+        fs::create_directories(root_ / "config");
+        setenv("TMPDIR", (root_ / "tmp").c_str(), 1);
+        setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
+    }
+    void TearDown() override {
+        CloseWindow();
+        fs::remove_all(root_);
+    }
+
+    MainWindow& OpenWindow(const std::string& project = {}) {
+        tsr::shell::StartOptions options;
+        options.projectPath = project;
+        window_ = new MainWindow(options);
+        window_->Show();
+        access_ = std::make_unique<MainWindowTestAccess>(*window_);
+        if (!project.empty()) {
+            // The project named at start is loaded at the first tick of the command-line timer.
+            EXPECT_TRUE(WaitFor([&] {
+                return window_->GetTitle() == "Tessora V1.08 (" + project + ")";
+            })) << window_->GetTitle();
+        }
+        WaitFor([&] { return window_->IsShownOnScreen(); });
+        return *window_;
+    }
+
+    // Closes as the window manager would; an unchanged project closes without a question.
+    void CloseWindow() {
+        if (!window_) return;
+        access_.reset();
+        window_->Close(true);
+        window_ = nullptr;
+        Pump(100);
+    }
+
+    MainWindowTestAccess& w() { return *access_; }
+
+    std::string Title() const { return window_->GetTitle().utf8_string(); }
+
+    // The project-tree item of the object at `serial`.
+    wxTreeItemId FindItem(int serial) {
+        wxTreeCtrl* tree = w().projectTree();
+        std::vector<wxTreeItemId> stack{tree->GetRootItem()};
+        while (!stack.empty()) {
+            const wxTreeItemId item = stack.back();
+            stack.pop_back();
+            if (item != tree->GetRootItem() && w().serialOf(item) == serial) return item;
+            wxTreeItemIdValue cookie;
+            for (wxTreeItemId c = tree->GetFirstChild(item, cookie); c.IsOk();
+                 c = tree->GetNextChild(item, cookie))
+                stack.push_back(c);
+        }
+        return {};
+    }
+
+    // The tree as indented text, one item per line.
+    std::string TreeText() {
+        wxTreeCtrl* tree = w().projectTree();
+        std::string text;
+        std::function<void(wxTreeItemId, int)> walk = [&](wxTreeItemId item, int depth) {
+            wxTreeItemIdValue cookie;
+            for (wxTreeItemId c = tree->GetFirstChild(item, cookie); c.IsOk();
+                 c = tree->GetNextChild(item, cookie)) {
+                text += std::string(depth * 2, ' ') + tree->GetItemText(c).utf8_string() + "\n";
+                walk(c, depth + 1);
+            }
+        };
+        walk(tree->GetRootItem(), 0);
+        return text;
+    }
+
+    void Select(pugi::xml_node object) {
+        const wxTreeItemId item = FindItem(w().project().document().SerialOf(object));
+        ASSERT_TRUE(item.IsOk()) << object.name();
+        w().projectTree()->SelectItem(item);
+        Pump(50);
+    }
+
+    wxPGProperty* Row(const wxString& label) {
+        for (wxPropertyGridIterator it = w().grid()->GetIterator(); !it.AtEnd(); ++it) {
+            if ((*it)->GetLabel() == label) return *it;
+        }
+        return nullptr;
+    }
+
+    // Types `text` into the row's editor and commits it as Enter does.
+    void TypeIntoRow(wxPGProperty* row, const wxString& text) {
+        wxPropertyGrid* grid = w().grid();
+        ASSERT_TRUE(grid->SelectProperty(row, true));
+        auto* editor = dynamic_cast<wxTextCtrl*>(grid->GetEditorControl());
+        ASSERT_NE(editor, nullptr) << "no text editor on " << row->GetLabel();
+        editor->SetValue(text);
+        grid->CommitChangesFromEditor();
+        Pump(50);
+    }
+
+    int GenerateLines() {
+        int count = 0;
+        for (int i = 0; i < w().log()->LineCount(); ++i) {
+            if (w().log()->GetLineText(i).Contains(": Generate: ")) ++count;
+        }
+        return count;
+    }
+
+    pugi::xml_node AddObject(const char* typeKey, pugi::xml_node parent) {
+        pugi::xml_node created;
+        EXPECT_EQ(w().project().document().CreateObject(tsr::FindTypeByKey(typeKey), parent, &created), 0);
+        w().rebuild(created);
+        Pump(50);
+        return created;
+    }
+
+    pugi::xml_node FirstPage() {
+        return w().project().document().FindObjectBySerial(1);
+    }
+
+    // The text the preview shows, once it finished loading.
+    std::string PreviewText() {
+        wxWebView* view = w().preview().view();
+        if (!view) return {};
+        WaitFor([&] { return !view->IsBusy(); });
+        wxString text;
+        if (!view->RunScript("document.body ? document.body.innerText : ''", &text)) return {};
+        return text.utf8_string();
+    }
+
+    // The screen as the X server has it (ImageMagick's import), kept as a test artifact.
+    void Screenshot(const std::string& name) {
+        window_->Update();
+        Pump(100);
+        fs::create_directories(ArtifactDirectory());
+        const std::string command =
+            "import -window root '" + ArtifactDirectory() + "/" + name + ".png'";
+        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    }
+
+    fs::path root_;
+    wxRect firstOk_;
+    MainWindow* window_ = nullptr;
+    std::unique_ptr<MainWindowTestAccess> access_;
+};
+
+TEST_F(DesignerWindowTest, TypingThePortStoresItsTextMarksTheProjectAndRegenerates) {
+    OpenWindow();
+    Select(w().project().document().FindObjectBySerial(0));
+    wxPGProperty* port = Row("Web server port number");
+    ASSERT_NE(port, nullptr);
+    EXPECT_EQ(port->GetValueAsString(), "80");
+    w().project().document().SetProjectChanged(false);
+    const int before = GenerateLines();
+
+    TypeIntoRow(port, "8080");
+
+    const pugi::xml_node project = w().project().document().FindObjectBySerial(0);
+    EXPECT_STREQ(project.attribute("webserverport").value(), "8080");
+    EXPECT_EQ(Title().back(), '*') << Title();
+    EXPECT_EQ(GenerateLines(), before + 1);
+
+    // A value past the 16-bit range keeps its low 16 bits.
+    TypeIntoRow(Row("Web server port number"), "70000");
+    EXPECT_STREQ(project.attribute("webserverport").value(), "4464");
+}
+
+TEST_F(DesignerWindowTest, SavingClosingAndReopeningGivesTheSameProjectAndTree) {
+    const std::string path = (root_ / "reopen.tsr").string();
+    OpenWindow();
+    const pugi::xml_node page = FirstPage();
+    AddObject("knob", page);
+    const pugi::xml_node header = AddObject("header", page);
+    Select(header);
+    TypeIntoRow(Row("Text"), "Line 7");
+    const std::string tree = TreeText();
+    ASSERT_EQ(tree, "Project\n  Page\n    Knob\n    Header\n");
+
+    ASSERT_TRUE(w().project().Save(path)) << "save failed";
+    EXPECT_FALSE(w().project().document().ProjectChanged());
+    CloseWindow();
+    EXPECT_TRUE(fs::is_empty(root_ / "tmp")) << "working directory left behind";
+
+    OpenWindow(path);
+    EXPECT_EQ(TreeText(), tree);
+    EXPECT_STREQ(w().project().document().FindObjectBySerial(3).attribute("text").value(),
+                 "Line 7");
+    EXPECT_EQ(Title(), "Tessora V1.08 (" + path + ")");
+}
+
+TEST_F(DesignerWindowTest, TheScriptEditorShowsTheScriptAndWritesBackOnlyOnOk) {
+    OpenWindow();
+    const pugi::xml_node script =
+        AddObject("script", w().project().document().FindObjectBySerial(0));
+    Select(script);
+    wxPGProperty* row = Row("Script");
+    ASSERT_NE(row, nullptr);
+    wxPropertyGrid* grid = w().grid();
+    auto pressButton = [&] {
+        EXPECT_TRUE(grid->SelectProperty(row, true));
+        wxWindow* button = grid->GetEditorControlSecondary();
+        ASSERT_NE(button, nullptr);
+        Click(button);
+        Pump(50);
+    };
+    w().project().document().SetProjectChanged(false);
+    int generated = GenerateLines();
+
+    // OK without a change: the default script on three lines, nothing written, no generation.
+    std::vector<std::string> lines;
+    {
+        DialogAnswers answers([&](wxDialog* dialog) {
+            auto* editor = dynamic_cast<tsr::shell::editcode*>(dialog);
+            ASSERT_NE(editor, nullptr);
+            ASSERT_NE(editor->codeWindow(), nullptr);
+            for (int i = 0; i < editor->codeWindow()->GetLineCount(); ++i)
+                lines.push_back(editor->codeWindow()->GetLine(i).utf8_string());
+            Click(editor->okButton());
+        });
+        pressButton();
+        EXPECT_EQ(answers.opened, 1);
+    }
+    EXPECT_EQ(lines, (std::vector<std::string>{"$(document).ready()\r\n", "{\r\n", "}\r\n", ""}));
+    EXPECT_FALSE(w().project().document().ProjectChanged());
+    EXPECT_EQ(GenerateLines(), generated);
+
+    // Cancel after typing: the stored script stays.
+    {
+        DialogAnswers answers([&](wxDialog* dialog) {
+            auto* editor = static_cast<tsr::shell::editcode*>(dialog);
+            editor->codeWindow()->AppendText("lost();");
+            Click(editor->cancelButton());
+        });
+        pressButton();
+    }
+    EXPECT_STREQ(script.attribute("script").value(), "$(document).ready()\r\n{\r\n}\r\n");
+    EXPECT_FALSE(w().project().document().ProjectChanged());
+
+    // OK after typing a line: a new line is a line feed alone, the loaded line ends stay, the
+    // document gets the text and the application is generated with it.
+    {
+        DialogAnswers answers([&](wxDialog* dialog) {
+            auto* editor = static_cast<tsr::shell::editcode*>(dialog);
+            wxStyledTextCtrl* code = editor->codeWindow();
+            code->GotoPos(code->PositionFromLine(2));
+            code->AddText("alert(1);");
+            code->NewLine();
+            Click(editor->okButton());
+        });
+        pressButton();
+    }
+    const std::string expected = "$(document).ready()\r\n{\r\nalert(1);\n}\r\n";
+    EXPECT_EQ(std::string(script.attribute("script").value()), expected);
+    EXPECT_TRUE(w().project().document().ProjectChanged());
+    EXPECT_EQ(GenerateLines(), generated + 1);
+    const std::string page =
+        ReadFile(w().project().workingDirectory().outputDirectory() + "/index.html");
+    EXPECT_NE(page.find("alert(1);"), std::string::npos);
+}
+
+TEST_F(DesignerWindowTest, TheScriptEditorKeepsItsButtonsAtTheCornerWhenResized) {
+    OpenWindow();
+    const pugi::xml_node script =
+        AddObject("script", w().project().document().FindObjectBySerial(0));
+    for (int round = 0; round < 2; ++round) {
+        auto* editor = new tsr::shell::editcode(window_, script, "script");
+        editor->Show();
+        Pump(100);
+        const wxRect ok = editor->okButton()->GetRect();
+        const wxRect cancel = editor->cancelButton()->GetRect();
+        const wxSize surface = editor->editingSurface()->GetSize();
+        const wxSize client = editor->GetClientSize();
+        if (round == 1) {
+            EXPECT_EQ(ok, firstOk_) << "a reopened dialog lays out differently";
+        }
+        firstOk_ = ok;
+
+        editor->SetClientSize(client + wxSize(100, 50));
+        ASSERT_TRUE(WaitFor([&] { return editor->GetClientSize() == client + wxSize(100, 50); }))
+            << "the window did not grow";
+        Pump(50);
+        EXPECT_EQ(editor->okButton()->GetRect(), wxRect(ok.GetPosition() + wxPoint(100, 50),
+                                                        ok.GetSize()));
+        EXPECT_EQ(editor->cancelButton()->GetRect(),
+                  wxRect(cancel.GetPosition() + wxPoint(100, 50), cancel.GetSize()));
+        EXPECT_EQ(editor->editingSurface()->GetSize(), surface + wxSize(100, 50));
+        editor->Destroy();
+        Pump(50);
+    }
+}
+
+TEST_F(DesignerWindowTest, ThePreviewShowsTheGeneratedPageAndFollowsEdits) {
+    OpenWindow();
+    ASSERT_TRUE(w().preview().running()) << "no browser engine";
+    const pugi::xml_node header = AddObject("header", FirstPage());
+    ASSERT_TRUE(WaitFor([&] { return PreviewText().find("My Header") != std::string::npos; }))
+        << PreviewText();
+    EXPECT_EQ(w().preview().shownUrl(),
+              "file://" + w().project().workingDirectory().outputDirectory() + "/index.html");
+    // The preview fills its frame.
+    EXPECT_EQ(w().preview().view()->GetSize(), w().previewFrame()->GetClientSize());
+    Pump(300);
+    Screenshot("designer_preview");
+
+    // Repaints send the page again without reloading what did not change.
+    const int loads = w().preview().loads();
+    window_->Refresh();
+    Pump(200);
+    EXPECT_EQ(w().preview().loads(), loads);
+
+    Select(header);
+    TypeIntoRow(Row("Text"), "Line 7 pressure");
+    EXPECT_EQ(w().preview().loads(), loads + 1);
+    EXPECT_TRUE(WaitFor([&] { return PreviewText().find("Line 7 pressure") != std::string::npos; }))
+        << PreviewText();
+    Pump(300);
+    Screenshot("designer_preview_edited");
+}
+
+TEST_F(DesignerWindowTest, TheBuildDialogCopiesWithShortNamesAndRemembersItsSettings) {
+    OpenWindow();
+    const std::string output = w().project().workingDirectory().outputDirectory();
+    tsr::Profile profile;
+    const fs::path target = root_ / "copy";
+
+    // The first run offers the defaults.
+    {
+        tsr::shell::generate dialog(window_, profile, output);
+        EXPECT_EQ(dialog.targetField()->GetValue().utf8_string(),
+                  std::string(std::getenv("HOME")) + "/mygeneratefiles");
+        EXPECT_FALSE(dialog.use83Box()->GetValue());
+    }
+    // A target that cannot be created: message 134, the dialog stays open, the settings are
+    // kept all the same; then a good target copies with 8.3 names.
+    {
+        int attempts = 0;
+        DialogAnswers answers([&](wxDialog* d) {
+            auto* dialog = static_cast<tsr::shell::generate*>(d);
+            dialog->targetField()->SetValue(wxString::FromUTF8((root_ / "no/such/dir").string()));
+            dialog->use83Box()->SetValue(true);
+            Click(dialog->okButton());
+            ++attempts;
+            EXPECT_TRUE(dialog->IsShown()) << "the dialog closed after a failed copy";
+            EXPECT_EQ(profile.GetString("Tessora", "generatefilepath", ""),
+                      (root_ / "no/such/dir").string());
+            dialog->targetField()->SetValue(wxString::FromUTF8(target.string()));
+            Click(dialog->okButton());
+            ++attempts;
+        });
+        tsr::shell::generate dialog(window_, profile, output);
+        EXPECT_EQ(dialog.ShowModal(), wxID_OK);
+        EXPECT_EQ(attempts, 2);
+        ASSERT_EQ(answers.nestedMessages.size(), 1u);
+        EXPECT_EQ(answers.nestedMessages[0], "Error while generating files");
+    }
+    EXPECT_TRUE(fs::exists(target / "index.htm"));
+    EXPECT_FALSE(fs::exists(target / "index.html"));
+    EXPECT_TRUE(fs::exists(target / "JQUERY~1.JS")) << "no short name for the jQuery file";
+    const std::string copied = ReadFile(target / "index.htm");
+    EXPECT_EQ(copied.find("jquery-1.10.2.min.js"), std::string::npos);
+
+    // A later run (another profile object, as after a restart) shows the kept settings.
+    tsr::Profile again;
+    tsr::shell::generate dialog(window_, again, output);
+    EXPECT_EQ(dialog.targetField()->GetValue().utf8_string(), target.string());
+    EXPECT_TRUE(dialog.use83Box()->GetValue());
+}
+
+int testsResult = 1;
+
+class TestApp : public wxApp {
+  public:
+    bool OnInit() override {
+        wxInitAllImageHandlers();
+        CallAfter([this] {
+            testsResult = RUN_ALL_TESTS();
+            ExitMainLoop();
+        });
+        return true;
+    }
+};
+
+}  // namespace
+
+wxIMPLEMENT_APP_NO_MAIN(TestApp);
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    const int entry = wxEntry(argc, argv);
+    return entry != 0 ? entry : testsResult;
+}
