@@ -6,6 +6,7 @@
 #include <wx/button.h>
 #include <wx/checkbox.h>
 #include <wx/image.h>
+#include <wx/menu.h>
 #include <wx/modalhook.h>
 #include <wx/msgdlg.h>
 #include <wx/propgrid/manager.h>
@@ -18,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <algorithm>
 #include <iterator>
 #include <string>
 #include <thread>
@@ -450,6 +452,61 @@ TEST_F(DesignerWindowTest, ThePreviewShowsTheGeneratedPageAndFollowsEdits) {
         << PreviewText();
     Pump(300);
     Screenshot("designer_preview_edited");
+}
+
+// Runs the menu command `item` of menu `menu`, found by their texts, as a click would.
+void RunMenu(wxFrame* window, const wxString& menu, const wxString& item) {
+    const int id = window->GetMenuBar()->FindMenuItem(menu, item);
+    ASSERT_NE(id, wxNOT_FOUND) << menu << " > " << item;
+    wxCommandEvent event(wxEVT_MENU, id);
+    event.SetEventObject(window);
+    window->GetEventHandler()->ProcessEvent(event);
+}
+
+TEST_F(DesignerWindowTest, ToolAndHelpCommandsHandTheirFilesToTheDesktop) {
+    // A stand-in xdg-open on the PATH records what it is asked to open.
+    const fs::path bin = root_ / "bin";
+    fs::create_directories(bin);
+    const fs::path opened = root_ / "opened.txt";
+    {
+        std::ofstream script(bin / "xdg-open");
+        script << "#!/bin/sh\necho \"$1\" >> '" << opened.string() << "'\n";
+    }
+    fs::permissions(bin / "xdg-open", fs::perms::owner_all);
+    const std::string oldPath = std::getenv("PATH");
+    setenv("PATH", (bin.string() + ":" + oldPath).c_str(), 1);
+    setenv("LANG", "C", 1);
+    auto openedLines = [&] {
+        std::vector<std::string> lines;
+        std::ifstream in(opened);
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        return lines;
+    };
+
+    OpenWindow();
+    const std::string program = fs::canonical("/proc/self/exe").parent_path().string();
+    RunMenu(window_, "Help", "Help");
+    RunMenu(window_, "Help", "Manual");
+    RunMenu(window_, "Tool", "Open file with Web browser");
+    w().project().document().SetProjectChanged(false);
+    RunMenu(window_, "Tool", "Open resources directory");
+    const bool waited = WaitFor([&] { return openedLines().size() == 4; });
+    setenv("PATH", oldPath.c_str(), 1);
+    ASSERT_TRUE(waited) << openedLines().size();
+
+    std::vector<std::string> lines = openedLines();
+    std::sort(lines.begin(), lines.end());  // the launches run side by side
+    const std::string work = w().project().workingDirectory().path();
+    std::vector<std::string> expected = {program + "/tsr_e.html", program + "/tsr_e.pdf",
+                                         "file://" + work + "/WEB/index.html", work};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(lines, expected);
+    // The manual is there to be opened, in both formats.
+    EXPECT_TRUE(fs::exists(program + "/tsr_e.html"));
+    EXPECT_TRUE(fs::exists(program + "/tsr_e.pdf"));
+    // Opening the resources directory counts as a change, even with nothing added.
+    EXPECT_TRUE(w().project().document().ProjectChanged());
+    EXPECT_EQ(Title().back(), '*');
 }
 
 TEST_F(DesignerWindowTest, TheBuildDialogCopiesWithShortNamesAndRemembersItsSettings) {
