@@ -154,6 +154,27 @@ class LongTextProperty : public wxLongStringProperty {
     Editor editor_;
 };
 
+// A Real row: shown with six decimals (0.2 shows 0.200000); what is typed is read as a number.
+class RealProperty : public wxFloatProperty {
+  public:
+    using wxFloatProperty::wxFloatProperty;
+    wxString ValueToString(wxVariant& value, int) const override {
+        return wxString::FromUTF8(designer::RealDisplayText(value.GetDouble()));
+    }
+};
+
+// A colour row: the picker's last entry, which opens the full colour dialog, reads "Other".
+wxPGProperty* NewColourRow(const wxString& label, const wxString& name, const wxColour& colour) {
+    auto* p = new wxColourProperty(label, name, colour);
+    wxPGChoices choices = p->GetChoices().Copy();
+    if (choices.GetCount() > 0) {
+        choices[choices.GetCount() - 1].SetText("Other");
+        p->SetChoices(choices);
+        p->SetValue(WXVARIANT(colour));
+    }
+    return p;
+}
+
 wxPGEditor* NoTyping() {
     static wxPGEditor* editor = wxPropertyGrid::RegisterEditorClass(new NoTypingEditor);
     return editor;
@@ -505,11 +526,10 @@ void MainWindow::BuildPropertyGrid(const wxTreeItemId& item) {
                 p->SetAttribute(wxPG_ATTR_MAX, 4294967295L);
                 break;
             case PropertyKind::Real:
-                p = new wxFloatProperty(label, name, v.real);
-                p->SetAttribute(wxPG_FLOAT_PRECISION, 6);
+                p = new RealProperty(label, name, v.real);
                 break;
             case PropertyKind::Colour:
-                p = new wxColourProperty(
+                p = NewColourRow(
                     label, name,
                     wxColour(v.number & 0xFF, (v.number >> 8) & 0xFF, (v.number >> 16) & 0xFF));
                 break;
@@ -558,9 +578,15 @@ void MainWindow::OnGridChanged(wxPropertyGridEvent& event) {
             value.real = variant.GetDouble();
             break;
         case PropertyKind::Colour: {
-            wxColourPropertyValue cpv;
-            cpv << variant;
-            const wxColour& c = cpv.m_colour;
+            // The row holds a plain colour; the picker's own type is read too.
+            wxColour c;
+            if (variant.GetType() == "wxColourPropertyValue") {
+                wxColourPropertyValue cpv;
+                cpv << variant;
+                c = cpv.m_colour;
+            } else {
+                c << variant;
+            }
             value.number = c.Red() | (c.Green() << 8) | (static_cast<uint32_t>(c.Blue()) << 16);
             break;
         }

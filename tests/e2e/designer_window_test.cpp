@@ -9,6 +9,7 @@
 #include <wx/menu.h>
 #include <wx/modalhook.h>
 #include <wx/msgdlg.h>
+#include <wx/propgrid/advprops.h>
 #include <wx/propgrid/manager.h>
 #include <wx/stc/stc.h>
 #include <wx/textctrl.h>
@@ -454,6 +455,31 @@ TEST_F(DesignerWindowTest, ThePreviewShowsTheGeneratedPageAndFollowsEdits) {
     Screenshot("designer_preview_edited");
 }
 
+TEST_F(DesignerWindowTest, RealRowsShowSixDecimalsAndWriteTheShortForm) {
+    OpenWindow();
+    const pugi::xml_node knob = AddObject("knob", FirstPage());
+    Select(knob);
+    ASSERT_NE(Row("Step"), nullptr);
+    EXPECT_EQ(Row("Step")->GetValueAsString(), "1.000000");
+    TypeIntoRow(Row("Step"), "0.2");
+    EXPECT_STREQ(knob.attribute("step").value(), "0.2");
+    EXPECT_EQ(Row("Step")->GetValueAsString(), "0.200000");
+    // The colour rows offer the full colour dialog as "Other".
+    wxPGProperty* colour = Row("Backfround color");
+    ASSERT_NE(colour, nullptr);
+    const wxPGChoices& choices = colour->GetChoices();
+    ASSERT_GT(choices.GetCount(), 0u);
+    EXPECT_EQ(choices.GetLabel(choices.GetCount() - 1), "Other");
+    // ...and still show the stored colour (0x00BBGGRR).
+    wxColour shown;
+    shown << colour->GetValue();
+    EXPECT_EQ(shown, wxColour(255, 255, 0)) << knob.attribute("bgcolor").value();
+    // Picking another colour writes it back as 0x00BBGGRR.
+    w().grid()->ChangePropertyValue(colour, WXVARIANT(wxColour(0x12, 0x34, 0x56)));
+    Pump(50);
+    EXPECT_STREQ(knob.attribute("bgcolor").value(), std::to_string(0x563412).c_str());
+}
+
 // Runs the menu command `item` of menu `menu`, found by their texts, as a click would.
 void RunMenu(wxFrame* window, const wxString& menu, const wxString& item) {
     const int id = window->GetMenuBar()->FindMenuItem(menu, item);
@@ -564,6 +590,12 @@ class TestApp : public wxApp {
   public:
     bool OnInit() override {
         wxInitAllImageHandlers();
+        // A failed toolkit assertion fails the test at hand instead of waiting on a dialog.
+        wxSetAssertHandler([](const wxString& file, int line, const wxString& func,
+                              const wxString& cond, const wxString& msg) {
+            ADD_FAILURE() << "wx assertion " << cond << " in " << func << " (" << file << ":"
+                          << line << "): " << msg;
+        });
         CallAfter([this] {
             testsResult = RUN_ALL_TESTS();
             ExitMainLoop();
