@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/strings.h"
+#include "platform/show_requests.h"
 #include "shell/main_window.h"
 
 namespace tsr::shell {
@@ -20,6 +21,8 @@ class TessoraApp : public wxApp {
         wxInitAllImageHandlers();
         std::vector<std::string> args;
         for (int i = 1; i < argc; ++i) args.push_back(argv[i].utf8_string());
+        // Designers already running show their windows, hidden ones included.
+        SendShowRequests();
         auto* window = new MainWindow(ParseStartOptions(args));
         SetTopWindow(window);
         window->Show();

@@ -915,8 +915,9 @@ void MainWindow::OnCommandLineTimer(wxTimerEvent&) {
         start_.projectPath.clear();
         LoadProject(path);
     }
-    if (!IsShown() && wxGetKeyState(WXK_F6) && wxGetKeyState(WXK_ALT) &&
-        wxGetKeyState(WXK_CONTROL)) {
+    const bool asked = showRequests_.TakeRequest();
+    if (!IsShown() && (asked || (wxGetKeyState(WXK_F6) && wxGetKeyState(WXK_ALT) &&
+                                 wxGetKeyState(WXK_CONTROL)))) {
         Show();
         Raise();
     }

@@ -21,6 +21,7 @@
 #include "generator/generator.h"
 #include "model/project_file.h"
 #include "platform/profile.h"
+#include "platform/show_requests.h"
 #include "shell/preview.h"
 #include "webserver/server.h"
 #include "webserver/serving_hooks.h"
@@ -146,6 +147,7 @@ class MainWindow : public wxFrame, private designer::FileCommandHost {
     designer::FileCommands files_;
 
     Profile profile_;
+    ShowRequestListener showRequests_;  // a later start of the designer asks to be shown
     PreviewHost previewHost_;
 
     StartOptions start_;
