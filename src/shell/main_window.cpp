@@ -1,6 +1,7 @@
 #include "shell/main_window.h"
 
 #include <wx/app.h>
+#include <wx/dragimag.h>
 #include <wx/filedlg.h>
 #include <wx/filename.h>
 #include <wx/menu.h>
@@ -657,6 +658,8 @@ void MainWindow::OnLibraryBeginDrag(wxTreeEvent& event) {
     if (drag_) return;
     auto* data = dynamic_cast<LibraryItemData*>(libraryTree_->GetItemData(event.GetItem()));
     if (!data || !designer::CanDragLibraryItem(data->index)) return;
+    wxTreeItemId item = event.GetItem();
+    dragImage_ = std::make_unique<wxDragImage>(*libraryTree_, item);
     libraryTree_->UnselectAll();
     StartDrag(designer::DragSource::Library(designer::LibraryItems()[data->index].typeId));
 }
@@ -665,11 +668,20 @@ void MainWindow::OnProjectBeginDrag(wxTreeEvent& event) {
     if (drag_) return;
     const int serial = SerialOfItem(event.GetItem());
     if (serial < 0) return;
+    wxTreeItemId item = event.GetItem();
+    dragImage_ = std::make_unique<wxDragImage>(*projectTree_, item);
     StartDrag(designer::DragSource::Project(project_.document(), serial));
 }
 
 void MainWindow::StartDrag(const designer::DragSource& source) {
     drag_ = std::make_unique<designer::DragSession>(project_.document(), source);
+    // The dragged item's icon and text follow the pointer, 20 pixels right of and below it.
+    if (dragImage_ && dragImage_->BeginDrag(wxPoint(-20, -20), this, true)) {
+        dragImage_->Move(ScreenToClient(wxGetMousePosition()));
+        dragImage_->Show();
+    } else {
+        dragImage_.reset();
+    }
     // The pointer is polled rather than captured: the drag crosses from one tree to the other,
     // and the release is noticed wherever it happens.
     dragTimer_.Start(10);
@@ -694,6 +706,7 @@ void MainWindow::OnDragTimer(wxTimerEvent&) {
 }
 
 void MainWindow::TrackDrag(const wxPoint& screen) {
+    if (dragImage_) dragImage_->Move(ScreenToClient(screen));
     // Over the grid, the preview or the log the last target stays, so that a release there
     // still drops onto it.
     for (wxWindow* keep :
@@ -725,6 +738,11 @@ void MainWindow::ShowNoDropCursor(bool noDrop) {
 }
 
 void MainWindow::EndDrag() {
+    if (dragImage_) {
+        dragImage_->Hide();
+        dragImage_->EndDrag();
+        dragImage_.reset();
+    }
     drag_.reset();
     dragTimer_.Stop();
     ShowNoDropCursor(false);
@@ -946,7 +964,7 @@ void MainWindow::Shutdown() {
     dragTimer_.Stop();
     commandLineTimer_.Stop();
     retryTimer_.Stop();
-    drag_.reset();
+    EndDrag();
     if (server_.IsWebServerRunning()) server_.StopWebServer();
     gateways_.StopGateways(project_.document());
     log_.Attach(nullptr);

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <wx/frame.h>
+// After the frame: the drag image header needs the toolkit's settings already defined.
+#include <wx/dragimag.h>
 #include <wx/imaglist.h>
 #include <wx/timer.h>
 #include <wx/treectrl.h>
@@ -180,6 +182,7 @@ class MainWindow : public wxFrame, private designer::FileCommandHost {
     std::optional<int> contextSerial_;
 
     std::unique_ptr<designer::DragSession> drag_;
+    std::unique_ptr<wxDragImage> dragImage_;  // the dragged item, drawn beside the pointer
     bool noDropCursor_ = false;
     wxTimer dragTimer_;
     wxTimer commandLineTimer_;

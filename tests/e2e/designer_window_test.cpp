@@ -125,6 +125,28 @@ class DialogAnswers : public wxModalDialogHook {
     int depth_ = 0;
 };
 
+// Answers message boxes in turn with the given ids, without showing them, and keeps their texts.
+class MessageAnswers : public wxModalDialogHook {
+  public:
+    explicit MessageAnswers(std::vector<int> answers) : answers_(std::move(answers)) { Register(); }
+    ~MessageAnswers() override { Unregister(); }
+    std::vector<std::string> messages;
+
+  protected:
+    int Enter(wxDialog* dialog) override {
+        auto* box = dynamic_cast<wxMessageDialog*>(dialog);
+        messages.push_back(box ? box->GetMessage().utf8_string() : "(not a message box)");
+        if (answers_.empty()) return wxID_CANCEL;
+        const int answer = answers_.front();
+        answers_.erase(answers_.begin());
+        return answer;
+    }
+    void Exit(wxDialog*) override {}
+
+  private:
+    std::vector<int> answers_;
+};
+
 void Click(wxWindow* button) {
     wxCommandEvent event(wxEVT_BUTTON, button->GetId());
     event.SetEventObject(button);
@@ -533,6 +555,28 @@ TEST_F(DesignerWindowTest, ToolAndHelpCommandsHandTheirFilesToTheDesktop) {
     // Opening the resources directory counts as a change, even with nothing added.
     EXPECT_TRUE(w().project().document().ProjectChanged());
     EXPECT_EQ(Title().back(), '*');
+}
+
+TEST_F(DesignerWindowTest, BuildToArduinoWithoutArduinoCliWritesTheSketchAndSaysWhereItIs) {
+    const std::string oldPath = std::getenv("PATH");
+    setenv("PATH", (root_ / "empty").c_str(), 1);  // no arduino-cli to be found
+    OpenWindow();
+    const std::string sketch = w().project().workingDirectory().path() + "/arduinosdwrite.c";
+    {
+        MessageAnswers answers({wxID_NO});
+        RunMenu(window_, "Build", "Buld to Arduino");
+        ASSERT_EQ(answers.messages.size(), 1u);
+        EXPECT_EQ(answers.messages[0].rfind("Connect Arduino to the PC", 0), 0u);
+    }
+    EXPECT_FALSE(fs::exists(sketch)) << "answering no wrote the sketch";
+    MessageAnswers answers({wxID_YES, wxID_OK});
+    RunMenu(window_, "Build", "Buld to Arduino");
+    setenv("PATH", oldPath.c_str(), 1);
+    ASSERT_EQ(answers.messages.size(), 2u);
+    EXPECT_NE(answers.messages[1].find(sketch), std::string::npos) << answers.messages[1];
+    const std::string text = ReadFile(sketch);
+    EXPECT_EQ(text.rfind("\r\n#include <SPI.h>\r\n", 0), 0u);
+    EXPECT_NE(text.find("SD write success"), std::string::npos);
 }
 
 TEST_F(DesignerWindowTest, TheBuildDialogCopiesWithShortNamesAndRemembersItsSettings) {
