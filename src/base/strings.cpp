@@ -85,6 +85,8 @@ constexpr Entry kTable[] = {
     {2002, "Project", "Projet"},
     {2003, "Preview", "Aperçu"},
     {2004, "Logs", "Messages"},
+    {2005, "Property", "Propriété"},
+    {2006, "Value", "Valeur"},
     {2010, "File", "Fichier"},
     {2011, "New", "Nouveau"},
     {2012, "Open\tCtrl+O", "Ouvrir\tCtrl+O"},

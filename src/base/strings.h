@@ -37,6 +37,8 @@ enum ShellStringId : int {
     kTextProject = 2002,
     kTextPreview = 2003,
     kTextLogs = 2004,
+    kTextGridProperty = 2005,  // the grid's column titles
+    kTextGridValue = 2006,
     kMenuFile = 2010,
     kMenuFileNew = 2011,
     kMenuFileOpen = 2012,

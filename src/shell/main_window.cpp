@@ -297,8 +297,8 @@ void MainWindow::CreateControls() {
         grid_->SetWindowStyleFlag(grid_->GetWindowStyleFlag() | wxPG_DESCRIPTION);
         grid_->ShowHeader(true);
         grid_->SetDescBoxHeight(panel_->ConvertDialogToPixels(wxSize(0, 24)).y);
-        grid_->SetColumnTitle(0, "Property");
-        grid_->SetColumnTitle(1, "Value");
+        grid_->SetColumnTitle(0, Text(kTextGridProperty));
+        grid_->SetColumnTitle(1, Text(kTextGridValue));
     });
 
     libraryTree_->Bind(wxEVT_TREE_BEGIN_DRAG, &MainWindow::OnLibraryBeginDrag, this);
