@@ -579,6 +579,27 @@ TEST_F(DesignerWindowTest, BuildToArduinoWithoutArduinoCliWritesTheSketchAndSays
     EXPECT_NE(text.find("SD write success"), std::string::npos);
 }
 
+TEST_F(DesignerWindowTest, WithTheServerOnThePreviewShowsWhatTheServerServes) {
+    OpenWindow();
+    AddObject("header", FirstPage());
+    Select(w().project().document().FindObjectBySerial(0));
+    // A port of its own for this run, above the ones other tests take.
+    const unsigned port = 20000 + static_cast<unsigned>(::getpid()) % 20000;
+    TypeIntoRow(Row("Web server port number"), wxString::Format("%u", port));
+    wxPGProperty* on = Row("Activate web server");
+    ASSERT_NE(on, nullptr);
+    wxPropertyGridEvent doubleClick(wxEVT_PG_DOUBLE_CLICK, w().grid()->GetId());
+    doubleClick.SetProperty(on);
+    doubleClick.SetEventObject(w().grid());
+    w().grid()->GetEventHandler()->ProcessEvent(doubleClick);
+    Pump(50);
+    EXPECT_EQ(on->GetValueAsString(), "True");
+    EXPECT_NE(Title().find(" Server activated: "), std::string::npos) << Title();
+    ASSERT_TRUE(WaitFor([&] { return PreviewText().find("My Header") != std::string::npos; }))
+        << PreviewText();
+    EXPECT_EQ(w().preview().shownUrl(), "http://localhost:" + std::to_string(port));
+}
+
 TEST_F(DesignerWindowTest, TheBuildDialogCopiesWithShortNamesAndRemembersItsSettings) {
     OpenWindow();
     const std::string output = w().project().workingDirectory().outputDirectory();
