@@ -13,6 +13,7 @@
 #include <wx/propgrid/manager.h>
 #include <wx/stc/stc.h>
 #include <wx/textctrl.h>
+#include <wx/textdlg.h>
 #include <wx/webview.h>
 
 #include <chrono>
@@ -134,8 +135,12 @@ class MessageAnswers : public wxModalDialogHook {
 
   protected:
     int Enter(wxDialog* dialog) override {
-        auto* box = dynamic_cast<wxMessageDialog*>(dialog);
-        messages.push_back(box ? box->GetMessage().utf8_string() : "(not a message box)");
+        if (auto* box = dynamic_cast<wxMessageDialog*>(dialog))
+            messages.push_back(box->GetMessage().utf8_string());
+        else if (auto* entry = dynamic_cast<wxTextEntryDialog*>(dialog))
+            messages.push_back("entry: " + entry->GetValue().utf8_string());
+        else
+            messages.push_back("(another dialog)");
         if (answers_.empty()) return wxID_CANCEL;
         const int answer = answers_.front();
         answers_.erase(answers_.begin());
@@ -598,6 +603,49 @@ TEST_F(DesignerWindowTest, WithTheServerOnThePreviewShowsWhatTheServerServes) {
     ASSERT_TRUE(WaitFor([&] { return PreviewText().find("My Header") != std::string::npos; }))
         << PreviewText();
     EXPECT_EQ(w().preview().shownUrl(), "http://localhost:" + std::to_string(port));
+}
+
+TEST_F(DesignerWindowTest, BuildToArduinoUploadsWithArduinoCliAndLogsItsOutput) {
+    // A stand-in arduino-cli: it detects one board and logs what it is asked to do.
+    const fs::path bin = root_ / "bin";
+    fs::create_directories(bin);
+    const fs::path calls = root_ / "calls.txt";
+    {
+        std::ofstream script(bin / "arduino-cli");
+        script << "#!/bin/sh\necho \"$*\" >> '" << calls.string() << "'\n"
+               << "case \"$1\" in\n"
+               << "  board) echo '[{\"port\":{\"address\":\"/dev/ttyACM3\"},"
+                  "\"matching_boards\":[{\"fqbn\":\"arduino:avr:uno\"}]}]';;\n"
+               << "  *) sleep 0.3; echo \"$1 finished\";;\n"
+               << "esac\n";
+    }
+    fs::permissions(bin / "arduino-cli", fs::perms::owner_all);
+    const std::string oldPath = std::getenv("PATH");
+    setenv("PATH", (bin.string() + ":" + oldPath).c_str(), 1);
+    OpenWindow();
+    MessageAnswers answers({wxID_YES, wxID_OK, wxID_OK, wxID_OK});
+    RunMenu(window_, "Build", "Buld to Arduino");
+    setenv("PATH", oldPath.c_str(), 1);
+
+    // The detected board and port were offered and taken, then kept.
+    ASSERT_EQ(answers.messages.size(), 4u);
+    EXPECT_EQ(answers.messages[1], "entry: arduino:avr:uno");
+    EXPECT_EQ(answers.messages[2], "entry: /dev/ttyACM3");
+    EXPECT_EQ(answers.messages[3].rfind("Wait the end of compiling", 0), 0u) << answers.messages[3];
+    tsr::Profile profile;
+    EXPECT_EQ(profile.GetString("Tessora", "arduinoport", ""), "/dev/ttyACM3");
+    const std::string dir = w().project().workingDirectory().path() + "/arduinosdwrite";
+    EXPECT_EQ(ReadFile(calls), "board list --format json\n"
+                               "compile --fqbn arduino:avr:uno " + dir + "\n"
+                               "upload -p /dev/ttyACM3 --fqbn arduino:avr:uno " + dir + "\n");
+    // arduino-cli's output reaches the log (lines from the worker thread arrive through the
+    // event loop).
+    wxString log;
+    EXPECT_TRUE(WaitFor([&] {
+        log.clear();
+        for (int i = 0; i < w().log()->LineCount(); ++i) log += w().log()->GetLineText(i) + "\n";
+        return log.Contains("upload finished");
+    }, 5)) << log;
 }
 
 TEST_F(DesignerWindowTest, TheBuildDialogCopiesWithShortNamesAndRemembersItsSettings) {
