@@ -967,6 +967,7 @@ void MainWindow::Shutdown() {
     EndDrag();
     if (server_.IsWebServerRunning()) server_.StopWebServer();
     gateways_.StopGateways(project_.document());
+    previewHost_.Stop();
     log_.Attach(nullptr);
     project_.workingDirectory().DeleteWorkingDirectory();
 }

@@ -38,6 +38,12 @@ bool PreviewHost::Start(wxWindow* frame) {
     return true;
 }
 
+void PreviewHost::Stop() {
+    if (!view_) return;
+    view_->Destroy();
+    view_ = nullptr;
+}
+
 void PreviewHost::Refresh(const std::string& url, const std::string& pagePath) {
     if (!view_) return;
     if (!ready_) {

@@ -19,6 +19,9 @@ class PreviewHost {
     // `pagePath` changed since the last load, and else leaves the view alone (no flicker).
     void Refresh(const std::string& url, const std::string& pagePath);
 
+    // Closes the browser (before the files it shows go away); later refreshes do nothing.
+    void Stop();
+
     bool running() const { return view_ != nullptr; }
     wxWebView* view() const { return view_; }
     const std::string& shownUrl() const { return url_; }

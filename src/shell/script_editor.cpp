@@ -24,7 +24,7 @@ wxColour Bgr(unsigned long value) {
 
 }  // namespace
 
-editcode::editcode(wxWindow* parent, pugi::xml_node element, std::string key)
+editcode::editcode(wxWindow* parent, pugi::xml_node element, std::string key, Surface surface)
     : wxDialog(parent, wxID_ANY, wxString::FromUTF8(LoadString(kTextEditCaption)),
                wxDefaultPosition, wxDefaultSize,
                wxCAPTION | wxSYSTEM_MENU | wxRESIZE_BORDER | wxCLOSE_BOX | wxFRAME_TOOL_WINDOW),
@@ -45,14 +45,16 @@ editcode::editcode(wxWindow* parent, pugi::xml_node element, std::string key)
     ok_->SetDefault();
 
     // The code editor takes the text area's place; without it the text area is shown.
-    code_ = new wxStyledTextCtrl;
-    if (code_->Create(this, 10000, area.GetPosition(), area.GetSize(), wxBORDER_SUNKEN)) {
-        ConfigureCodeWindow();
-    } else {
-        delete code_;
-        code_ = nullptr;
-        plain_->Show();
+    if (surface == Surface::Code) {
+        code_ = new wxStyledTextCtrl;
+        if (code_->Create(this, 10000, area.GetPosition(), area.GetSize(), wxBORDER_SUNKEN)) {
+            ConfigureCodeWindow();
+        } else {
+            delete code_;
+            code_ = nullptr;
+        }
     }
+    if (!code_) plain_->Show();
     RecordLayout();
 
     text_ = GetPropertyOr(element_, key_, "");

@@ -17,9 +17,14 @@ namespace tsr::shell {
 
 class editcode : public wxDialog {
   public:
+    // Which surface to edit in: the code editor when it can be created, or the plain text
+    // control (also what the dialog falls back to).
+    enum class Surface { Code, Plain };
+
     // Loads the property `key` of `element` (added with an empty value when missing). The
     // element belongs to the caller and must outlive the dialog.
-    editcode(wxWindow* parent, pugi::xml_node element, std::string key);
+    editcode(wxWindow* parent, pugi::xml_node element, std::string key,
+             Surface surface = Surface::Code);
 
     // The edited text, once the dialog ended with OK; the loaded text before.
     const std::string& text() const { return text_; }

@@ -423,19 +423,44 @@ TEST_F(DesignerWindowTest, TheScriptEditorShowsTheScriptAndWritesBackOnlyOnOk) {
     EXPECT_NE(page.find("alert(1);"), std::string::npos);
 }
 
+TEST_F(DesignerWindowTest, ThePlainTextSurfaceEditsTheSameText) {
+    OpenWindow();
+    const pugi::xml_node script =
+        AddObject("script", w().project().document().FindObjectBySerial(0));
+    std::string shown;
+    DialogAnswers answers([&](wxDialog* dialog) {
+        auto* editor = static_cast<tsr::shell::editcode*>(dialog);
+        auto* plain = dynamic_cast<wxTextCtrl*>(editor->editingSurface());
+        ASSERT_NE(plain, nullptr);
+        EXPECT_TRUE(plain->IsShown());
+        shown = plain->GetValue().utf8_string();
+        plain->AppendText("x();");
+        Click(editor->okButton());
+    });
+    tsr::shell::editcode editor(window_, script, "script", tsr::shell::editcode::Surface::Plain);
+    EXPECT_EQ(editor.codeWindow(), nullptr);
+    ASSERT_EQ(editor.ShowModal(), wxID_OK);
+    // The text control shows the lines; what comes back holds the typed text at the end.
+    EXPECT_NE(shown.find("$(document).ready()"), std::string::npos) << shown;
+    EXPECT_EQ(editor.text().substr(editor.text().size() - 4), "x();");
+}
+
 TEST_F(DesignerWindowTest, TheScriptEditorKeepsItsButtonsAtTheCornerWhenResized) {
     OpenWindow();
     const pugi::xml_node script =
         AddObject("script", w().project().document().FindObjectBySerial(0));
-    for (int round = 0; round < 2; ++round) {
-        auto* editor = new tsr::shell::editcode(window_, script, "script");
+    for (int round = 0; round < 4; ++round) {
+        // Twice with the code editor, twice with the plain text surface.
+        const auto kind = round < 2 ? tsr::shell::editcode::Surface::Code
+                                    : tsr::shell::editcode::Surface::Plain;
+        auto* editor = new tsr::shell::editcode(window_, script, "script", kind);
         editor->Show();
         Pump(100);
         const wxRect ok = editor->okButton()->GetRect();
         const wxRect cancel = editor->cancelButton()->GetRect();
         const wxSize surface = editor->editingSurface()->GetSize();
         const wxSize client = editor->GetClientSize();
-        if (round == 1) {
+        if (round > 0) {
             EXPECT_EQ(ok, firstOk_) << "a reopened dialog lays out differently";
         }
         firstOk_ = ok;
