@@ -14,6 +14,7 @@
 #include <wx/stc/stc.h>
 #include <wx/textctrl.h>
 #include <wx/textdlg.h>
+#include <wx/uiaction.h>
 #include <wx/webview.h>
 
 #include <chrono>
@@ -308,6 +309,70 @@ class DesignerWindowTest : public ::testing::Test {
     MainWindow* window_ = nullptr;
     std::unique_ptr<MainWindowTestAccess> access_;
 };
+
+// Drags with the real pointer (XTest): button down on `from`, small steps to `to`, release.
+void DragPointer(const wxPoint& from, const wxPoint& to) {
+    wxUIActionSimulator sim;
+    sim.MouseMove(from);
+    Pump(100);
+    sim.MouseDown();
+    Pump(100);
+    for (int step = 1; step <= 12; ++step) {
+        sim.MouseMove(from + (to - from) * step / 12);
+        Pump(40);
+    }
+    Pump(200);
+    sim.MouseUp();
+    Pump(300);
+}
+
+TEST_F(DesignerWindowTest, DraggingKnobOntoThePageCreatesItThereAndOntoTheProjectCreatesNothing) {
+    OpenWindow();
+    window_->Raise();
+    Pump(300);
+    wxTreeCtrl* library = w().libraryTree();
+    wxTreeCtrl* project = w().projectTree();
+    // The library's "Knob" item and the project's page and project items, on the screen.
+    wxTreeItemId knobItem;
+    std::vector<wxTreeItemId> stack{library->GetRootItem()};
+    while (!stack.empty() && !knobItem.IsOk()) {
+        const wxTreeItemId item = stack.back();
+        stack.pop_back();
+        if (item != library->GetRootItem() && library->GetItemText(item) == "Knob") knobItem = item;
+        wxTreeItemIdValue cookie;
+        for (wxTreeItemId c = library->GetFirstChild(item, cookie); c.IsOk();
+             c = library->GetNextChild(item, cookie))
+            stack.push_back(c);
+    }
+    ASSERT_TRUE(knobItem.IsOk());
+    auto centre = [](wxTreeCtrl* tree, const wxTreeItemId& item) {
+        wxRect r;
+        EXPECT_TRUE(tree->GetBoundingRect(item, r, true));
+        return tree->ClientToScreen(wxPoint(r.x + r.width / 2, r.y + r.height / 2));
+    };
+    const wxPoint knob = centre(library, knobItem);
+    const wxPoint page = centre(project, FindItem(1));
+    const wxPoint root = centre(project, FindItem(0));
+    const std::string index = w().project().workingDirectory().outputDirectory() + "/index.html";
+
+    // Onto the project: refused, nothing created.
+    DragPointer(knob, root);
+    EXPECT_FALSE(FirstPage().first_child()) << "a knob was created somewhere";
+    EXPECT_EQ(ReadFile(index).find("jquery.knob.js"), std::string::npos);
+
+    DragPointer(knob, page);
+    const pugi::xml_node created = FirstPage().first_child();
+    ASSERT_TRUE(created) << "no knob under the page";
+    EXPECT_STREQ(created.name(), "knob");
+    EXPECT_STREQ(created.attribute("id").value(), "knob1");
+    // Selected, with its rows in the grid, and in the generated page.
+    EXPECT_EQ(w().serialOf(project->GetSelection()), 2);
+    EXPECT_NE(Row("Value"), nullptr);
+    EXPECT_NE(Row("Backfround color"), nullptr);
+    EXPECT_NE(ReadFile(index).find("jquery.knob.js"), std::string::npos);
+    EXPECT_EQ(Title().back(), '*');
+    Screenshot("designer_window_drop");
+}
 
 TEST_F(DesignerWindowTest, TypingThePortStoresItsTextMarksTheProjectAndRegenerates) {
     OpenWindow();
