@@ -142,11 +142,6 @@ std::string ParentOf(const std::string& relative) {
     return slash == std::string::npos ? std::string() : relative.substr(0, slash);
 }
 
-std::string NameOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 void WalkDirectory(const std::string& root, const std::string& relative, Tree& tree) {
     const std::string dir = relative.empty() ? root : JoinPath(root, relative);
     std::vector<std::string> names;
@@ -183,7 +178,7 @@ std::vector<std::string> ShortNamesByDirectory(const std::vector<std::string>& r
     std::vector<std::string> shortNames(relatives.size());
     for (const auto& [directory, indexes] : byDirectory) {
         std::vector<std::string> names;
-        for (size_t i : indexes) names.push_back(NameOf(relatives[i]));
+        for (size_t i : indexes) names.push_back(FileNameOf(relatives[i]));
         const std::vector<std::string> shorts = ShortNames83(names);
         for (size_t k = 0; k < indexes.size(); ++k) shortNames[indexes[k]] = shorts[k];
     }
@@ -198,7 +193,7 @@ BuildFileLists MakeLists(const std::string& root, const Tree& tree, bool use83) 
     BuildFileLists lists;
     for (const std::string& relative : relatives) {
         lists.longPaths.push_back(JoinPath(root, relative));
-        lists.longNames.push_back(NameOf(relative));
+        lists.longNames.push_back(FileNameOf(relative));
     }
     lists.shortNames = use83 ? ShortNamesByDirectory(relatives) : lists.longNames;
     for (size_t i = 0; i < relatives.size(); ++i) {
@@ -335,7 +330,7 @@ bool MakeDirectory(const std::string& path) {
 int CopyEntries(const std::string& outputDir, const std::string& targetDir, const Tree& tree,
                 const BuildFileLists* lists, std::string* failedFile) {
     for (const TreeEntry& e : tree.entries) {
-        const std::string name = NameOf(e.relative);
+        const std::string name = FileNameOf(e.relative);
         if (e.directory) {
             const std::string target = JoinPath(targetDir, e.relative);
             if (!MakeDirectory(target)) return Fail(kBuildCopyTargetDirectory, target, failedFile);

@@ -93,13 +93,6 @@ bool SyncPath(const std::string& path, int flags) {
     return ok;
 }
 
-std::string DirectoryOf(const std::string& path) {
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
 mode_t CurrentUmask() {
     mode_t mask = umask(0);
     umask(mask);
@@ -109,8 +102,7 @@ mode_t CurrentUmask() {
 // Archives the entries into a temporary file beside `path`, then renames it over `path`.
 bool ReplaceWithArchive(const std::vector<ArchiveEntry>& entries, const std::string& path) {
     const std::string dir = DirectoryOf(path);
-    std::string base = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
-    std::string temp = JoinPath(dir, "." + base + ".XXXXXX");
+    std::string temp = JoinPath(dir, "." + FileNameOf(path) + ".XXXXXX");
     int fd = mkstemp(temp.data());
     if (fd < 0) return false;
     struct stat st;

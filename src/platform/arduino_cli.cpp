@@ -61,11 +61,8 @@ Status SketchFailure(const std::string& what, const std::string& path, int error
 }  // namespace
 
 Status PrepareSketchDirectory(const std::string& sketchFile, std::string* sketchDir) {
-    size_t slash = sketchFile.rfind('/');
-    const std::string parent = slash == std::string::npos ? std::string(".")
-                               : slash == 0                ? std::string("/")
-                                                           : sketchFile.substr(0, slash);
-    std::string stem = slash == std::string::npos ? sketchFile : sketchFile.substr(slash + 1);
+    const std::string parent = DirectoryOf(sketchFile);
+    std::string stem = FileNameOf(sketchFile);
     size_t dot = stem.rfind('.');
     if (dot != std::string::npos && dot > 0) stem.resize(dot);
     if (stem.empty() || stem == "." || stem == "..")

@@ -112,6 +112,18 @@ std::string JoinPath(std::string_view dir, std::string_view name) {
     return out;
 }
 
+std::string DirectoryOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+std::string FileNameOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 std::vector<std::string> ListDirectoryAt(int dirFd) {
     std::vector<std::string> names;
     int listFd = dup(dirFd);

@@ -33,6 +33,12 @@ bool WriteFile(const std::string& path, std::string_view data);
 // Joins two path parts with one '/'.
 std::string JoinPath(std::string_view dir, std::string_view name);
 
+// The directory part of `path`: "." for a bare name, "/" for a name in the root.
+std::string DirectoryOf(const std::string& path);
+
+// The part of `path` after its last '/' (the whole path when it has none).
+std::string FileNameOf(const std::string& path);
+
 // The names in directory `path` other than "." and "..", sorted; empty when it cannot be read.
 std::vector<std::string> ListDirectory(const std::string& path);
 

@@ -126,13 +126,6 @@ Status WriteFailure(const std::string& what, const std::string& path, int error)
                         "Cannot " + what + " " + path + ": " + ErrorText(error));
 }
 
-std::string ParentDirectory(const std::string& path) {
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
 // Creates `dir` and its missing parents with mode 0700; 0 or the errno of the failure.
 int MakeDirectories(const std::string& dir) {
     size_t pos = 0;
@@ -153,11 +146,9 @@ int MakeDirectories(const std::string& dir) {
 // Replaces `path` by a file holding `data`: written to a temporary file beside it, flushed to
 // disk, then renamed over it. An existing file's permissions are kept.
 Status ReplaceFile(const std::string& path, std::string_view data) {
-    const std::string dir = ParentDirectory(path);
+    const std::string dir = DirectoryOf(path);
     if (int error = MakeDirectories(dir)) return WriteFailure("create the directory", dir, error);
-    size_t slash = path.rfind('/');
-    std::string tmpl = JoinPath(dir, "." + path.substr(slash == std::string::npos ? 0 : slash + 1) +
-                                         ".XXXXXX");
+    std::string tmpl = JoinPath(dir, "." + FileNameOf(path) + ".XXXXXX");
     int fd = mkostemp(tmpl.data(), O_CLOEXEC);
     if (fd < 0) return WriteFailure("create a file in", dir, errno);
     struct stat old;

@@ -9,32 +9,26 @@
 #include "base/strings.h"
 #include "designer/build_settings.h"
 #include "platform/profile.h"
+#include "shell/ui.h"
 
 namespace tsr::shell {
-namespace {
-
-wxString Text(int id) {
-    return wxString::FromUTF8(LoadString(id));
-}
-
-}  // namespace
 
 generate::generate(wxWindow* parent, Profile& profile, std::string outputDirectory)
-    : wxDialog(parent, wxID_ANY, Text(kTextGenerateCaption)),
+    : wxDialog(parent, wxID_ANY, UiText(kTextGenerateCaption)),
       profile_(profile),
       outputDirectory_(std::move(outputDirectory)) {
-    SetClientSize(DialogRect(0, 0, 316, 82).GetSize());
+    SetClientSize(DialogRect(this, 0, 0, 316, 82).GetSize());
     // The label spans the dialog's width, so that the longer French text fits.
-    wxRect r = DialogRect(6, 6, 300, 8);
-    new wxStaticText(this, wxID_ANY, Text(kTextTargetDirectory), r.GetPosition(), r.GetSize());
-    r = DialogRect(6, 18, 300, 14);
+    wxRect r = DialogRect(this, 6, 6, 300, 8);
+    new wxStaticText(this, wxID_ANY, UiText(kTextTargetDirectory), r.GetPosition(), r.GetSize());
+    r = DialogRect(this, 6, 18, 300, 14);
     target_ = new wxTextCtrl(this, 1014, wxString(), r.GetPosition(), r.GetSize());
-    r = DialogRect(6, 42, 300, 10);
-    use83_ = new wxCheckBox(this, 1015, Text(kTextConvert83), r.GetPosition(), r.GetSize());
-    r = DialogRect(204, 60, 50, 14);
-    new wxButton(this, wxID_CANCEL, Text(kTextCancel), r.GetPosition(), r.GetSize());
-    r = DialogRect(258, 60, 50, 14);
-    ok_ = new wxButton(this, wxID_OK, Text(kTextOk), r.GetPosition(), r.GetSize());
+    r = DialogRect(this, 6, 42, 300, 10);
+    use83_ = new wxCheckBox(this, 1015, UiText(kTextConvert83), r.GetPosition(), r.GetSize());
+    r = DialogRect(this, 204, 60, 50, 14);
+    new wxButton(this, wxID_CANCEL, UiText(kTextCancel), r.GetPosition(), r.GetSize());
+    r = DialogRect(this, 258, 60, 50, 14);
+    ok_ = new wxButton(this, wxID_OK, UiText(kTextOk), r.GetPosition(), r.GetSize());
     ok_->SetDefault();
 
     const designer::BuildSettings settings = designer::LoadBuildSettings(profile_);
@@ -42,10 +36,6 @@ generate::generate(wxWindow* parent, Profile& profile, std::string outputDirecto
     target_->SetMaxLength(1023);
     use83_->SetValue(settings.use83);
     Bind(wxEVT_BUTTON, &generate::OnOk, this, wxID_OK);
-}
-
-wxRect generate::DialogRect(int x, int y, int width, int height) const {
-    return wxRect(ConvertDialogToPixels(wxPoint(x, y)), ConvertDialogToPixels(wxSize(width, height)));
 }
 
 void generate::OnOk(wxCommandEvent&) {
@@ -58,7 +48,7 @@ void generate::OnOk(wxCommandEvent&) {
     if (code != 0) {
         // The dialog stays open so that the user can correct the directory; the files copied
         // so far stay.
-        wxMessageDialog box(this, Text(kMsgErrorGeneratingFiles), GetTitle(), wxOK | wxICON_ERROR);
+        wxMessageDialog box(this, UiText(kMsgErrorGeneratingFiles), GetTitle(), wxOK | wxICON_ERROR);
         box.SetExtendedMessage(wxString::FromUTF8(failedFile));
         box.ShowModal();
         return;

@@ -26,7 +26,6 @@ class generate : public wxDialog {
     wxButton* okButton() const { return ok_; }
 
   private:
-    wxRect DialogRect(int x, int y, int width, int height) const;
     void OnOk(wxCommandEvent& event);
 
     Profile& profile_;

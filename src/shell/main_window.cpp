@@ -34,6 +34,7 @@
 #include "shell/build_dialog.h"
 #include "shell/log_pane.h"
 #include "shell/script_editor.h"
+#include "shell/ui.h"
 
 namespace tsr::shell {
 namespace {
@@ -72,10 +73,6 @@ enum CommandId : int {
 
 // The background of the window around the controls.
 const wxColour kBackground(0, 200, 255);
-
-wxString Text(int id) {
-    return wxString::FromUTF8(LoadString(id));
-}
 
 // The serial (and type) of a project-tree item.
 class ObjectItemData : public wxTreeItemData {
@@ -227,10 +224,11 @@ MainWindow::MainWindow(StartOptions options)
     SetTitle(wxString::FromUTF8(generator_.title()));
     if (previewHost_.Start(preview_)) {
         RefreshPreview();
-        // Each repaint shows the current page again (reloading only what changed).
+        // Each repaint sends the URL again; the page itself only changes with a generation,
+        // which refreshes the preview on its own.
         panel_->Bind(wxEVT_PAINT, [this](wxPaintEvent& event) {
             event.Skip();
-            RefreshPreview();
+            if (!shutDown_) previewHost_.Show(PreviewUrl());
         });
     } else {
         ShowError(LoadString(kMsgCannotLaunchPreview));
@@ -250,55 +248,49 @@ MainWindow::~MainWindow() {
     Shutdown();
 }
 
-wxRect MainWindow::DialogRect(int x, int y, int width, int height) const {
-    const wxPoint pos = panel_->ConvertDialogToPixels(wxPoint(x, y));
-    const wxSize size = panel_->ConvertDialogToPixels(wxSize(width, height));
-    return wxRect(pos, size);
-}
-
 void MainWindow::CreateControls() {
     auto caption = [this](int id, int textId, const wxRect& r) {
-        auto* text = new wxStaticText(panel_, id, Text(textId), r.GetPosition(), r.GetSize(),
+        auto* text = new wxStaticText(panel_, id, UiText(textId), r.GetPosition(), r.GetSize(),
                                       wxST_NO_AUTORESIZE);
         text->SetFont(text->GetFont().Bold());
         return text;
     };
-    caption(wxID_ANY, kTextLibrary, DialogRect(7, 7, 156, 8));
-    caption(wxID_ANY, kTextProject, DialogRect(172, 7, 156, 8));
-    caption(wxID_ANY, kTextPreview, DialogRect(405, 7, 100, 8));
+    caption(wxID_ANY, kTextLibrary, DialogRect(panel_, 7, 7, 156, 8));
+    caption(wxID_ANY, kTextProject, DialogRect(panel_, 172, 7, 156, 8));
+    caption(wxID_ANY, kTextPreview, DialogRect(panel_, 405, 7, 100, 8));
 
     const long treeStyle =
         wxTR_HAS_BUTTONS | wxTR_LINES_AT_ROOT | wxTR_HIDE_ROOT | wxTR_SINGLE | wxBORDER_SUNKEN;
-    wxRect r = DialogRect(7, 21, 155, 225);
+    wxRect r = DialogRect(panel_, 7, 21, 155, 225);
     libraryTree_ = new wxTreeCtrl(panel_, kIdLibraryTree, r.GetPosition(), r.GetSize(), treeStyle);
-    r = DialogRect(168, 21, 229, 225);
+    r = DialogRect(panel_, 168, 21, 229, 225);
     projectTree_ = new wxTreeCtrl(panel_, kIdProjectTree, r.GetPosition(), r.GetSize(), treeStyle);
 
-    r = DialogRect(402, 23, 232, 289);
+    r = DialogRect(panel_, 402, 23, 232, 289);
     preview_ = new wxPanel(panel_, kIdPreview, r.GetPosition(), r.GetSize(), wxBORDER_SUNKEN);
     preview_->SetBackgroundColour(*wxWHITE);
 
-    r = DialogRect(6, 252, 390, 120);
+    r = DialogRect(panel_, 6, 252, 390, 120);
     grid_ = new wxPropertyGridManager(panel_, kIdGrid, r.GetPosition(), r.GetSize(),
 
                                       wxPG_BOLD_MODIFIED);
     grid_->AddPage();
     grid_->GetGrid()->SetSplitterPosition(200);
 
-    logsCaption_ = caption(kIdLogsCaption, kTextLogs, DialogRect(402, 318, 228, 8));
-    r = DialogRect(402, 330, 234, 42);
+    logsCaption_ = caption(kIdLogsCaption, kTextLogs, DialogRect(panel_, 402, 318, 228, 8));
+    r = DialogRect(panel_, 402, 330, 234, 42);
     logPane_ = new LogPane(panel_, kIdLogPane, r.GetPosition(), r.GetSize());
 
-    SetClientSize(DialogRect(0, 0, 642, 377).GetSize());
-    SetMinClientSize(DialogRect(0, 0, 642, 377).GetSize());
+    SetClientSize(DialogRect(panel_, 0, 0, 642, 377).GetSize());
+    SetMinClientSize(DialogRect(panel_, 0, 0, 642, 377).GetSize());
     // The header is added once the window is shown: adding it recreates the grid's inner
     // controls, which can only be sized once the grid is on the screen.
     CallAfter([this] {
         grid_->SetWindowStyleFlag(grid_->GetWindowStyleFlag() | wxPG_DESCRIPTION);
         grid_->ShowHeader(true);
         grid_->SetDescBoxHeight(panel_->ConvertDialogToPixels(wxSize(0, 24)).y);
-        grid_->SetColumnTitle(0, Text(kTextGridProperty));
-        grid_->SetColumnTitle(1, Text(kTextGridValue));
+        grid_->SetColumnTitle(0, UiText(kTextGridProperty));
+        grid_->SetColumnTitle(1, UiText(kTextGridValue));
     });
 
     libraryTree_->Bind(wxEVT_TREE_BEGIN_DRAG, &MainWindow::OnLibraryBeginDrag, this);
@@ -311,35 +303,33 @@ void MainWindow::CreateControls() {
 
 void MainWindow::CreateMenus() {
     auto* file = new wxMenu;
-    file->Append(kCmdFileNew, Text(kMenuFileNew));
-    file->Append(kCmdFileOpen, Text(kMenuFileOpen));
-    file->Append(kCmdFileSave, Text(kMenuFileSave));
-    file->Append(kCmdFileSaveAs, Text(kMenuFileSaveAs));
+    file->Append(kCmdFileNew, UiText(kMenuFileNew));
+    file->Append(kCmdFileOpen, UiText(kMenuFileOpen));
+    file->Append(kCmdFileSave, UiText(kMenuFileSave));
+    file->Append(kCmdFileSaveAs, UiText(kMenuFileSaveAs));
 
     auto* tool = new wxMenu;
-    tool->Append(kCmdOpenBrowser, Text(kMenuToolOpenBrowser));
-    tool->Append(kCmdOpenHtmlEditor, Text(kMenuToolOpenHtmlEditor));
-    tool->Append(kCmdConnectBrowser, Text(kMenuToolConnectBrowser));
-    tool->Append(kCmdOpenResources, Text(kMenuToolOpenResources));
-    tool->Append(kCmdHide, Text(kMenuToolHide));
-    tool->Append(kCmdExpertMode, Text(kMenuToolExpertMode));
+    tool->Append(kCmdOpenBrowser, UiText(kMenuToolOpenBrowser));
+    tool->Append(kCmdOpenHtmlEditor, UiText(kMenuToolOpenHtmlEditor));
+    tool->Append(kCmdConnectBrowser, UiText(kMenuToolConnectBrowser));
+    tool->Append(kCmdOpenResources, UiText(kMenuToolOpenResources));
+    tool->Append(kCmdHide, UiText(kMenuToolHide));
+    tool->Append(kCmdExpertMode, UiText(kMenuToolExpertMode));
     tool->Enable(kCmdConnectBrowser, false);
 
     auto* build = new wxMenu;
-    build->Append(kCmdBuildDirectory, Text(kMenuBuildDirectory));
-    build->Append(kCmdBuildArduino, Text(kMenuBuildArduino));
-
+    build->Append(kCmdBuildDirectory, UiText(kMenuBuildDirectory));
+    build->Append(kCmdBuildArduino, UiText(kMenuBuildArduino));
 
     auto* help = new wxMenu;
-    help->Append(kCmdHelp, Text(kMenuHelpHelp));
-    help->Append(kCmdManual, Text(kMenuHelpManual));
-
+    help->Append(kCmdHelp, UiText(kMenuHelpHelp));
+    help->Append(kCmdManual, UiText(kMenuHelpManual));
 
     auto* bar = new wxMenuBar;
-    bar->Append(file, Text(kMenuFile));
-    bar->Append(tool, Text(kMenuTool));
-    bar->Append(build, Text(kMenuBuild));
-    bar->Append(help, Text(kMenuHelp));
+    bar->Append(file, UiText(kMenuFile));
+    bar->Append(tool, UiText(kMenuTool));
+    bar->Append(build, UiText(kMenuBuild));
+    bar->Append(help, UiText(kMenuHelp));
     SetMenuBar(bar);
 
     // The accelerators come with the item texts ("\tCtrl+S", "\tCtrl+O").
@@ -452,12 +442,15 @@ void MainWindow::RunRefreshCycle(const std::optional<std::string>& pageToShow) {
     RefreshPreview();
 }
 
+std::string MainWindow::PreviewUrl() const {
+    return designer::PreviewUrl(server_.IsWebServerRunning(), server_.ListeningPort(),
+                                project_.workingDirectory().outputDirectory());
+}
+
 void MainWindow::RefreshPreview() {
     if (shutDown_) return;
-    const std::string output = project_.workingDirectory().outputDirectory();
-    previewHost_.Refresh(designer::PreviewUrl(server_.IsWebServerRunning(),
-                                              server_.ListeningPort(), output),
-                         output + "/index.html");
+    previewHost_.Refresh(PreviewUrl(),
+                         project_.workingDirectory().outputDirectory() + "/index.html");
 }
 
 // ---- trees and grid
@@ -638,8 +631,8 @@ void MainWindow::OnProjectRightClick(wxTreeEvent& event) {
     if (serial < 0 || !designer::HasContextMenu(project_.document(), serial)) return;
     contextSerial_ = serial;
     wxMenu menu;
-    menu.Append(kCmdDelete, Text(kMenuDelete));
-    menu.Append(kCmdDuplicate, Text(kMenuDuplicate));
+    menu.Append(kCmdDelete, UiText(kMenuDelete));
+    menu.Append(kCmdDuplicate, UiText(kMenuDuplicate));
     PopupMenu(&menu);
 }
 
@@ -751,7 +744,7 @@ void MainWindow::EndDrag() {
 // ---- file and mode commands
 
 designer::SaveAnswer MainWindow::AskSaveChanges() {
-    const int answer = wxMessageBox(Text(kMsgProjectChanged), GetTitle(),
+    const int answer = wxMessageBox(UiText(kMsgProjectChanged), GetTitle(),
                                     wxYES_NO | wxCANCEL | wxICON_QUESTION, this);
     if (answer == wxYES) return designer::SaveAnswer::Yes;
     if (answer == wxNO) return designer::SaveAnswer::No;
@@ -883,7 +876,7 @@ class ArduinoDialogs : public designer::ArduinoHost {
     void LogLine(std::string_view line) override { log_.LogText(line, kLogBlue); }
 
   private:
-    static wxString Caption() { return Text(kTextArduinoCaption); }
+    static wxString Caption() { return UiText(kTextArduinoCaption); }
     wxWindow* parent_;
     LogSink& log_;
 };

@@ -67,8 +67,11 @@ class MainWindow : public wxFrame, private designer::FileCommandHost {
     explicit MainWindow(StartOptions options);
     ~MainWindow() override;
 
-    // Sends the preview the URL to show; it reloads only when the URL or the page changed.
+    // After a generation: sends the preview the URL to show; it reloads only when the URL or
+    // the page changed.
     void RefreshPreview();
+    // What the preview shows: the local server while it runs, else the generated file.
+    std::string PreviewUrl() const;
 
     // Generation pass, project-tree rebuild, preview refresh: after every structural change.
     // The rebuilt tree selects `select` when it is an object of the project.
@@ -79,7 +82,6 @@ class MainWindow : public wxFrame, private designer::FileCommandHost {
 
   private:
     // Layout of the window from the dialog-unit rectangles, and its resizing rules.
-    wxRect DialogRect(int x, int y, int width, int height) const;
     void CreateControls();
     void CreateMenus();
     void LoadTypeIcons();

@@ -44,6 +44,14 @@ void PreviewHost::Stop() {
     view_ = nullptr;
 }
 
+void PreviewHost::Show(const std::string& url) {
+    // Before the engine is ready the last generation's URL is already waiting.
+    if (!view_ || !ready_ || url == url_) return;
+    url_ = url;
+    view_->LoadURL(wxString::FromUTF8(url));
+    ++loads_;
+}
+
 void PreviewHost::Refresh(const std::string& url, const std::string& pagePath) {
     if (!view_) return;
     if (!ready_) {

@@ -15,9 +15,13 @@ class PreviewHost {
     // browser engine can be created; the designer then works without preview.
     bool Start(wxWindow* frame);
 
-    // Shows `url`: loads it when it is not the URL shown, reloads it when the generated page
-    // `pagePath` changed since the last load, and else leaves the view alone (no flicker).
+    // After a generation: shows `url`, loading it when it is not the URL shown, reloading it
+    // when the generated page `pagePath` changed since the last load, and else leaving the view
+    // alone (no flicker).
     void Refresh(const std::string& url, const std::string& pagePath);
+
+    // On a repaint: loads `url` only when it is not the URL shown; the page is not read.
+    void Show(const std::string& url);
 
     // Closes the browser (before the files it shows go away); later refreshes do nothing.
     void Stop();

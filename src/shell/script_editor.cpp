@@ -9,6 +9,7 @@
 
 #include "base/strings.h"
 #include "model/project_document.h"
+#include "shell/ui.h"
 
 namespace tsr::shell {
 namespace {
@@ -25,22 +26,22 @@ wxColour Bgr(unsigned long value) {
 }  // namespace
 
 editcode::editcode(wxWindow* parent, pugi::xml_node element, std::string key, Surface surface)
-    : wxDialog(parent, wxID_ANY, wxString::FromUTF8(LoadString(kTextEditCaption)),
+    : wxDialog(parent, wxID_ANY, UiText(kTextEditCaption),
                wxDefaultPosition, wxDefaultSize,
                wxCAPTION | wxSYSTEM_MENU | wxRESIZE_BORDER | wxCLOSE_BOX | wxFRAME_TOOL_WINDOW),
       element_(element),
       key_(std::move(key)) {
-    SetClientSize(DialogRect(0, 0, 492, 295).GetSize());
-    const wxRect area = DialogRect(7, 7, 478, 260);
+    SetClientSize(DialogRect(this, 0, 0, 492, 295).GetSize());
+    const wxRect area = DialogRect(this, 7, 7, 478, 260);
     plain_ = new wxTextCtrl(this, 1011, wxString(), area.GetPosition(), area.GetSize(),
                             wxTE_MULTILINE | wxTE_RICH2 | wxTE_PROCESS_ENTER | wxTE_PROCESS_TAB |
                                 wxHSCROLL | wxVSCROLL | wxBORDER_SUNKEN);
     plain_->Hide();
-    wxRect r = DialogRect(379, 274, 50, 14);
-    cancel_ = new wxButton(this, wxID_CANCEL, wxString::FromUTF8(LoadString(kTextCancel)),
+    wxRect r = DialogRect(this, 379, 274, 50, 14);
+    cancel_ = new wxButton(this, wxID_CANCEL, UiText(kTextCancel),
                            r.GetPosition(), r.GetSize());
-    r = DialogRect(435, 274, 50, 14);
-    ok_ = new wxButton(this, wxID_OK, wxString::FromUTF8(LoadString(kTextOk)), r.GetPosition(),
+    r = DialogRect(this, 435, 274, 50, 14);
+    ok_ = new wxButton(this, wxID_OK, UiText(kTextOk), r.GetPosition(),
                        r.GetSize());
     ok_->SetDefault();
 
@@ -73,10 +74,6 @@ editcode::editcode(wxWindow* parent, pugi::xml_node element, std::string key, Su
 
 wxWindow* editcode::editingSurface() const {
     return code_ ? static_cast<wxWindow*>(code_) : static_cast<wxWindow*>(plain_);
-}
-
-wxRect editcode::DialogRect(int x, int y, int width, int height) const {
-    return wxRect(ConvertDialogToPixels(wxPoint(x, y)), ConvertDialogToPixels(wxSize(width, height)));
 }
 
 void editcode::ConfigureCodeWindow() {

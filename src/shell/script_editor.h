@@ -36,7 +36,6 @@ class editcode : public wxDialog {
     wxButton* cancelButton() const { return cancel_; }
 
   private:
-    wxRect DialogRect(int x, int y, int width, int height) const;
     void ConfigureCodeWindow();
     void RecordLayout();
     void OnSize(wxSizeEvent& event);

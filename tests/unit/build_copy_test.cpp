@@ -33,10 +33,6 @@ using Names = std::vector<std::string>;
 // Relative path -> content; a directory appears as "dir/" with an empty content.
 using Tree = std::map<std::string, std::string>;
 
-bool Exists(const std::string& path) {
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
-}
 
 // Creates `root` (one level, when missing) and the entries of `tree` below it, parents first.
 void MakeTree(const std::string& root, const Tree& tree) {
@@ -371,7 +367,7 @@ TEST_F(BuildCopyTest, ATargetThatCannotBeCreatedCopiesNothing) {
         EXPECT_EQ(CopyBuild(out(), dir / c.target, false, &failedFile), kBuildCopyTargetDirectory)
             << c.name;
         EXPECT_EQ(failedFile, dir / c.failedPath) << c.name;
-        EXPECT_FALSE(Exists(dir / "missing")) << c.name;
+        EXPECT_FALSE(test::Exists(dir / "missing")) << c.name;
         Tree after = ReadTree(dir / "target");
         EXPECT_EQ(after, c.after) << c.name;
     }

@@ -23,10 +23,6 @@ namespace {
 bool MakeDirectory(const std::string& path) {
     return mkdir(path.c_str(), 0755) == 0;
 }
-bool PathExists(const std::string& path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
-}
 
 TEST(DesignerTools, PreviewUrlFollowsTheServerState) {
     struct Case {
@@ -175,7 +171,7 @@ TEST_F(DesignerArduino, AnsweringNoWritesNothing) {
     ScriptedHost host;
     host.answerContinue = false;
     EXPECT_EQ(Run(host, FakeCli(0)), ArduinoOutcome::Declined);
-    EXPECT_FALSE(PathExists(dir_ / "arduinosdwrite.c"));
+    EXPECT_FALSE(test::Exists(dir_ / "arduinosdwrite.c"));
     EXPECT_EQ(host.calls.size(), 1u);
     EXPECT_EQ(Calls(), "");
 }

@@ -837,29 +837,6 @@ public:
     ~ScopedCupsServer() { cupsSetServer(nullptr); }
 };
 
-// Sets (or with nullopt removes) an environment variable, restoring it at the end.
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const char* name, std::optional<std::string> value) : name_(name) {
-        if (const char* old = getenv(name)) old_ = old;
-        if (value) {
-            setenv(name, value->c_str(), 1);
-        } else {
-            unsetenv(name);
-        }
-    }
-    ~ScopedEnvironment() {
-        if (old_) {
-            setenv(name_, old_->c_str(), 1);
-        } else {
-            unsetenv(name_);
-        }
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 TEST(PrinterGatewayCups, OpenFindsTheQueueOrFailsQuickly) {
     using B = FakeScheduler::Behaviour;
@@ -880,9 +857,9 @@ TEST(PrinterGatewayCups, OpenFindsTheQueueOrFailsQuickly) {
         {"default destination", B::Serve, "", true, "office"},
     };
     ScratchDir home;  // no lpoptions naming another default
-    ScopedEnvironment noHomeOptions("HOME", home.path());
-    ScopedEnvironment noLpdest("LPDEST", std::nullopt);
-    ScopedEnvironment noPrinter("PRINTER", std::nullopt);
+    test::ScopedEnvironment noHomeOptions("HOME", home.path());
+    test::ScopedEnvironment noLpdest("LPDEST", std::nullopt);
+    test::ScopedEnvironment noPrinter("PRINTER", std::nullopt);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::optional<FakeScheduler> scheduler;

@@ -19,29 +19,6 @@
 namespace tsr {
 namespace {
 
-// Sets (or unsets, for nullopt) an environment variable for the lifetime of the object.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
-        if (const char* old = getenv(name)) old_ = old;
-        if (value) {
-            setenv(name, value->c_str(), 1);
-        } else {
-            unsetenv(name);
-        }
-    }
-    ~ScopedEnv() {
-        if (old_) {
-            setenv(name_, old_->c_str(), 1);
-        } else {
-            unsetenv(name_);
-        }
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 // Puts `dir` first on PATH while the object lives.
 class PathPrefix {
@@ -50,7 +27,7 @@ public:
         : env_("PATH", dir + ":" + (getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin")) {}
 
 private:
-    ScopedEnv env_;
+    test::ScopedEnvironment env_;
 };
 
 bool WriteScript(const std::string& path, const std::string& body) {
@@ -103,7 +80,7 @@ TEST(ProcessFind, TakesTheFirstExecutableFileOnPath) {
     ASSERT_TRUE(WriteScript(b / "plain", "exit 0\n"));
     ASSERT_EQ(mkdir((a / "sub").c_str(), 0755), 0);
     ASSERT_TRUE(WriteScript(b / "sub", "exit 0\n"));
-    ScopedEnv path("PATH", ":" + a.path() + "::" + b.path());
+    test::ScopedEnvironment path("PATH", ":" + a.path() + "::" + b.path());
     struct Case {
         std::string name;
         std::optional<std::string> expected;
@@ -366,7 +343,7 @@ TEST(ArduinoCliRun, CompilesThenUploadsOnlyAfterASuccessfulCompile) {
 
 TEST(ArduinoCliRun, FailsWhenTheToolIsMissing) {
     test::ScratchDir empty;
-    ScopedEnv path("PATH", empty.path());
+    test::ScopedEnvironment path("PATH", empty.path());
     std::vector<std::string> lines;
     ArduinoStep step = CompileAndUpload("arduino-cli", "arduino:avr:uno", "/dev/ttyACM0", "/w/s",
                                         [&](std::string_view line) { lines.emplace_back(line); });

@@ -17,29 +17,6 @@
 namespace tsr {
 namespace {
 
-// Sets (or unsets, for nullopt) an environment variable for the lifetime of the object.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
-        if (const char* old = getenv(name)) old_ = old;
-        if (value) {
-            setenv(name, value->c_str(), 1);
-        } else {
-            unsetenv(name);
-        }
-    }
-    ~ScopedEnv() {
-        if (old_) {
-            setenv(name_, old_->c_str(), 1);
-        } else {
-            unsetenv(name_);
-        }
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 const char kSample[] =
     "; settings written by hand\n"
@@ -64,12 +41,12 @@ TEST(ProfilePath, FollowsXdgConfigHomeThenHome) {
         {"", "/home/someone/.config/tessora/profile.ini"},
         {std::nullopt, "/home/someone/.config/tessora/profile.ini"},
     };
-    ScopedEnv home("HOME", "/home/someone");
+    test::ScopedEnvironment home("HOME", "/home/someone");
     for (const Case& c : cases) {
-        ScopedEnv xdg("XDG_CONFIG_HOME", c.xdg);
+        test::ScopedEnvironment xdg("XDG_CONFIG_HOME", c.xdg);
         EXPECT_EQ(ProfilePath(), c.expected) << c.xdg.value_or("(unset)");
     }
-    ScopedEnv xdg("XDG_CONFIG_HOME", "/xdg/config");
+    test::ScopedEnvironment xdg("XDG_CONFIG_HOME", "/xdg/config");
     EXPECT_EQ(Profile().path(), "/xdg/config/tessora/profile.ini");
 }
 

@@ -31,10 +31,6 @@ void MakeZip(const std::string& path, const Entries& entries) {
     ASSERT_EQ(zip_close(za), 0);
 }
 
-bool Exists(const std::string& path) {
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
-}
 
 class ProjectFileTest : public ::testing::Test {
 protected:
@@ -149,8 +145,8 @@ TEST_F(ProjectFileTest, FailedLoadsKeepThePreviousProject) {
         EXPECT_EQ(DocumentText(), before) << c.name;
         EXPECT_EQ(project.currentPath(), files / "before.tsr") << c.name;
         EXPECT_EQ(test::ReadAll(work() + "/mine.txt"), "mine") << c.name;
-        EXPECT_FALSE(Exists(tmp / "escaped.txt")) << c.name;
-        EXPECT_FALSE(Exists(files / "abs.txt")) << c.name;
+        EXPECT_FALSE(test::Exists(tmp / "escaped.txt")) << c.name;
+        EXPECT_FALSE(test::Exists(files / "abs.txt")) << c.name;
     }
     EXPECT_EQ(project.Load(files / "missing.tsr").message,
               LoadString(kMsgErrorLoading) + " : " + files / "missing.tsr");

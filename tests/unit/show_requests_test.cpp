@@ -14,10 +14,6 @@
 namespace tsr {
 namespace {
 
-bool Exists(const std::string& path) {
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
-}
 
 TEST(ShowRequests, ASecondStartReachesEveryOtherRunningDesigner) {
     test::ScratchDir dir;
@@ -42,7 +38,7 @@ TEST(ShowRequests, SocketsOfEndedDesignersAreRemoved) {
     test::ScratchDir dir;
     const std::string sockets = dir / "tessora";
     { ShowRequestListener ended(sockets, 201); }
-    EXPECT_FALSE(Exists(sockets + "/201.show")) << "the listener removes its socket";
+    EXPECT_FALSE(test::Exists(sockets + "/201.show")) << "the listener removes its socket";
 
     // A socket left by a crashed designer: bound, then closed without removal.
     const std::string stale = sockets + "/202.show";
@@ -52,9 +48,9 @@ TEST(ShowRequests, SocketsOfEndedDesignersAreRemoved) {
     std::strcpy(address.sun_path, stale.c_str());
     ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     close(fd);
-    ASSERT_TRUE(Exists(stale));
+    ASSERT_TRUE(test::Exists(stale));
     EXPECT_EQ(SendShowRequests(sockets, 203), 0);
-    EXPECT_FALSE(Exists(stale));
+    EXPECT_FALSE(test::Exists(stale));
 }
 
 TEST(ShowRequests, ADirectoryOthersCanWriteIsNotUsed) {

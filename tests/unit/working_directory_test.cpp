@@ -11,10 +11,6 @@
 namespace tsr {
 namespace {
 
-bool Exists(const std::string& path) {
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
-}
 
 TEST(WorkingDirectory, CandidateNames) {
     EXPECT_EQ(WorkingDirectory::CandidateName(0), "TSR10.TMP");
@@ -31,10 +27,10 @@ TEST(WorkingDirectory, CreatesAPrivateDirectoryWithTheOutputDirectory) {
     struct stat st;
     ASSERT_EQ(stat(wd.path().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
-    EXPECT_TRUE(Exists(wd.outputDirectory()));
+    EXPECT_TRUE(test::Exists(wd.outputDirectory()));
     test::RunCommand("touch '" + wd.path() + "/res.png'");
     wd.DeleteWorkingDirectory();
-    EXPECT_FALSE(Exists(tmp / "TSR10.TMP"));
+    EXPECT_FALSE(test::Exists(tmp / "TSR10.TMP"));
 }
 
 TEST(WorkingDirectory, ASecondInstanceLeavesTheFirstOnesDirectoryAlone) {

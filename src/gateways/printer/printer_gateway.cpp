@@ -16,14 +16,6 @@ namespace {
 
 constexpr std::string_view kFilePrefix = "file:";
 
-// The directory part of `path`: "." for a bare name, "/" for a name in the root.
-std::string DirectoryOf(const std::string& path) {
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
 bool IsWritableDirectory(const std::string& path) {
     struct stat st;
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && access(path.c_str(), W_OK) == 0;
