@@ -19,6 +19,27 @@ public:
     virtual void WriteItem(std::string_view item) = 0;
 };
 
+// The settings of one gateway object, read from its properties by the lifecycle walks.
+struct GatewaySettings {
+    std::string ip = "127.0.0.1";  // unigateway, s7ipgateway: "host" or "host:port"
+    int ucpos = 0;                 // s7ipgateway: rack and slot byte
+};
+
+// A device family whose connection can drop: Corvane, Simora, Unity, S7, KX. Each family holds
+// one lock for every whole operation (connect, check, disconnect, read, write), so the retry
+// timer, the stop walk and the request worker never interleave on one connection. Every
+// operation is bounded in time: none waits forever on a device that does not answer.
+class ConnectedFamily : public DeviceFamily {
+public:
+    // Connects with the settings of a gateway object or, when already connected, checks the link
+    // (a failed check disconnects). Returns 0 or positive when connected, negative otherwise.
+    virtual int Connect(const GatewaySettings& settings) = 0;
+    // The stop walk: ends the connection as the family does at stop. Returns whether the
+    // family's disconnected message is to be logged.
+    virtual bool Disconnect() = 0;
+    virtual bool IsConnected() const = 0;
+};
+
 // The SQL database of the /SQL route.
 class SqlService {
 public:

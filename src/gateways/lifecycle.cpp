@@ -1,8 +1,15 @@
 #include "gateways/lifecycle.h"
 
 #include "base/strings.h"
+#include "gateways/corvane/corvane_gateway.h"
+#include "gateways/kx/kx_gateway.h"
+#include "gateways/s7/s7_gateway.h"
+#include "gateways/simora/simora_gateway.h"
+#include "gateways/unity/unity_gateway.h"
 #include "model/catalogue.h"
 #include "platform/fs.h"
+
+#include <cstdlib>
 
 namespace tsr {
 namespace {
@@ -51,12 +58,20 @@ private:
 }  // namespace
 
 Gateways::Gateways(LogSink& log, const WorkingDirectory& wd)
-    : log_(log), wd_(wd), printerService_(std::make_unique<PrinterRoute>(printer_)) {}
+    : log_(log),
+      wd_(wd),
+      printerService_(std::make_unique<PrinterRoute>(printer_)),
+      corvane_(MakeCorvaneFamily(log)),
+      simora_(MakeSimoraFamily(log)),
+      unity_(MakeUnityFamily(log)),
+      s7_(MakeS7Family(log)),
+      kx_(MakeKxFamily(log)) {}
 
 Gateways::~Gateways() = default;
 
 GatewayRoutes Gateways::Routes() {
-    return {&corvane_, &simora_, &unity_, &kx_, &s7_, &sql_, printerService_.get(), &dll_};
+    return {corvane_.get(), simora_.get(), unity_.get(), kx_.get(), s7_.get(),
+            &sql_,          printerService_.get(), &dll_};
 }
 
 void Gateways::Report(int messageId, unsigned colour) { log_.LogText(LoadString(messageId), colour); }
@@ -96,11 +111,11 @@ void Gateways::Visit(Walk walk, pugi::xml_node gateway, int type) {
             case kSql: wasOpen = sql_.Close(); break;
             case kPrinter: wasOpen = printer_.IsOpen(); printer_.Close(); break;
             case kDll: dll_.Unload(); wasOpen = true; break;  // reported in any case
-            case kCorvane: wasOpen = corvane_.IsConnected(); break;
-            case kSimora: wasOpen = simora_.IsConnected(); break;
-            case kUnity: wasOpen = unity_.IsConnected(); break;
-            case kS7: wasOpen = s7_.IsConnected(); break;
-            case kKx: wasOpen = kx_.IsConnected(); break;
+            case kCorvane: wasOpen = corvane_->Disconnect(); break;
+            case kSimora: wasOpen = simora_->Disconnect(); break;
+            case kUnity: wasOpen = unity_->Disconnect(); break;
+            case kS7: wasOpen = s7_->Disconnect(); break;
+            case kKx: wasOpen = kx_->Disconnect(); break;
         }
         if (wasOpen) Report(m.disconnected, kLogGreen);
         return;
@@ -113,18 +128,22 @@ void Gateways::Visit(Walk walk, pugi::xml_node gateway, int type) {
         case kSql: ok = sql_.Open(ResourcePath(GetPropertyOr(gateway, "sqlfilename", ""))); break;
         case kPrinter: ok = printer_.Open(GetPropertyOr(gateway, "printername", "")); break;
         case kDll: ok = dll_.Load(ResourcePath(GetPropertyOr(gateway, "dllfilename", ""))); break;
-        case kCorvane: ok = corvane_.Connect() >= 0; break;
-        case kSimora: ok = simora_.Connect() >= 0; break;
-        case kUnity:
-            GetPropertyOr(gateway, "ip", "127.0.0.1");
-            ok = unity_.Connect() >= 0;
+        case kCorvane: ok = corvane_->Connect(GatewaySettings{}) >= 0; break;
+        case kSimora: ok = simora_->Connect(GatewaySettings{}) >= 0; break;
+        case kUnity: {
+            GatewaySettings settings;
+            settings.ip = GetPropertyOr(gateway, "ip", "127.0.0.1");
+            ok = unity_->Connect(settings) >= 0;
             break;
-        case kS7:
-            GetPropertyOr(gateway, "ip", "127.0.0.1");
-            GetPropertyOr(gateway, "ucpos", "0");
-            ok = s7_.Connect() >= 0;
+        }
+        case kS7: {
+            GatewaySettings settings;
+            settings.ip = GetPropertyOr(gateway, "ip", "127.0.0.1");
+            settings.ucpos = std::atoi(GetPropertyOr(gateway, "ucpos", "0").c_str());
+            ok = s7_->Connect(settings) >= 0;
             break;
-        case kKx: ok = kx_.Connect() >= 0; break;
+        }
+        case kKx: ok = kx_->Connect(GatewaySettings{}) >= 0; break;
     }
     Report(ok ? m.connected : m.failed, ok ? kLogGreen : kLogRed);
 }

@@ -17,21 +17,6 @@
 
 namespace tsr {
 
-// A device family whose connection cannot be made yet: every connect fails, a read answers the
-// family's text for a missing connection, a write does nothing.
-class UnreachableFamily : public DeviceFamily {
-public:
-    explicit UnreachableFamily(std::string readAnswer) : readAnswer_(std::move(readAnswer)) {}
-    // Negative: no connection could be made.
-    int Connect() { return -1; }
-    bool IsConnected() const { return false; }
-    std::string ReadItem(std::string_view) override { return readAnswer_; }
-    void WriteItem(std::string_view) override {}
-
-private:
-    std::string readAnswer_;
-};
-
 class Gateways {
 public:
     // `log` receives the connection messages; names of resource files without '/' are taken in
@@ -65,11 +50,7 @@ private:
     DllGateway dll_;
     PrinterGateway printer_;
     std::unique_ptr<PrinterService> printerService_;
-    UnreachableFamily corvane_{"[error orvo -1]"};
-    UnreachableFamily simora_{""};
-    UnreachableFamily unity_{"[err]"};
-    UnreachableFamily s7_{"[err]"};
-    UnreachableFamily kx_{"[err]"};
+    std::unique_ptr<ConnectedFamily> corvane_, simora_, unity_, s7_, kx_;
 };
 
 }  // namespace tsr

@@ -1,0 +1,14 @@
+// The KX family: a shared-memory block of the KX gateway program.
+#pragma once
+
+#include <memory>
+
+#include "base/log_sink.h"
+#include "gateways/families.h"
+
+namespace tsr {
+
+// The family's one connection state for the whole run; `log` receives its own log lines.
+std::unique_ptr<ConnectedFamily> MakeKxFamily(LogSink& log);
+
+}  // namespace tsr

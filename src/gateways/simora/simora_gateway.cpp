@@ -1,0 +1,12 @@
+#include "gateways/simora/simora_gateway.h"
+
+#include "gateways/unreachable_family.h"
+
+namespace tsr {
+
+// Not built yet: the family answers as a device that is not connected.
+std::unique_ptr<ConnectedFamily> MakeSimoraFamily(LogSink&) {
+    return std::make_unique<UnreachableFamily>("");
+}
+
+}  // namespace tsr
