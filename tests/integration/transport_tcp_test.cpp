@@ -1,6 +1,8 @@
 // The device families' TCP transport against loopback peers made by the test.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
