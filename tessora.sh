@@ -16,7 +16,7 @@ FUZZ_SECONDS=${TESSORA_FUZZ_SECONDS:-30}
 # Debian packages the build, the program and the tests need.
 APT_PACKAGES=(
   build-essential cmake ninja-build pkg-config ccache git
-  libpugixml-dev libzip-dev nlohmann-json3-dev libsqlite3-dev
+  libpugixml-dev libzip-dev nlohmann-json3-dev libsqlite3-dev sqlite3
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   chromium

@@ -23,6 +23,38 @@ int AppendRow(void* context, int columns, char** values, char**) {
     return 0;
 }
 
+// Keeps every statement on the database the gateway opened: no other database file is attached
+// (ATTACH of a file, and VACUUM INTO, which attaches its target), none detached, no extension
+// loaded, and no pragma that moves the process's temporary or data directories. A plain VACUUM
+// attaches an unnamed temporary database, which stays allowed.
+int Authorize(void*, int action, const char* a, const char*, const char*, const char*) {
+    switch (action) {
+        case SQLITE_ATTACH:
+            return a && *a == '\0' ? SQLITE_OK : SQLITE_DENY;
+        case SQLITE_DETACH:
+            return SQLITE_DENY;
+        case SQLITE_FUNCTION:
+            return a && sqlite3_stricmp(a, "load_extension") == 0 ? SQLITE_DENY : SQLITE_OK;
+        case SQLITE_PRAGMA:
+            if (a && (sqlite3_stricmp(a, "temp_store_directory") == 0 ||
+                      sqlite3_stricmp(a, "data_store_directory") == 0))
+                return SQLITE_DENY;
+            return SQLITE_OK;
+        default:
+            return SQLITE_OK;
+    }
+}
+
+// Defensive mode (no direct writes to the schema tables, no corrupting pragmas), no extension
+// loading, no schema-defined functions trusted; then the authorizer above.
+void Harden(sqlite3* db) {
+    sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+    sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0, nullptr);
+    sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+    sqlite3_db_config(db, SQLITE_DBCONFIG_WRITABLE_SCHEMA, 0, nullptr);
+    sqlite3_set_authorizer(db, Authorize, nullptr);
+}
+
 }  // namespace
 
 bool SqlGateway::Open(const std::string& path) {
@@ -36,6 +68,7 @@ bool SqlGateway::Open(const std::string& path) {
         return false;
     }
     sqlite3_busy_timeout(db, 2000);
+    Harden(db);
     db_ = db;
     return true;
 }
