@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,6 +20,7 @@
 
 #include "platform/fs.h"
 #include "webserver/request.h"
+#include "webserver/request_worker.h"
 #include "webserver/websocket.h"
 
 namespace tsr {
@@ -58,13 +60,6 @@ void SendAll(int fd, std::string_view data) {
     }
 }
 
-// Reads the regular file `path` whole; false when it is missing, not a file or unreadable.
-bool ReadRegularFile(const std::string& path, std::string& out) {
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    return ReadFile(path, out);
-}
-
 }  // namespace
 
 std::string HostAddress() {
@@ -85,27 +80,102 @@ std::string HostAddress() {
     return found;
 }
 
+
 // One client connection, owned by the serving thread.
 struct WebServer::Slot {
-    enum class State { Free, Waiting, AwaitingBody, Sending, Lingering, WebSocket };
+    enum class State { Free, Waiting, AwaitingBody, Working, Sending, Lingering, WebSocket };
     State state = State::Free;
     int fd = -1;
     uint32_t address = 0;
     std::string in;
+    // What is sent: `out` (own bytes) or `shared` (a kept file answer), then `file` from
+    // `fileOffset` to `fileEnd`.
     std::string out;
+    std::shared_ptr<const std::string> shared;
     size_t sent = 0;
+    int file = -1;
+    off_t fileOffset = 0;
+    off_t fileEnd = 0;
     bool upgradeAfterSend = false;
+    uint64_t job = 0;  // the gateway request being worked on (Working)
+    std::shared_ptr<std::atomic<bool>> cancelled;
     Clock::time_point deadline{};
+
+    std::string_view Bytes() const { return shared ? std::string_view(*shared) : out; }
 
     void Close() {
         if (fd >= 0) close(fd);
-        fd = -1;
+        if (file >= 0) close(file);
+        if (cancelled) cancelled->store(true);  // a queued gateway request is not carried out
+        fd = file = -1;
         state = State::Free;
-        in.clear();
-        out.clear();
+        // Buffers go back to their normal size after a large request or answer.
+        std::string().swap(in);
+        std::string().swap(out);
+        shared.reset();
+        cancelled.reset();
         sent = 0;
+        fileOffset = fileEnd = 0;
         upgradeAfterSend = false;
     }
+};
+
+struct WebServer::FileAnswer {
+    std::string own;                              // header (and content when not kept)
+    std::shared_ptr<const std::string> kept;      // or a kept whole answer
+    int file = -1;                                // then the file's bytes to stream
+    off_t size = 0;
+};
+
+struct WebServer::PostRequest {
+    Route route = Route::None;
+    std::string payload;
+    std::string body;
+    bool hasBlankLine = false;
+    std::string client;
+    GatewayRoutes routes;
+};
+
+// The workers of the gateway families, and the answers they have finished for the serving
+// thread to send.
+class WebServer::Workers {
+public:
+    struct Finished {
+        int slot;
+        uint64_t id;
+        std::string answer;
+    };
+
+    explicit Workers(int wakeFd) : wakeFd_(wakeFd) {
+        for (auto& w : workers_) {
+            w = std::make_unique<RequestWorker>(
+                kSlotCount, [this](int slot, uint64_t id, std::string answer) {
+                    {
+                        std::lock_guard<std::mutex> lock(mutex_);
+                        finished_.push_back({slot, id, std::move(answer)});
+                    }
+                    char byte = 2;
+                    (void)!write(wakeFd_, &byte, 1);
+                });
+        }
+    }
+    // Each family's worker, by route.
+    RequestWorker& For(Route route) { return *workers_[static_cast<size_t>(route)]; }
+    std::vector<Finished> TakeFinished() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::vector<Finished> out;
+        out.swap(finished_);
+        return out;
+    }
+    void Stop() {
+        for (auto& w : workers_) w->Stop();
+    }
+
+private:
+    int wakeFd_;
+    std::array<std::unique_ptr<RequestWorker>, static_cast<size_t>(Route::S7) + 1> workers_;
+    std::mutex mutex_;
+    std::vector<Finished> finished_;
 };
 
 WebServer::WebServer(LogSink& log, GatewayRoutes routes) : log_(log), routes_(routes) {}
@@ -113,8 +183,11 @@ WebServer::WebServer(LogSink& log, GatewayRoutes routes) : log_(log), routes_(ro
 WebServer::~WebServer() { StopWebServer(); }
 
 void WebServer::SetWebRoot(const std::string& webRoot) {
-    std::lock_guard<std::mutex> lock(settingsMutex_);
-    webRoot_ = webRoot;
+    {
+        std::lock_guard<std::mutex> lock(settingsMutex_);
+        webRoot_ = webRoot;
+    }
+    files_.Invalidate();  // a generation pass has written the site
 }
 
 void WebServer::SetRoutes(const GatewayRoutes& routes) {
@@ -126,6 +199,11 @@ void WebServer::SetTimeouts(std::chrono::milliseconds bodyWait, std::chrono::mil
     std::lock_guard<std::mutex> lock(settingsMutex_);
     bodyWait_ = bodyWait;
     linger_ = linger;
+}
+
+void WebServer::SetIdleTimeout(std::chrono::milliseconds idle) {
+    std::lock_guard<std::mutex> lock(settingsMutex_);
+    idle_ = idle;
 }
 
 void WebServer::Log(const std::string& text, unsigned colour) {
@@ -157,8 +235,11 @@ int WebServer::StartWebServer(uint16_t port, std::string* hostAddressOut) {
     listenFd_ = fd;
     stopRequested_.store(false);
     try {
+        workers_ = std::make_unique<Workers>(wakePipe_[1]);
         thread_ = std::thread(&WebServer::Serve, this);
     } catch (...) {
+        if (workers_) workers_->Stop();
+        workers_.reset();
         close(listenFd_);
         close(wakePipe_[0]);
         close(wakePipe_[1]);
@@ -176,8 +257,11 @@ int WebServer::StopWebServer() {
     stopRequested_.store(true);
     char byte = 1;
     (void)!write(wakePipe_[1], &byte, 1);
-    // A device exchange in progress ends within its own time-out; the thread then sees the stop.
     thread_.join();
+    // A family in the middle of an exchange finishes it within that exchange's own time-out;
+    // the requests still waiting are dropped.
+    workers_->Stop();
+    workers_.reset();
     close(listenFd_);
     close(wakePipe_[0]);
     close(wakePipe_[1]);
@@ -191,24 +275,51 @@ void WebServer::Serve() {
     std::vector<pollfd> fds;
     std::vector<int> slotOfFd;
     std::vector<char> buffer(kBufferSize);
-    std::chrono::milliseconds bodyWait, linger;
+    std::chrono::milliseconds bodyWait, linger, idle;
+    uint64_t nextJob = 0;
 
+    auto lingerThenClose = [&](Slot& s) {
+        shutdown(s.fd, SHUT_WR);  // the peer sees the end of the answer and closes its side
+        s.state = Slot::State::Lingering;
+        s.deadline = Clock::now() + linger;
+        std::string().swap(s.out);
+        s.shared.reset();
+    };
     auto finishAnswer = [&](Slot& s) {
+        if (s.file >= 0) {
+            close(s.file);
+            s.file = -1;
+        }
         if (s.upgradeAfterSend) {
             s.state = Slot::State::WebSocket;
             s.out.clear();
             return;
         }
-        shutdown(s.fd, SHUT_WR);  // the peer sees the end of the answer and closes its side
-        s.state = Slot::State::Lingering;
-        s.deadline = Clock::now() + linger;
+        lingerThenClose(s);
     };
+    // Sends what the slot has to send until the socket would block; false when the slot closed.
     auto sendMore = [&](Slot& s) {
-        while (s.sent < s.out.size()) {
-            ssize_t n = send(s.fd, s.out.data() + s.sent, s.out.size() - s.sent, MSG_NOSIGNAL);
-            if (n > 0) {
-                s.sent += static_cast<size_t>(n);
-                continue;
+        for (;;) {
+            const std::string_view bytes = s.Bytes();
+            ssize_t n;
+            if (s.sent < bytes.size()) {
+                n = send(s.fd, bytes.data() + s.sent, bytes.size() - s.sent, MSG_NOSIGNAL);
+                if (n > 0) {
+                    s.sent += static_cast<size_t>(n);
+                    continue;
+                }
+            } else if (s.file >= 0 && s.fileOffset < s.fileEnd) {
+                const size_t chunk = static_cast<size_t>(
+                    std::min<off_t>(s.fileEnd - s.fileOffset, off_t{1} << 20));
+                n = sendfile(s.fd, s.file, &s.fileOffset, chunk);
+                if (n > 0) continue;
+                if (n == 0) {  // the file became shorter: the answer ends here
+                    s.fileEnd = s.fileOffset;
+                    continue;
+                }
+            } else {
+                finishAnswer(s);
+                return;
             }
             if (n < 0 && errno == EINTR) continue;
             if (n < 0 && errno == EAGAIN) {
@@ -218,16 +329,65 @@ void WebServer::Serve() {
             s.Close();  // the peer went away: the answer is abandoned
             return;
         }
-        finishAnswer(s);
     };
-    auto answer = [&](Slot& s) {
-        std::string reply;
-        int result = HandleRequest(s.in, s.address, reply);
-        s.in.clear();
-        s.out = std::move(reply);
+    auto startAnswer = [&](Slot& s, std::string answer, bool upgrade) {
+        s.out = std::move(answer);
+        s.shared.reset();
         s.sent = 0;
-        s.upgradeAfterSend = result == 2;
+        s.upgradeAfterSend = upgrade;
+        if (s.out.empty() && !upgrade) {  // nothing to answer
+            lingerThenClose(s);
+            return;
+        }
         sendMore(s);
+    };
+    auto webSocketCount = [&] {
+        return std::count_if(slots.begin(), slots.end(), [](const Slot& s) {
+            return s.state == Slot::State::WebSocket || (s.upgradeAfterSend && s.fd >= 0);
+        });
+    };
+    auto answer = [&](Slot& s, int index) {
+        std::string request;
+        request.swap(s.in);
+        const std::string client = AddressText(s.address);
+        if (StartsWithNoCase(request, "GET ")) {
+            if (auto upgrade = WebSocketUpgradeAnswer(request)) {
+                if (webSocketCount() >= kMaxWebSockets) {
+                    lingerThenClose(s);  // the WebSocket share of the table is taken
+                    return;
+                }
+                startAnswer(s, std::move(*upgrade), true);
+                return;
+            }
+            FileAnswer file = AnswerGet(request, client);
+            s.out = std::move(file.own);
+            s.shared = std::move(file.kept);
+            s.sent = 0;
+            s.file = file.file;
+            s.fileOffset = 0;
+            s.fileEnd = file.size;
+            s.upgradeAfterSend = false;
+            sendMore(s);
+            return;
+        }
+        if (!StartsWithNoCase(request, "POST ")) {
+            lingerThenClose(s);  // any other method gets no answer
+            return;
+        }
+        std::optional<PostRequest> post = ParsePost(request, s.address);
+        if (!post) {
+            lingerThenClose(s);  // unknown routes get no answer
+            return;
+        }
+        s.state = Slot::State::Working;
+        s.job = ++nextJob;
+        s.cancelled = std::make_shared<std::atomic<bool>>(false);
+        const Route route = post->route;
+        auto job = [this, p = std::move(*post)] { return RunPost(p); };
+        if (!workers_->For(route).Post(index, s.job, s.cancelled, std::move(job))) {
+            s.cancelled.reset();
+            lingerThenClose(s);  // cannot happen: a family queue holds as many as the table
+        }
     };
     auto receive = [&](Slot& s) -> ssize_t {
         size_t room = kBufferSize - 1 - s.in.size();
@@ -236,19 +396,33 @@ void WebServer::Serve() {
         if (n > 0) s.in.append(buffer.data(), static_cast<size_t>(n));
         return n;
     };
+    auto expire = [&](Clock::time_point now) {
+        for (size_t i = 0; i < slots.size(); ++i) {
+            Slot& s = slots[i];
+            if (s.state == Slot::State::Free || s.deadline > now) continue;
+            if (s.state == Slot::State::AwaitingBody) answer(s, static_cast<int>(i));
+            else if (s.state == Slot::State::Lingering || s.state == Slot::State::Waiting) s.Close();
+        }
+    };
 
     while (!stopRequested_.load()) {
         {
             std::lock_guard<std::mutex> lock(settingsMutex_);
             bodyWait = bodyWait_;
             linger = linger_;
+            idle = idle_;
         }
+        Clock::time_point now = Clock::now();
+        expire(now);  // ended connections give their slots back before any new one is taken
+        const bool slotFree = std::any_of(slots.begin(), slots.end(), [](const Slot& s) {
+            return s.state == Slot::State::Free;
+        });
         fds.clear();
         slotOfFd.clear();
         fds.push_back({wakePipe_[0], POLLIN, 0});
-        fds.push_back({listenFd_, POLLIN, 0});
+        // While every slot is taken, new connections wait in the listen backlog.
+        fds.push_back({slotFree ? listenFd_ : -1, POLLIN, 0});
         slotOfFd.assign(2, -1);
-        Clock::time_point now = Clock::now();
         Clock::time_point next = Clock::time_point::max();
         for (int i = 0; i < kSlotCount; ++i) {
             Slot& s = slots[static_cast<size_t>(i)];
@@ -256,7 +430,8 @@ void WebServer::Serve() {
             short events = s.state == Slot::State::Sending ? POLLOUT : POLLIN;
             fds.push_back({s.fd, events, 0});
             slotOfFd.push_back(i);
-            if (s.state == Slot::State::AwaitingBody || s.state == Slot::State::Lingering)
+            if (s.state == Slot::State::AwaitingBody || s.state == Slot::State::Lingering ||
+                s.state == Slot::State::Waiting)
                 next = std::min(next, s.deadline);
         }
         int timeout = -1;
@@ -268,29 +443,14 @@ void WebServer::Serve() {
         if (ready < 0 && errno != EINTR) break;
         if (stopRequested_.load()) break;
         if (fds[0].revents) {
-            char drain[64];
+            char drain[256];
             while (read(wakePipe_[0], drain, sizeof drain) > 0) {
             }
-        }
-        if (fds[1].revents & POLLIN) {
-            for (;;) {
-                sockaddr_in peer{};
-                socklen_t len = sizeof peer;
-                int fd = accept4(listenFd_, reinterpret_cast<sockaddr*>(&peer), &len,
-                                 SOCK_NONBLOCK | SOCK_CLOEXEC);
-                if (fd < 0) break;
-                auto free = std::find_if(slots.begin(), slots.end(), [](const Slot& s) {
-                    return s.state == Slot::State::Free;
-                });
-                if (free == slots.end()) {
-                    close(fd);  // every slot is taken: this client is not served
-                    continue;
-                }
-                int one = 1;
-                setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-                free->fd = fd;
-                free->address = peer.sin_addr.s_addr;
-                free->state = Slot::State::Waiting;
+            for (Workers::Finished& f : workers_->TakeFinished()) {
+                Slot& s = slots[static_cast<size_t>(f.slot)];
+                if (s.state != Slot::State::Working || s.job != f.id) continue;  // gone meanwhile
+                s.cancelled.reset();
+                startAnswer(s, std::move(f.answer), false);
             }
         }
         for (size_t k = 2; k < fds.size(); ++k) {
@@ -304,6 +464,12 @@ void WebServer::Serve() {
                 } else {
                     sendMore(s);
                 }
+                continue;
+            }
+            if (s.state == Slot::State::Working) {
+                // Whatever the client sends meanwhile is dropped; its close cancels the request.
+                ssize_t n = recv(s.fd, buffer.data(), buffer.size(), 0);
+                if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) s.Close();
                 continue;
             }
             ssize_t n = receive(s);
@@ -326,18 +492,14 @@ void WebServer::Serve() {
                         s.deadline = Clock::now() + bodyWait;
                         break;
                     }
-                    answer(s);
+                    answer(s, slotOfFd[k]);
                     break;
                 }
                 case Slot::State::AwaitingBody:
-                    answer(s);
+                    answer(s, slotOfFd[k]);
                     break;
                 case Slot::State::WebSocket:
-                    if (IsWebSocketCloseFrame(s.in)) {
-                        shutdown(s.fd, SHUT_WR);
-                        s.state = Slot::State::Lingering;
-                        s.deadline = Clock::now() + linger;
-                    }
+                    if (IsWebSocketCloseFrame(s.in)) lingerThenClose(s);
                     s.in.clear();  // frames are not answered
                     break;
                 case Slot::State::Lingering:
@@ -347,10 +509,24 @@ void WebServer::Serve() {
                     break;
             }
         }
-        now = Clock::now();
-        for (Slot& s : slots) {
-            if (s.state == Slot::State::AwaitingBody && s.deadline <= now) answer(s);
-            if (s.state == Slot::State::Lingering && s.deadline <= now) s.Close();
+        if (slotFree && (fds[1].revents & POLLIN)) {
+            for (;;) {
+                auto free = std::find_if(slots.begin(), slots.end(), [](const Slot& s) {
+                    return s.state == Slot::State::Free;
+                });
+                if (free == slots.end()) break;  // the rest wait in the backlog
+                sockaddr_in peer{};
+                socklen_t len = sizeof peer;
+                int fd = accept4(listenFd_, reinterpret_cast<sockaddr*>(&peer), &len,
+                                 SOCK_NONBLOCK | SOCK_CLOEXEC);
+                if (fd < 0) break;
+                int one = 1;
+                setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+                free->fd = fd;
+                free->address = peer.sin_addr.s_addr;
+                free->state = Slot::State::Waiting;
+                free->deadline = Clock::now() + idle;
+            }
         }
     }
     for (Slot& s : slots) {
@@ -368,15 +544,25 @@ int WebServer::HandleRequest(std::string_view request, uint32_t clientAddress,
             answer = std::move(*upgrade);
             return 2;
         }
-        HandleGet(request, client, answer);
+        FileAnswer file = AnswerGet(request, client);
+        answer = file.kept ? *file.kept : std::move(file.own);
+        if (file.file >= 0) {
+            char chunk[65536];
+            for (ssize_t n; (n = read(file.file, chunk, sizeof chunk)) > 0;)
+                answer.append(chunk, static_cast<size_t>(n));
+            close(file.file);
+        }
         return 1;
     }
-    if (StartsWithNoCase(request, "POST ")) HandlePost(request, client, answer);
+    if (StartsWithNoCase(request, "POST ")) {
+        if (std::optional<PostRequest> post = ParsePost(request, clientAddress))
+            answer = RunPost(*post);
+    }
     return 1;  // any other method gets no answer
 }
 
-void WebServer::HandleGet(std::string_view request, const std::string& client,
-                          std::string& answer) {
+WebServer::FileAnswer WebServer::AnswerGet(std::string_view request, const std::string& client) {
+    FileAnswer result;
     std::string_view path = RequestPath(request, "GET ");
     if (path == "/") path = "/index.html";
     std::string root;
@@ -384,96 +570,139 @@ void WebServer::HandleGet(std::string_view request, const std::string& client,
         std::lock_guard<std::mutex> lock(settingsMutex_);
         root = webRoot_;
     }
-    std::optional<std::string> local = LocalFilePath(root, path);
-    std::string content;
-    if (!local || !ReadRegularFile(*local, content)) {
-        answer.assign(kNotFoundAnswer);
+    const std::optional<std::string> local = LocalFilePath(root, path);
+    auto notFound = [&] {
+        result.own.assign(kNotFoundAnswer);
         Log("Webserver : GET from IP(" + client + "), can't found file '" +
                 (local ? *local : root + std::string(path.substr(path.empty() ? 0 : 1))) + "'",
             kLogRed);
-        return;
+        return result;
+    };
+    if (!local) return notFound();
+    const std::string_view type = ContentTypeFor(CutAtQuery(path));
+    const FileCache::Key key{*local, type};
+    auto logSent = [&](off_t size) {
+        Log("Webserver : GET from IP(" + client + "), send file '" + *local + "', " +
+                std::to_string(size) + " bytes",
+            kLogGreen);
+    };
+    if (std::shared_ptr<const std::string> kept = files_.Find(key)) {
+        result.kept = std::move(kept);
+        if (debugMessages_.load()) {
+            const size_t header = result.kept->find("\r\n\r\n");
+            logSent(static_cast<off_t>(result.kept->size() - header - 4));
+        }
+        return result;
     }
-    answer = FileAnswerHeader(content.size(), ContentTypeFor(CutAtQuery(path)));
-    answer += content;
-    Log("Webserver : GET from IP(" + client + "), send file '" + *local + "', " +
-            std::to_string(content.size()) + " bytes",
-        kLogGreen);
+    const int fd = OpenServedFile(root, std::string_view(*local).substr(root.size()));
+    struct stat st;
+    if (fd < 0 || fstat(fd, &st) != 0) {
+        if (fd >= 0) close(fd);
+        return notFound();
+    }
+    std::string header = FileAnswerHeader(static_cast<unsigned long>(st.st_size), type);
+    if (st.st_size > FileCache::kMaxFileSize) {
+        result.own = std::move(header);  // streamed from the file as the client takes it
+        result.file = fd;
+        result.size = st.st_size;
+        logSent(st.st_size);
+        return result;
+    }
+    auto whole = std::make_shared<std::string>(std::move(header));
+    const size_t headerSize = whole->size();
+    whole->resize(headerSize + static_cast<size_t>(st.st_size));
+    size_t got = 0;
+    while (got < static_cast<size_t>(st.st_size)) {
+        ssize_t n = pread(fd, whole->data() + headerSize + got,
+                          static_cast<size_t>(st.st_size) - got, static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += static_cast<size_t>(n);
+    }
+    close(fd);
+    if (got < static_cast<size_t>(st.st_size)) {
+        whole->resize(headerSize + got);  // read failed part-way: the answer is shorter
+    } else {
+        files_.Insert(key, st.st_size, ModificationTimeNs(st), whole);
+    }
+    result.kept = std::move(whole);
+    logSent(st.st_size);
+    return result;
 }
 
-void WebServer::HandlePost(std::string_view request, const std::string& client,
-                           std::string& answer) {
+std::optional<WebServer::PostRequest> WebServer::ParsePost(std::string_view request,
+                                                            uint32_t clientAddress) {
     const std::string_view path = RequestPath(request, "POST ");
     const RouteMatch match = MatchRoute(path);
-    if (match.route == Route::None) return;  // unknown routes get no answer
+    if (match.route == Route::None) return std::nullopt;
+    PostRequest post;
+    post.route = match.route;
     const size_t bodyAt = BodyOffset(request);
-    std::string body;
-    if (bodyAt != std::string_view::npos) {
+    post.hasBlankLine = bodyAt != std::string_view::npos;
+    if (post.hasBlankLine) {
         std::string_view rest = request.substr(bodyAt);
-        body.assign(rest.substr(0, rest.find('\0')));
+        post.body.assign(rest.substr(0, rest.find('\0')));
     }
-    const std::string_view payload = CutAtSpace(path.substr(match.payloadStart));
-    GatewayRoutes routes;
-    {
-        std::lock_guard<std::mutex> lock(settingsMutex_);
-        routes = routes_;
-    }
-    const std::string from = "Webserver : POST from IP(" + client + "), ";
-    switch (match.route) {
+    post.payload.assign(CutAtSpace(path.substr(match.payloadStart)));
+    post.client = AddressText(clientAddress);
+    std::lock_guard<std::mutex> lock(settingsMutex_);
+    post.routes = routes_;
+    return post;
+}
+
+std::string WebServer::RunPost(const PostRequest& post) {
+    const GatewayRoutes& routes = post.routes;
+    const std::string from = "Webserver : POST from IP(" + post.client + "), ";
+    switch (post.route) {
         case Route::Printer:
-            if (bodyAt != std::string_view::npos && routes.printer && routes.printer->IsOpen()) {
-                routes.printer->Print(body);
-                answer = PlainAnswer("");
+            if (post.hasBlankLine && routes.printer && routes.printer->IsOpen()) {
+                routes.printer->Print(post.body);
                 Log(from + "PRN OK", kLogGreen);
-            } else {
-                answer = PlainAnswer("[err=-1]");
-                Log(from + "PRN error '-1'", kLogRed);
+                return PlainAnswer("");
             }
-            return;
+            Log(from + "PRN error '-1'", kLogRed);
+            return PlainAnswer("[err=-1]");
         case Route::Sql: {
             std::string result;
-            if (routes.sql && routes.sql->Execute(DecodePercent(payload), result)) {
-                answer = PlainAnswer(result);
+            if (routes.sql && routes.sql->Execute(DecodePercent(post.payload), result)) {
                 Log(from + "SQL OK", kLogGreen);
-            } else {
-                answer = PlainAnswer("[err=-1]");
-                Log(from + "SQL error '-1'", kLogRed);
+                return PlainAnswer(result);
             }
-            return;
+            Log(from + "SQL error '-1'", kLogRed);
+            return PlainAnswer("[err=-1]");
         }
         case Route::Dll: {
-            const std::string name(payload);
             std::string result;
-            DllService::CallResult r = routes.dll ? routes.dll->Call(name, body, result)
+            DllService::CallResult r = routes.dll ? routes.dll->Call(post.payload, post.body, result)
                                                   : DllService::CallResult::NoLibrary;
             if (r == DllService::CallResult::NoLibrary) {
-                answer = PlainAnswer("[no dll loaded]");
                 Log(from + "DLL no dll loaded", kLogRed);
-            } else if (r == DllService::CallResult::NoProcedure) {
-                answer = PlainAnswer("[error:can't find proc]");
-                Log(from + "DLL can't fund proc '" + name + "'", kLogRed);
-            } else {
-                if (result.size() > kBufferSize) result.resize(kBufferSize);
-                answer = PlainAnswer(result);
-                Log(from + "DLL Ok", kLogGreen);
+                return PlainAnswer("[no dll loaded]");
             }
-            return;
+            if (r == DllService::CallResult::NoProcedure) {
+                Log(from + "DLL can't fund proc '" + post.payload + "'", kLogRed);
+                return PlainAnswer("[error:can't find proc]");
+            }
+            if (result.size() > kBufferSize) result.resize(kBufferSize);
+            Log(from + "DLL Ok", kLogGreen);
+            return PlainAnswer(result);
         }
         default:
             break;
     }
     DeviceFamily* family = nullptr;
     const char* word = "";
-    switch (match.route) {
+    switch (post.route) {
         case Route::Corvane: family = routes.corvane; word = "CVN"; break;
         case Route::Simora: family = routes.simora; word = "SM"; break;
         case Route::Unity: family = routes.unity; word = "UNI"; break;
         case Route::Kx: family = routes.kx; word = "KX"; break;
         case Route::S7: family = routes.s7; word = "S7"; break;
-        default: return;
+        default: return {};
     }
     std::string text;
     bool first = true;
-    for (std::string_view item : SplitItems(payload)) {
+    for (std::string_view item : SplitItems(post.payload)) {
         if (IsWriteItem(item)) {
             if (family) family->WriteItem(item);
             continue;
@@ -484,8 +713,8 @@ void WebServer::HandlePost(std::string_view request, const std::string& client,
         if (text.size() + value.size() > kBufferSize) break;  // the answer buffer is full
         text += value;
     }
-    answer = DeviceAnswer(text);
-    Log(from + word + " request (" + std::string(payload) + "), answer (" + text + ")", kLogBlue);
+    Log(from + word + " request (" + post.payload + "), answer (" + text + ")", kLogBlue);
+    return DeviceAnswer(text);
 }
 
 }  // namespace tsr

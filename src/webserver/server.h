@@ -3,21 +3,33 @@
 //
 // One serving thread waits in poll() on the listening socket, the clients and a wake-up pipe.
 // Each connection moves through: waiting for its request -> (a POST body still to come) ->
-// sending its answer -> half-closed, lingering until the peer closes; or, after a WebSocket
-// handshake, held open until the peer closes or the server stops. A client that sends nothing,
-// or reads slowly, never holds up another.
+// (a gateway request: waiting for its family's worker) -> sending its answer -> half-closed,
+// lingering until the peer closes; or, after a WebSocket handshake, held open until the peer
+// closes or the server stops. A client that sends nothing, or reads slowly, never holds up
+// another; a device that does not answer holds up only its own family's requests.
+//
+// Slots of ended connections are freed before new connections are accepted; while all slots
+// are taken, new connections wait in the listen backlog. A connection that sends nothing within
+// the idle time-out (5 s) is closed, and WebSocket connections may hold at most
+// kMaxWebSockets slots, so idle clients cannot lock phones out. Files are served only from
+// inside the site; small ones are kept in memory between generations, large ones are streamed
+// from disk with sendfile.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
 
 #include "base/log_sink.h"
 #include "gateways/families.h"
+#include "webserver/file_store.h"
+#include "webserver/request.h"
 
 namespace tsr {
 
@@ -35,6 +47,8 @@ class WebServer {
 public:
     static constexpr int kSlotCount = 128;
     static constexpr size_t kBufferSize = 100000;
+    // Upgraded WebSocket connections held at once; a further upgrade is closed unanswered.
+    static constexpr int kMaxWebSockets = 32;
 
     // `log` receives the debug lines (when switched on); `routes` are the gateway families.
     explicit WebServer(LogSink& log, GatewayRoutes routes = {});
@@ -66,6 +80,8 @@ public:
     // How long a POST whose headers announce a body waits for it, and how long an answered
     // connection waits for the peer to close before it is closed anyway.
     void SetTimeouts(std::chrono::milliseconds bodyWait, std::chrono::milliseconds linger);
+    // How long an accepted connection may stay without sending its request (default 5 s).
+    void SetIdleTimeout(std::chrono::milliseconds idle);
 
     // Builds the answer to one complete request from a client at `clientAddress` (network byte
     // order): 1 = `answer` holds the answer (empty: none is sent) and the connection closes after
@@ -74,9 +90,16 @@ public:
 
 private:
     struct Slot;
+    struct FileAnswer;
+    struct PostRequest;
+    class Workers;
     void Serve();
-    void HandleGet(std::string_view request, const std::string& client, std::string& answer);
-    void HandlePost(std::string_view request, const std::string& client, std::string& answer);
+    // The answer to a GET: kept bytes, or a header followed by an open file to stream.
+    FileAnswer AnswerGet(std::string_view request, const std::string& client);
+    // Parses a POST into what its family's worker needs; nullopt for an unknown route.
+    std::optional<PostRequest> ParsePost(std::string_view request, uint32_t clientAddress);
+    // Runs a parsed POST against its family and builds the whole answer.
+    std::string RunPost(const PostRequest& post);
     void Log(const std::string& text, unsigned colour);
 
     LogSink& log_;
@@ -85,6 +108,8 @@ private:
     std::string webRoot_;
     std::chrono::milliseconds bodyWait_{500};
     std::chrono::milliseconds linger_{2000};
+    std::chrono::milliseconds idle_{5000};
+    FileCache files_;
     std::atomic<bool> debugMessages_{false};
     std::atomic<bool> running_{false};
     std::atomic<bool> stopRequested_{false};
@@ -93,6 +118,7 @@ private:
     int listenFd_ = -1;
     int wakePipe_[2] = {-1, -1};
     std::thread thread_;
+    std::unique_ptr<Workers> workers_;
 };
 
 }  // namespace tsr

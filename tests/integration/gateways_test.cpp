@@ -93,6 +93,28 @@ TEST_F(GatewaysTest, DllEndToEnd) {
     EXPECT_EQ(Post(port(), "/DLLunknown", "x"), "[error:can't find proc]");
     EXPECT_EQ(Post(port(), "/DLLnothing"), "");
     EXPECT_EQ(Post(port(), "/DLLhuge").size(), 100000u);
+    EXPECT_EQ(Post(port(), "/DLLroot", "16"), "4");
+
+    // Only the library's own procedures: not those of the libraries it depends on, not its data.
+    test::ScratchDir scratch;
+    const std::string trace = scratch / "ran";
+    const struct {
+        const char* name;
+        std::string body;
+    } refused[] = {
+        {"system", "touch " + trace},
+        {"getenv", "PATH"},
+        {"abort", ""},
+        {"printf", "%s%s%s%n"},
+        {"sqrt", "4"},
+        {"not_a_procedure", ""},
+        {"_init", ""},
+    };
+    for (const auto& r : refused)
+        EXPECT_EQ(Post(port(), std::string("/DLL") + r.name, r.body), "[error:can't find proc]")
+            << r.name;
+    EXPECT_FALSE(test::Exists(trace));
+    EXPECT_EQ(Post(port(), "/DLLecho", "still here"), "echo:still here");
 
     // A name without '/' is a file of the working directory; a missing file loads nothing.
     ASSERT_TRUE(WriteFile(project.workingDirectory().path() + "/mine.so",

@@ -1,6 +1,7 @@
 /* A user library for the DLL gateway tests: procedures take the request body and return a text
    the library owns. */
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 static char answer[200000];
@@ -21,3 +22,14 @@ const char* huge(const char* body) {
     answer[150000] = '\0';
     return answer;
 }
+
+/* Uses the maths library, so that the library depends on one more than the C library. */
+#include <math.h>
+static char root_text[64];
+const char* root(const char* body) {
+    snprintf(root_text, sizeof root_text, "%g", sqrt(atof(body)));
+    return root_text;
+}
+
+/* An exported object, not a procedure. */
+const char not_a_procedure[] = "data";
