@@ -276,6 +276,12 @@ void WebServer::Serve() {
     std::vector<int> slotOfFd;
     std::vector<char> buffer(kBufferSize);
     std::chrono::milliseconds bodyWait, linger, idle;
+    {
+        std::lock_guard<std::mutex> lock(settingsMutex_);
+        bodyWait = bodyWait_;
+        linger = linger_;
+        idle = idle_;
+    }
     uint64_t nextJob = 0;
 
     auto lingerThenClose = [&](Slot& s) {
@@ -406,12 +412,6 @@ void WebServer::Serve() {
     };
 
     while (!stopRequested_.load()) {
-        {
-            std::lock_guard<std::mutex> lock(settingsMutex_);
-            bodyWait = bodyWait_;
-            linger = linger_;
-            idle = idle_;
-        }
         Clock::time_point now = Clock::now();
         expire(now);  // ended connections give their slots back before any new one is taken
         const bool slotFree = std::any_of(slots.begin(), slots.end(), [](const Slot& s) {
@@ -442,6 +442,12 @@ void WebServer::Serve() {
         int ready = poll(fds.data(), fds.size(), timeout);
         if (ready < 0 && errno != EINTR) break;
         if (stopRequested_.load()) break;
+        {
+            std::lock_guard<std::mutex> lock(settingsMutex_);
+            bodyWait = bodyWait_;
+            linger = linger_;
+            idle = idle_;
+        }
         if (fds[0].revents) {
             char drain[256];
             while (read(wakePipe_[0], drain, sizeof drain) > 0) {
