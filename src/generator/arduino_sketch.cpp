@@ -39,7 +39,7 @@ std::string ArduinoSketch(std::string_view document) {
 int WriteArduinoSketch(const std::string& indexPath, const std::string& sketchPath) {
     std::string document;
     if (!ReadFile(indexPath, document)) return kSketchReadFailed;
-    return WriteFile(sketchPath, ArduinoSketch(document)) ? 0 : kSketchWriteFailed;
+    return WriteFileReplacing(sketchPath, ArduinoSketch(document)) ? 0 : kSketchWriteFailed;
 }
 
 }  // namespace tsr

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -22,8 +23,23 @@ constexpr const char* kOutputName = "WEB";
 
 Status SaveFailure() { return Status::Fail(-1, LoadString(kMsgErrorSaving)); }
 
-Status LoadFailure(const std::string& path) {
-    return Status::Fail(-1, LoadString(kMsgErrorLoading) + " : " + path);
+Status LoadFailure(const std::string& path, const std::string& reason = {}) {
+    std::string message = LoadString(kMsgErrorLoading) + " : " + path;
+    if (!reason.empty()) message += " (" + reason + ")";
+    return Status::Fail(-1, message);
+}
+
+// What an archive may unpack to: a project is a document and a few resource files, so anything
+// past these is a mistake or an attack (a small archive that unpacks to gigabytes, or names
+// nested thousands of directories deep).
+constexpr zip_uint64_t kMaxUnpackedBytes = 256ull << 20;
+constexpr zip_int64_t kMaxEntries = 10000;
+constexpr size_t kMaxEntryDepth = 32;
+
+size_t EntryDepth(std::string_view name) {
+    size_t depth = 1;
+    for (char c : name) depth += c == '/';
+    return depth;
 }
 
 // Writes the document text as "tsr.tsr" in the working directory. An identical file is left
@@ -140,7 +156,9 @@ int OpenParentDirectory(int rootFd, const std::string& relative, std::string* le
     }
 }
 
-bool ExtractEntry(zip_t* za, zip_uint64_t index, int rootFd, const std::string& name) {
+// Extracts one entry, writing at most `*budget` bytes (which it lowers by what it wrote).
+bool ExtractEntry(zip_t* za, zip_uint64_t index, int rootFd, const std::string& name,
+                  zip_uint64_t* budget) {
     std::string leaf;
     int dirFd = OpenParentDirectory(rootFd, name, &leaf);
     if (dirFd < 0) return false;
@@ -158,6 +176,11 @@ bool ExtractEntry(zip_t* za, zip_uint64_t index, int rootFd, const std::string& 
         zip_int64_t n = zip_fread(zf, buf, sizeof buf);
         if (n < 0) ok = false;
         if (n <= 0) break;
+        if (static_cast<zip_uint64_t>(n) > *budget) {
+            ok = false;  // the entry is larger than its header said
+            break;
+        }
+        *budget -= static_cast<zip_uint64_t>(n);
         for (zip_int64_t done = 0; ok && done < n;) {
             ssize_t w = write(out, buf + done, static_cast<size_t>(n - done));
             if (w < 0 && errno == EINTR) continue;
@@ -210,17 +233,34 @@ bool MergeInto(int fromFd, int toFd) {
 Status LoadArchive(zip_t* za, ProjectDocument& doc, const WorkingDirectory& wd,
                    const std::string& path) {
     const zip_int64_t count = zip_get_num_entries(za, 0);
+    if (count > kMaxEntries)
+        return LoadFailure(path, "the archive holds more than " + std::to_string(kMaxEntries) +
+                                     " files");
+    zip_uint64_t declared = 0;
     for (zip_int64_t i = 0; i < count; ++i) {
         const char* name = zip_get_name(za, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW);
-        if (!name || !IsSafeEntryName(name)) return LoadFailure(path);
+        if (!name || !IsSafeEntryName(name))
+            return LoadFailure(path, std::string("an archive entry would leave the working "
+                                                 "directory: ") + (name ? name : "?"));
+        if (EntryDepth(name) > kMaxEntryDepth)
+            return LoadFailure(path, "an archive entry is nested more than " +
+                                         std::to_string(kMaxEntryDepth) + " directories deep");
+        zip_stat_t zs;
+        if (zip_stat_index(za, static_cast<zip_uint64_t>(i), 0, &zs) == 0 &&
+            (zs.valid & ZIP_STAT_SIZE))
+            declared += zs.size;
+        if (declared > kMaxUnpackedBytes)
+            return LoadFailure(path, "the archive would unpack to more than " +
+                                         std::to_string(kMaxUnpackedBytes >> 20) + " MB");
     }
     std::string staging = JoinPath(wd.parentDirectory(), "TSRload.XXXXXX");
     if (!mkdtemp(staging.data())) return LoadFailure(path);
     int stagingFd = open(staging.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     bool ok = stagingFd >= 0;
+    zip_uint64_t budget = kMaxUnpackedBytes;
     for (zip_int64_t i = 0; ok && i < count; ++i) {
         const char* name = zip_get_name(za, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW);
-        ok = ExtractEntry(za, static_cast<zip_uint64_t>(i), stagingFd, name);
+        ok = ExtractEntry(za, static_cast<zip_uint64_t>(i), stagingFd, name, &budget);
     }
     Status result = LoadFailure(path);
     std::string text;
@@ -269,8 +309,19 @@ Status SaveProject(ProjectDocument& doc, const WorkingDirectory& wd, const std::
 
 Status LoadProject(ProjectDocument& doc, const WorkingDirectory& wd, const std::string& path) {
     if (!wd.exists()) return LoadFailure(path);
+    // Only a regular file is read: a FIFO or a device is refused at once, never waited on.
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat st;
+    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int why = fd < 0 ? errno : 0;
+        if (fd >= 0) close(fd);
+        return LoadFailure(path, why ? std::string(strerror(why)) : "not a regular file");
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     int error = 0;
-    if (zip_t* za = zip_open(path.c_str(), ZIP_RDONLY, &error)) {
+    zip_t* za = zip_fdopen(fd, ZIP_RDONLY, &error);  // owns `fd` when it succeeds
+    if (!za) close(fd);
+    if (za) {
         Status result = LoadArchive(za, doc, wd, path);
         zip_discard(za);
         return result;

@@ -113,21 +113,33 @@ TEST_F(ProjectFileTest, FailedLoadsKeepThePreviousProject) {
     ASSERT_TRUE(WriteFile(work() + "/mine.txt", "mine"));
     const std::string before = DocumentText();
     const std::string workDoc = work() + "/tsr.tsr";
+    std::string deep;
+    for (int i = 0; i < 3000; ++i) deep += "d/";
+    deep += "f.txt";
+    const std::string huge((256u << 20) + 1, '\0');  // compresses to a few hundred kilobytes
 
     struct Case {
         const char* name;
         Entries zip;             // used when `plain` is empty
         std::string plain;       // file content written as is
         std::string messagePath; // "" = the project file itself
+        std::string reason;      // said after the path, in parentheses
     } cases[] = {
-        {"not an archive nor XML", {}, "just some text", ""},
-        {"XML of another kind", {}, "<svg></svg>", ""},
-        {"archive without tsr.tsr", {{"other.txt", "x"}}, "", workDoc},
+        {"not an archive nor XML", {}, "just some text", "", ""},
+        {"XML of another kind", {}, "<svg></svg>", "", ""},
+        {"archive without tsr.tsr", {{"other.txt", "x"}}, "", workDoc, ""},
         {"archive with a broken document", {{"tsr.tsr", "<tsr><project>"}, {"mine.txt", "new"}},
-         "", workDoc},
-        {"entry leaving the directory", {{"tsr.tsr", before}, {"../escaped.txt", "x"}}, "", ""},
-        {"nested escaping entry", {{"tsr.tsr", before}, {"a/../../escaped.txt", "x"}}, "", ""},
-        {"absolute entry", {{"tsr.tsr", before}, {files.path() + "/abs.txt", "x"}}, "", ""},
+         "", workDoc, ""},
+        {"entry leaving the directory", {{"tsr.tsr", before}, {"../escaped.txt", "x"}}, "", "",
+         "an archive entry would leave the working directory: ../escaped.txt"},
+        {"nested escaping entry", {{"tsr.tsr", before}, {"a/../../escaped.txt", "x"}}, "", "",
+         "an archive entry would leave the working directory: a/../../escaped.txt"},
+        {"absolute entry", {{"tsr.tsr", before}, {files.path() + "/abs.txt", "x"}}, "", "",
+         "an archive entry would leave the working directory: " + files.path() + "/abs.txt"},
+        {"too deep", {{"tsr.tsr", before}, {deep, "x"}}, "", "",
+         "an archive entry is nested more than 32 directories deep"},
+        {"too large", {{"tsr.tsr", before}, {"big.bin", huge}}, "", "",
+         "the archive would unpack to more than 256 MB"},
     };
     for (const Case& c : cases) {
         const std::string path = files / "bad.tsr";
@@ -140,7 +152,8 @@ TEST_F(ProjectFileTest, FailedLoadsKeepThePreviousProject) {
         Status s = project.Load(path);
         EXPECT_EQ(s.code, -1) << c.name;
         EXPECT_EQ(s.message, LoadString(kMsgErrorLoading) + " : " +
-                                 (c.messagePath.empty() ? path : c.messagePath))
+                                 (c.messagePath.empty() ? path : c.messagePath) +
+                                 (c.reason.empty() ? "" : " (" + c.reason + ")"))
             << c.name;
         EXPECT_EQ(DocumentText(), before) << c.name;
         EXPECT_EQ(project.currentPath(), files / "before.tsr") << c.name;
@@ -149,7 +162,12 @@ TEST_F(ProjectFileTest, FailedLoadsKeepThePreviousProject) {
         EXPECT_FALSE(test::Exists(files / "abs.txt")) << c.name;
     }
     EXPECT_EQ(project.Load(files / "missing.tsr").message,
-              LoadString(kMsgErrorLoading) + " : " + files / "missing.tsr");
+              LoadString(kMsgErrorLoading) + " : " + files / "missing.tsr" +
+                  " (No such file or directory)");
+    // A FIFO is refused at once, never waited on.
+    ASSERT_EQ(mkfifo((files / "fifo.tsr").c_str(), 0600), 0);
+    EXPECT_EQ(project.Load(files / "fifo.tsr").message,
+              LoadString(kMsgErrorLoading) + " : " + files / "fifo.tsr" + " (not a regular file)");
     // No staging directory is left behind.
     EXPECT_EQ(ListDirectory(tmp.path()), std::vector<std::string>{"TSR10.TMP"});
 }

@@ -1,6 +1,7 @@
 #include "model/working_directory.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -91,6 +92,39 @@ TEST(WorkingDirectory, FailureCodes) {
         ASSERT_EQ(symlink("/nonexistent", (tmp / WorkingDirectory::CandidateName(i)).c_str()), 0);
     EXPECT_EQ(wd.CreateWorkingDirectory(tmp.path()), kWdNoCandidate);
     EXPECT_FALSE(wd.exists());
+}
+
+}  // namespace
+}  // namespace tsr
+
+namespace tsr {
+namespace {
+
+TEST(RemoveTreeTest, RemovesAnyDepthWithFewDescriptors) {
+    test::ScratchDir scratch;
+    const std::string top = scratch / "deep";
+    ASSERT_EQ(mkdir(top.c_str(), 0700), 0);
+    int fd = open(top.c_str(), O_RDONLY | O_DIRECTORY);
+    for (int i = 0; i < 3000; ++i) {
+        ASSERT_EQ(mkdirat(fd, "d", 0700), 0);
+        int next = openat(fd, "d", O_RDONLY | O_DIRECTORY);
+        if (i % 500 == 0) close(openat(next, "file", O_CREAT | O_WRONLY, 0600));
+        if (i == 1500) symlinkat("/etc", next, "link");  // removed, never followed
+        close(fd);
+        fd = next;
+    }
+    close(fd);
+    // With only a few descriptors left to the process, the removal still goes all the way.
+    rlimit old{};
+    getrlimit(RLIMIT_NOFILE, &old);
+    rlimit few = old;
+    few.rlim_cur = 64;
+    setrlimit(RLIMIT_NOFILE, &few);
+    const bool removed = RemoveTree(top);
+    setrlimit(RLIMIT_NOFILE, &old);
+    EXPECT_TRUE(removed);
+    EXPECT_FALSE(test::Exists(top));
+    EXPECT_TRUE(test::Exists("/etc/passwd"));
 }
 
 }  // namespace
