@@ -135,6 +135,24 @@ constexpr Entry kTable[] = {
     {2114, "arduino-cli could not compile or upload the sketch; its output is in the log.",
      "arduino-cli n'a pas pu compiler ou téléverser le croquis ; sa sortie est dans les messages."},
     {2115, "Build to Arduino", "Générer vers Arduino"},
+    {2120, "The project %s reaches outside its own files. Once started, its gateways will:",
+     "Le projet %s accède à autre chose que ses propres fichiers. Une fois démarrées, ses "
+     "passerelles vont :"},
+    {2121, "load the shared library %s (its code runs in Tessora)",
+     "charger la bibliothèque partagée %s (son code s'exécute dans Tessora)"},
+    {2122, "open the database %s for the panel's clients",
+     "ouvrir la base de données %s pour les clients du panneau"},
+    {2123, "print to the file %s", "imprimer dans le fichier %s"},
+    {2124,
+     "Start these gateways? Answer No unless you trust where this project comes from; the "
+     "others start in any case.",
+     "Démarrer ces passerelles ? Répondez Non si vous ne savez pas d'où vient ce projet ; les "
+     "autres démarrent dans tous les cas."},
+    {2125, "Not started, the project is not trusted: %s",
+     "Non démarrée, le projet n'est pas approuvé : %s"},
+    {2126, "Trust this project?", "Faire confiance à ce projet ?"},
+    {2127, "These gateways stay stopped; run the command again with --trust to start them.",
+     "Ces passerelles restent arrêtées ; relancez la commande avec --trust pour les démarrer."},
 };
 
 bool IsFrenchLocale(const char* value) {

@@ -76,6 +76,15 @@ enum ShellStringId : int {
     kTextArduinoProgress = 2113,
     kTextArduinoFailed = 2114,
     kTextArduinoCaption = 2115,
+    // A project that reaches outside its own files, and the question whether to trust it.
+    kTextTrustIntro = 2120,
+    kTextTrustLibrary = 2121,
+    kTextTrustDatabase = 2122,
+    kTextTrustFile = 2123,
+    kTextTrustQuestion = 2124,
+    kTextTrustNotStarted = 2125,
+    kTextTrustCaption = 2126,
+    kTextTrustCliHint = 2127,
 };
 
 // Texts of the designer's rules (src/designer).

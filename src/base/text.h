@@ -31,4 +31,32 @@ inline int AtoI(std::string_view s) {
 // Decimal text of an unsigned value ("%u").
 inline std::string UToA(unsigned v) { return std::to_string(v); }
 
+// `text` with the bytes a terminal or a log line would act on written out as "\xNN": the C0
+// controls (line breaks, ESC, BEL...), DEL, and the C1 controls in their UTF-8 form (as
+// "\u00NN"). Network bytes go through it before they reach the operator's terminal or log pane,
+// so a client can neither retitle or clear the terminal nor fake a line.
+inline std::string EscapeControls(std::string_view text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c == 0x7F) {
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        } else if (c == 0xC2 && i + 1 < text.size() &&
+                   static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                   static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+            const unsigned char c1 = static_cast<unsigned char>(text[++i]);
+            out += "\\u00";
+            out += kHex[c1 >> 4];
+            out += kHex[c1 & 15];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
 }  // namespace tsr

@@ -18,6 +18,7 @@
 #include "generator/build_copy.h"
 #include "generator/generator.h"
 #include "gateways/lifecycle.h"
+#include "gateways/trust.h"
 #include "model/catalogue.h"
 #include "model/catalogue_json.h"
 #include "model/project_file.h"
@@ -38,9 +39,11 @@ const char kUsage[] =
     "  build PROJECT --to DIR [--83]\n"
     "                           copy the web application into DIR (whose parent must exist),\n"
     "                           with --83 under 8.3 file names with the references rewritten\n"
-    "  serve PROJECT [--port N] [--debug]\n"
+    "  serve PROJECT [--port N] [--debug] [--trust]\n"
     "                           generate and serve the project (on its port, or N) until Ctrl-C;\n"
-    "                           --debug logs every request\n"
+    "                           --debug logs every request; gateways that load a shared library,\n"
+    "                           open a database outside the project or print to a file start\n"
+    "                           only with --trust\n"
     "  arduino PROJECT --sketch FILE\n"
     "                           write the Arduino sketch that puts the page on an SD card\n";
 
@@ -76,12 +79,11 @@ int CommandNew(const std::vector<std::string>& args) {
         }
     }
     if (path.empty()) return Usage();
-    struct stat st;
-    if (!force && stat(path.c_str(), &st) == 0)
-        return Error(path + " already exists (use --force to replace it)");
     tsr::Project project;
     if (!StartProject(project)) return 1;
-    tsr::Status s = project.Save(path);
+    tsr::Status s =
+        project.Save(path, force ? tsr::SaveMode::Replace : tsr::SaveMode::CreateNew);
+    if (s.code == tsr::kSaveExists) return Error(path + " already exists (use --force to replace it)");
     return s ? 0 : Error(s.message + " : " + path);
 }
 
@@ -216,8 +218,9 @@ private:
 };
 
 int CommandServe(std::vector<std::string> args) {
-    bool debug = false;
+    bool debug = false, trust = false;
     std::erase_if(args, [&](const std::string& a) { return a == "--debug" && (debug = true); });
+    std::erase_if(args, [&](const std::string& a) { return a == "--trust" && (trust = true); });
     std::string path;
     std::vector<std::pair<std::string, std::string>> options = {{"--port", ""}};
     if (!ParseProjectArgs(args, path, options)) return Usage();
@@ -242,6 +245,15 @@ int CommandServe(std::vector<std::string> args) {
     if (!s) return Error(s.message);
     TerminalLog log;
     tsr::Gateways gateways(log, project.workingDirectory());
+    if (!trust) {
+        const std::vector<tsr::OutsideReach> reaches =
+            tsr::FindOutsideReaches(project.document(), project.workingDirectory().path());
+        if (!reaches.empty()) {
+            std::fprintf(stderr, "%s\n%s\n", tsr::DescribeReaches(path, reaches).c_str(),
+                         tsr::LoadString(tsr::kTextTrustCliHint).c_str());
+            gateways.SetTrusted(false);
+        }
+    }
     tsr::WebServer server(log, gateways.Routes());
     std::string failure;
     const tsr::ProjectDocument& doc = project.document();

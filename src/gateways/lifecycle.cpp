@@ -5,6 +5,7 @@
 #include "gateways/kx/kx_gateway.h"
 #include "gateways/s7/s7_gateway.h"
 #include "gateways/simora/simora_gateway.h"
+#include "gateways/trust.h"
 #include "gateways/unity/unity_gateway.h"
 #include "model/catalogue.h"
 #include "platform/fs.h"
@@ -77,8 +78,7 @@ GatewayRoutes Gateways::Routes() {
 void Gateways::Report(int messageId, unsigned colour) { log_.LogText(LoadString(messageId), colour); }
 
 std::string Gateways::ResourcePath(const std::string& name) const {
-    if (name.find('/') != std::string::npos) return name;
-    return JoinPath(wd_.path(), name);
+    return GatewayResourcePath(wd_.path(), name);
 }
 
 void Gateways::StartGateways(const ProjectDocument& doc) {
@@ -123,10 +123,18 @@ void Gateways::Visit(Walk walk, pugi::xml_node gateway, int type) {
     const bool retried = type == kCorvane || type == kSimora || type == kUnity || type == kS7 ||
                          type == kKx;
     if (walk == Walk::Retry && !retried) return;
+    if (!trusted_) {
+        if (std::optional<OutsideReach> reach = ReachOf(gateway, type, wd_.path())) {
+            std::string text = LoadString(kTextTrustNotStarted);
+            text.replace(text.find("%s"), 2, DescribeReach(*reach));
+            log_.LogText(text, kLogRed);
+            return;
+        }
+    }
     bool ok = false;
     switch (type) {
         case kSql: ok = sql_.Open(ResourcePath(GetPropertyOr(gateway, "sqlfilename", ""))); break;
-        case kPrinter: ok = printer_.Open(GetPropertyOr(gateway, "printername", "")); break;
+        case kPrinter: ok = printer_.Open(GatewayPrinterDestination(wd_.path(), GetPropertyOr(gateway, "printername", ""))); break;
         case kDll: ok = dll_.Load(ResourcePath(GetPropertyOr(gateway, "dllfilename", ""))); break;
         case kCorvane: ok = corvane_->Connect(GatewaySettings{}) >= 0; break;
         case kSimora: ok = simora_->Connect(GatewaySettings{}) >= 0; break;

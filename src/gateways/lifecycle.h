@@ -31,6 +31,11 @@ public:
     // Closes the connection of every gateway object of the project.
     void StopGateways(const ProjectDocument& doc);
 
+    // A project opened from a file is started without the gateways that reach outside it (see
+    // FindOutsideReaches) until the user trusts it; a project built in the designer is trusted.
+    void SetTrusted(bool trusted) { trusted_ = trusted; }
+    bool trusted() const { return trusted_; }
+
     // The families, for the web server's routes.
     GatewayRoutes Routes();
 
@@ -51,6 +56,7 @@ private:
     PrinterGateway printer_;
     std::unique_ptr<PrinterService> printerService_;
     std::unique_ptr<ConnectedFamily> corvane_, simora_, unity_, s7_, kx_;
+    bool trusted_ = true;
 };
 
 }  // namespace tsr

@@ -6,6 +6,7 @@
 #include <zip.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -116,18 +117,34 @@ mode_t CurrentUmask() {
 }
 
 // Archives the entries into a temporary file beside `path`, then renames it over `path`.
-bool ReplaceWithArchive(const std::vector<ArchiveEntry>& entries, const std::string& path) {
+// Writes the archive to a temporary file beside `path` and renames it to `path`: a reader sees
+// the old project or the new one, never a part. With `replace` false an existing `path` is kept
+// and the save fails with EEXIST in errno, even when another program creates it meanwhile.
+bool ReplaceWithArchive(const std::vector<ArchiveEntry>& entries, const std::string& path,
+                        bool replace) {
     const std::string dir = DirectoryOf(path);
     std::string temp = JoinPath(dir, "." + FileNameOf(path) + ".XXXXXX");
     int fd = mkstemp(temp.data());
     if (fd < 0) return false;
     struct stat st;
-    mode_t mode = stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : (0666 & ~CurrentUmask());
+    mode_t mode = replace && stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777)
+                                                          : (0666 & ~CurrentUmask());
     close(fd);
     bool ok = WriteArchive(entries, temp) && chmod(temp.c_str(), mode) == 0 &&
-              SyncPath(temp, O_RDONLY) && rename(temp.c_str(), path.c_str()) == 0;
+              SyncPath(temp, O_RDONLY);
+    if (ok && replace) {
+        ok = rename(temp.c_str(), path.c_str()) == 0;
+    } else if (ok) {
+        ok = renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0;
+        if (!ok && (errno == EINVAL || errno == ENOSYS)) {
+            // A file system without the no-replace rename: link() never replaces either.
+            ok = link(temp.c_str(), path.c_str()) == 0;
+        }
+    }
     if (!ok) {
+        const int why = errno;
         unlink(temp.c_str());
+        errno = why;
         return false;
     }
     SyncPath(dir, O_RDONLY | O_DIRECTORY);
@@ -297,12 +314,17 @@ bool IsSafeEntryName(std::string_view name) {
     return true;
 }
 
-Status SaveProject(ProjectDocument& doc, const WorkingDirectory& wd, const std::string& path) {
+Status SaveProject(ProjectDocument& doc, const WorkingDirectory& wd, const std::string& path,
+                   SaveMode mode) {
     if (!wd.exists() || path.empty()) return SaveFailure();
     if (!WriteWorkingDocument(wd, WriteDocumentText(doc.xml()))) return SaveFailure();
     std::vector<ArchiveEntry> entries;
     CollectEntries(wd.path(), "", entries);
-    if (!ReplaceWithArchive(entries, path)) return SaveFailure();
+    if (!ReplaceWithArchive(entries, path, mode == SaveMode::Replace)) {
+        if (errno == EEXIST && mode == SaveMode::CreateNew)
+            return Status::Fail(kSaveExists, LoadString(kMsgErrorSaving) + " (already exists)");
+        return SaveFailure();
+    }
     doc.SetProjectChanged(false);
     return Status::Ok();
 }
@@ -339,8 +361,8 @@ int Project::Start(const std::string& tempDir) {
     return rc;
 }
 
-Status Project::Save(const std::string& path) {
-    Status s = SaveProject(doc_, wd_, path);
+Status Project::Save(const std::string& path, SaveMode mode) {
+    Status s = SaveProject(doc_, wd_, path, mode);
     if (s) currentPath_ = path;
     return s;
 }

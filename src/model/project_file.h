@@ -19,7 +19,12 @@ bool IsSafeEntryName(std::string_view name);
 // working directory (except the output directory "WEB") into a temporary file beside `path` that
 // replaces `path` only once complete. On success clears the changed flag and returns 0; on
 // failure returns -1 with "Error while saving" and leaves the file at `path` as it was.
-Status SaveProject(ProjectDocument& doc, const WorkingDirectory& wd, const std::string& path);
+// Replace: an existing file at the path is replaced (keeping its mode); CreateNew: it is never
+// replaced, and the save fails with kSaveExists.
+enum class SaveMode { Replace, CreateNew };
+inline constexpr int kSaveExists = -2;
+Status SaveProject(ProjectDocument& doc, const WorkingDirectory& wd, const std::string& path,
+                   SaveMode mode = SaveMode::Replace);
 
 // Reads the project at `path`. An archive is extracted into a staging directory first; only when
 // every entry name is safe, every entry was extracted and "tsr.tsr" parses are its files moved
@@ -44,7 +49,7 @@ public:
     void ClearCurrentPath() { currentPath_.clear(); }
 
     // SaveProject / LoadProject on this project; success makes `path` the current path.
-    Status Save(const std::string& path);
+    Status Save(const std::string& path, SaveMode mode = SaveMode::Replace);
     Status Load(const std::string& path);
 
 private:

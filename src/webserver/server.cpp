@@ -1,5 +1,7 @@
 #include "webserver/server.h"
 
+#include "base/text.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <ifaddrs.h>
@@ -207,7 +209,7 @@ void WebServer::SetIdleTimeout(std::chrono::milliseconds idle) {
 }
 
 void WebServer::Log(const std::string& text, unsigned colour) {
-    if (debugMessages_.load()) log_.LogText(text, colour);
+    if (debugMessages_.load()) log_.LogText(EscapeControls(text), colour);
 }
 
 int WebServer::StartWebServer(uint16_t port, std::string* hostAddressOut) {

@@ -15,6 +15,10 @@
 #include <regex>
 #include <thread>
 
+#include "model/catalogue.h"
+#include "model/project_file.h"
+#include "platform/fs.h"
+#include "serve_support.h"
 #include "socket_support.h"
 #include "test_support.h"
 
@@ -82,6 +86,71 @@ TEST(CliServe, ServesTheExampleProjectUntilTerminated) {
     EXPECT_NE(text.find("Webserver : GET from IP(127.0.0.1), send file"), std::string::npos);
     EXPECT_NE(text.find("Server stopped"), std::string::npos) << text;
     EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"serve.log"});
+}
+
+// A project someone sent, which carries a shared library with a constructor and prints to a
+// file: served without --trust, neither gateway starts, the command says what they would open,
+// and the library's code never runs; with --trust both start.
+TEST(CliServe, GatewaysReachingOutsideStartOnlyWithTrust) {
+    test::ScratchDir dir;
+    const std::string projectPath = dir / "sent.tsr";
+    {
+        Project project;
+        ASSERT_EQ(project.Start(dir.path()), 0);
+        ProjectDocument& doc = project.document();
+        pugi::xml_node dll, printer, sql;
+        doc.CreateObject(FindTypeByKey("dllgateway"), doc.ProjectElement(), &dll);
+        doc.SetProperty(dll, "dllfilename", "carried.so");
+        doc.CreateObject(FindTypeByKey("printgateway"), doc.ProjectElement(), &printer);
+        doc.SetProperty(printer, "printername", "file:report.pdf");
+        doc.CreateObject(FindTypeByKey("sqllitegateway"), doc.ProjectElement(), &sql);
+        std::string library;
+        ASSERT_TRUE(ReadFile(TESSORA_TEST_LIBRARY, library));
+        ASSERT_TRUE(WriteFile(JoinPath(project.workingDirectory().path(), "carried.so"), library));
+        ASSERT_TRUE(project.Save(projectPath));
+    }
+    const std::string mark = dir / "constructor-ran";
+    {
+        test::ServeProcess serve(projectPath, {}, {"TSR_LIBRARY_MARK=" + mark});
+        ASSERT_NE(serve.port(), 0) << serve.log();
+        const std::string log = serve.log();
+        EXPECT_NE(log.find("The project " + projectPath + " reaches outside its own files."),
+                  std::string::npos) << log;
+        EXPECT_NE(log.find("  - load the shared library " + serve.working_directory() +
+                           "/carried.so (its code runs in Tessora)"), std::string::npos) << log;
+        EXPECT_NE(log.find("  - print to the file " + serve.working_directory() + "/report.pdf"),
+                  std::string::npos) << log;
+        EXPECT_NE(log.find("run the command again with --trust"), std::string::npos) << log;
+        EXPECT_NE(log.find("Not started, the project is not trusted: load the shared library"),
+                  std::string::npos) << log;
+        EXPECT_NE(log.find("Connected to SQL database"), std::string::npos) << log;  // its own file
+        EXPECT_EQ(test::AnswerBody(test::HttpExchange(serve.port(), "POST /DLLecho HTTP/1.0\r\n\r\n")),
+                  "[no dll loaded]");
+        EXPECT_EQ(test::AnswerBody(test::HttpExchange(serve.port(), "POST /PRNhello HTTP/1.0\r\n\r\n")),
+                  "[err=-1]");
+        EXPECT_EQ(serve.Stop(), 0);
+        EXPECT_FALSE(test::Exists(mark));
+    }
+    test::ServeProcess trusted(projectPath, {"--trust"}, {"TSR_LIBRARY_MARK=" + mark});
+    ASSERT_NE(trusted.port(), 0) << trusted.log();
+    EXPECT_EQ(trusted.log().find("reaches outside"), std::string::npos) << trusted.log();
+    EXPECT_TRUE(test::Exists(mark));
+    EXPECT_EQ(test::AnswerBody(test::HttpExchange(trusted.port(), "POST /DLLecho HTTP/1.0\r\n\r\nhi")),
+              "echo:hi");
+}
+
+// Network bytes reach the terminal with their control characters written out, so a request
+// cannot retitle, clear or colour the operator's terminal, nor add a line of its own.
+TEST(CliServe, ControlCharactersOfRequestsAreEscapedInTheLog) {
+    test::ServeProcess serve(TESSORA_SOURCE_DIR "/examples/demo.tsr");
+    ASSERT_NE(serve.port(), 0) << serve.log();
+    test::HttpExchange(serve.port(), "GET /\x1b]0;owned\x07\x1b[2J.html HTTP/1.0\r\n\r\n");
+    test::HttpExchange(serve.port(), "POST /SQLselect%201 HTTP/1.0\r\nContent-Length: 9\r\n\r\nx\n12:00:00");
+    serve.Stop();
+    const std::string log = serve.log();
+    EXPECT_NE(log.find("\\x1B]0;owned\\x07\\x1B[2J.html"), std::string::npos) << log;
+    EXPECT_EQ(log.find('\x1b'), std::string::npos);  // the log is not a terminal: no colours
+    EXPECT_EQ(log.find('\x07'), std::string::npos);
 }
 
 }  // namespace

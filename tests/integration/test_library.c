@@ -33,3 +33,15 @@ const char* root(const char* body) {
 
 /* An exported object, not a procedure. */
 const char not_a_procedure[] = "data";
+
+/* Leaves a trace when the library is loaded at all: its constructor runs before any procedure is
+   looked up, which is what a project that carries a library could make the program do. */
+__attribute__((constructor)) static void mark_loaded(void) {
+    const char* mark = getenv("TSR_LIBRARY_MARK");
+    if (!mark) return;
+    FILE* f = fopen(mark, "w");
+    if (f) {
+        fputs("loaded\n", f);
+        fclose(f);
+    }
+}

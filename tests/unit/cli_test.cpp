@@ -1,5 +1,6 @@
 // The command-line tool, run as a user runs it.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "model/document_text.h"
 #include "model/project_document.h"
@@ -32,6 +33,42 @@ TEST(Cli, NewWritesANewProjectAndNeverOverwritesSilently) {
     Cli("new --force '" + path + "'", &status);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(test::ReadZip(path)["tsr.tsr"], WriteDocumentText(expected.xml()));
+}
+
+// Two `new` commands on one name at the same moment: one writes the project, the other finds
+// the file there and leaves it alone (a check then a save would let both "succeed").
+TEST(Cli, RacingNewCommandsCreateTheFileOnce) {
+    test::ScratchDir dir;
+    for (int round = 0; round < 20; ++round) {
+        const std::string path = dir / ("race" + std::to_string(round) + ".tsr");
+        int status = -1;
+        const std::string cli = "LC_ALL=C " + std::string(TESSORA_CLI) + " new '" + path + "'";
+        const std::string out = test::RunCommand(
+            "{ " + cli + " & p1=$!; " + cli + " & p2=$!; wait $p1; a=$?; wait $p2; b=$?; "
+            "echo \"rc $a $b\"; } 2>&1",
+            &status);
+        SCOPED_TRACE(out);
+        ASSERT_EQ(status, 0);
+        const bool oneWon = out.find("rc 0 1") != std::string::npos ||
+                            out.find("rc 1 0") != std::string::npos;
+        EXPECT_TRUE(oneWon);
+        EXPECT_NE(out.find("already exists"), std::string::npos);
+        EXPECT_EQ(test::ReadZip(path).size(), 1u);
+    }
+    // Nothing but the projects: no temporary file left beside them.
+    EXPECT_EQ(ListDirectory(dir.path()).size(), 20u);
+}
+
+// A FIFO given as the project is refused at once instead of waiting for a writer.
+TEST(Cli, ShowOnAFifoFailsAtOnce) {
+    test::ScratchDir dir;
+    const std::string fifo = dir / "pipe.tsr";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    int status = 0;
+    const std::string out = Cli("show '" + fifo + "'", &status);
+    EXPECT_NE(status, 0);
+    EXPECT_NE(out.find("Error while loading : " + fifo + " (not a regular file)"), std::string::npos)
+        << out;
 }
 
 TEST(Cli, ShowPrintsTheObjectTree) {

@@ -521,6 +521,43 @@ TEST(PrinterGatewayFile, PrintsTheTextAsPdfPages) {
     EXPECT_EQ(ListDirectory(dir.path()), std::vector<std::string>{"x.pdf"});  // no temporary left
 }
 
+// A file: destination never overwrites a file this gateway did not write: a document that is
+// already there stays as it was and the PDF goes to the next free numbered name; the gateway's
+// own PDF is replaced by the next print, keeping the mode it was given.
+TEST(PrinterGatewayFile, NeverReplacesAFileItDidNotWrite) {
+    ScratchDir dir;
+    const std::string path = dir / "notes.txt";
+    ASSERT_TRUE(WriteFile(path, "keep me\n"));
+    ASSERT_TRUE(WriteFile(dir / "notes-2.txt", "and me\n"));
+    PrinterGateway printer;
+    ASSERT_TRUE(printer.Open("file:" + path));
+    ASSERT_EQ(printer.Print("first"), 1);
+    std::string kept;
+    ASSERT_TRUE(ReadFile(path, kept));
+    EXPECT_EQ(kept, "keep me\n");
+    ASSERT_TRUE(ReadFile(dir / "notes-2.txt", kept));
+    EXPECT_EQ(kept, "and me\n");
+    const std::string pdf = dir / "notes-3.txt";
+    EXPECT_EQ(WithoutSpace(PdfText(pdf)), "first");
+    ASSERT_EQ(chmod(pdf.c_str(), 0640), 0);
+
+    ASSERT_EQ(printer.Print("second"), 1);  // replaces its own document
+    EXPECT_EQ(WithoutSpace(PdfText(pdf)), "second");
+    struct stat st;
+    ASSERT_EQ(stat(pdf.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+
+    // Someone else's file put in place of the gateway's document is left alone too.
+    ASSERT_EQ(unlink(pdf.c_str()), 0);
+    ASSERT_TRUE(WriteFile(pdf, "theirs"));
+    ASSERT_EQ(printer.Print("third"), 1);
+    ASSERT_TRUE(ReadFile(pdf, kept));
+    EXPECT_EQ(kept, "theirs");
+    EXPECT_EQ(WithoutSpace(PdfText(dir / "notes-4.txt")), "third");
+    EXPECT_EQ(ListDirectory(dir.path()),
+              (std::vector<std::string>{"notes-2.txt", "notes-3.txt", "notes-4.txt", "notes.txt"}));
+}
+
 TEST(PrinterGatewayFile, EmptyTextPrintsNothing) {
     ScratchDir dir;
     PrinterGateway printer;

@@ -26,17 +26,23 @@ bool IsDirectory(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// Writes `data` to a new file beside `path` and renames it over `path`, so a reader sees the
-// old document or the new one, never a part.
-bool ReplaceFile(const std::string& path, std::string_view data) {
-    std::string temporary = path + ".XXXXXX";
-    int fd = mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) return false;
-    bool ok = fchmod(fd, 0644) == 0 && WriteAllToFd(fd, data);
-    ok = close(fd) == 0 && ok;
-    ok = ok && rename(temporary.c_str(), path.c_str()) == 0;
-    if (!ok) unlink(temporary.c_str());
-    return ok;
+// `path` with "-N" before its extension: report.pdf -> report-2.pdf, out -> out-2.
+std::string NumberedName(const std::string& path, int n) {
+    const size_t slash = path.rfind('/');
+    const size_t dot = path.rfind('.');
+    const bool hasExtension = dot != std::string::npos && dot > (slash == std::string::npos ? 0 : slash + 1);
+    if (!hasExtension) return path + "-" + std::to_string(n);
+    return path.substr(0, dot) + "-" + std::to_string(n) + path.substr(dot);
+}
+
+// Creates a new file beside `path` with the permissions a new file gets from the user's umask.
+int CreateTemporaryBeside(const std::string& path, std::string& temporary) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temporary = path + ".tmp" + std::to_string(getpid()) + "-" + std::to_string(random() % 1000000);
+        int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
 }
 
 }  // namespace
@@ -122,12 +128,43 @@ bool PrinterGateway::OpenCupsQueue(const std::string& name) {
 
 void PrinterGateway::CloseLocked() {
     kind_ = Kind::None;
+    written_.clear();
     target_.clear();
     format_ = PageFormat{};
 }
 
-int PrinterGateway::Deliver(std::string_view pdf, int pages) const {
-    if (kind_ == Kind::File) return ReplaceFile(target_, pdf) ? pages : kPrintFileFailed;
+bool PrinterGateway::WritePdfFile(std::string_view pdf) {
+    std::string temporary;
+    int fd = CreateTemporaryBeside(target_, temporary);
+    if (fd < 0) return false;
+    struct stat st;
+    // The file written last time is replaced in place of the document it held, keeping its mode.
+    const bool ours = !written_.empty() && lstat(written_.c_str(), &st) == 0 &&
+                      S_ISREG(st.st_mode) && st.st_dev == writtenDev_ && st.st_ino == writtenIno_;
+    bool ok = (!ours || fchmod(fd, st.st_mode & 0777) == 0) && WriteAllToFd(fd, pdf) && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    std::string placed;
+    if (ok && ours) {
+        if (rename(temporary.c_str(), written_.c_str()) == 0) placed = written_;
+    } else if (ok) {
+        // A new name: the destination itself when it is free, else the next numbered one. link()
+        // never replaces what is there, even when another program creates it meanwhile.
+        for (int n = 1; n < 1000 && placed.empty(); ++n) {
+            const std::string name = n == 1 ? target_ : NumberedName(target_, n);
+            if (link(temporary.c_str(), name.c_str()) == 0) placed = name;
+            else if (errno != EEXIST) break;
+        }
+    }
+    unlink(temporary.c_str());
+    if (placed.empty() || lstat(placed.c_str(), &st) != 0) return false;
+    written_ = placed;
+    writtenDev_ = st.st_dev;
+    writtenIno_ = st.st_ino;
+    return true;
+}
+
+int PrinterGateway::Deliver(std::string_view pdf, int pages) {
+    if (kind_ == Kind::File) return WritePdfFile(pdf) ? pages : kPrintFileFailed;
     return SubmitCupsJob(target_, pdf) ? pages : kPrintJobFailed;
 }
 

@@ -10,6 +10,8 @@
 // while the main thread opens or closes the destination.
 #pragma once
 
+#include <sys/types.h>
+
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -66,11 +68,18 @@ private:
     bool OpenFile(const std::string& path);
     bool OpenCupsQueue(const std::string& name);
     void CloseLocked();
-    int Deliver(std::string_view pdf, int pages) const;
+    int Deliver(std::string_view pdf, int pages);
+    // Writes a PDF for a `file:` destination without ever replacing a file it did not write.
+    bool WritePdfFile(std::string_view pdf);
 
     mutable std::mutex mutex_;
     Kind kind_ = Kind::None;
     std::string target_;  // the file's path or the queue's name
+    // The file this gateway last wrote for its `file:` destination (replaced by the next print),
+    // identified by device and inode so that a file put there by someone else is never replaced.
+    std::string written_;
+    dev_t writtenDev_ = 0;
+    ino_t writtenIno_ = 0;
     PageFormat format_;
 };
 
