@@ -1,5 +1,7 @@
 #include "designer/file_commands.h"
 
+#include "gateways/trust.h"
+
 namespace tsr::designer {
 
 FileDialogOptions ProjectFileDialog(FileDialogMode mode, Language language) {
@@ -51,6 +53,7 @@ CommandResult FileCommands::New() {
     host_.StopServing();
     project_.ClearCurrentPath();
     project_.document().NewProjectDocument();
+    SetTrusted(true);  // built here, by the user
     return CommandResult::Rebuild;
 }
 
@@ -60,9 +63,37 @@ CommandResult FileCommands::Open() {
         host_.AskProjectPath(ProjectFileDialog(FileDialogMode::Open));
     if (!path || path->empty()) return AfterPrompt();
     host_.StopServing();
-    Status status = project_.Load(*path);
-    if (!status) host_.ShowError(status.message);
+    LoadProjectFile(*path);
     return CommandResult::Rebuild;
+}
+
+bool FileCommands::LoadProjectFile(const std::string& path) {
+    Status status = project_.Load(path);
+    if (!status) {
+        host_.ShowError(status.message);
+        return false;
+    }
+    const std::vector<OutsideReach> reaches =
+        FindOutsideReaches(project_.document(), project_.workingDirectory().path());
+    if (reaches.empty()) {
+        SetTrusted(true);
+        return true;
+    }
+    const std::string fingerprint = TrustFingerprint(path, reaches);
+    if (IsTrusted(fingerprint, profilePath_)) {
+        SetTrusted(true);
+        return true;
+    }
+    const bool yes = host_.AskTrust(DescribeReaches(path, reaches) + "\n\n" +
+                                    LoadString(kTextTrustQuestion));
+    if (yes) RememberTrusted(fingerprint, path, profilePath_);
+    SetTrusted(yes);
+    return true;
+}
+
+void FileCommands::SetTrusted(bool trusted) {
+    trusted_ = trusted;
+    host_.SetProjectTrusted(trusted);
 }
 
 CommandResult FileCommands::Save() {
@@ -83,6 +114,10 @@ CommandResult FileCommands::SaveTo(const std::string& path) {
         host_.ShowError(status.message);
         return CommandResult::Nothing;
     }
+    // A trusted project stays trusted under the name the user saved it as.
+    const std::vector<OutsideReach> reaches =
+        FindOutsideReaches(project_.document(), project_.workingDirectory().path());
+    if (trusted_ && !reaches.empty()) RememberTrusted(TrustFingerprint(path, reaches), path, profilePath_);
     return CommandResult::Rebuild;
 }
 

@@ -10,6 +10,7 @@
 
 #include "base/strings.h"
 #include "model/project_file.h"
+#include "platform/profile.h"
 
 namespace tsr::designer {
 
@@ -50,6 +51,12 @@ public:
     virtual void ShowError(const std::string& text) = 0;
     // Stops the web server when it runs, and every gateway of the project.
     virtual void StopServing() = 0;
+    // Asks whether to trust a project that reaches outside its own files: `question` names
+    // everything it would open; true for Yes.
+    virtual bool AskTrust(const std::string& question) = 0;
+    // Starts the gateways that reach outside the project (true) or keeps them stopped (false)
+    // from the next generation on.
+    virtual void SetProjectTrusted(bool trusted) = 0;
 };
 
 // What the window does after a command.
@@ -60,7 +67,9 @@ enum class CommandResult {
 
 class FileCommands {
 public:
-    FileCommands(Project& project, FileCommandHost& host) : project_(project), host_(host) {}
+    // The decisions to trust projects are remembered in the settings file `profilePath`.
+    FileCommands(Project& project, FileCommandHost& host, std::string profilePath = ProfilePath())
+        : project_(project), host_(host), profilePath_(std::move(profilePath)) {}
 
     // True when the caller may go on (discard the project): nothing unsaved, the answer No, or
     // the answer Yes and a save that succeeded. Cancel, a cancelled Save-as dialog or a failed
@@ -84,17 +93,29 @@ public:
     // Asks for a path and saves there; success makes it the current path.
     CommandResult SaveAs();
 
+    // Loads the project file `path` (a failure is shown and keeps the project as it was), then
+    // decides whether it is trusted: a project that reaches outside its own files is, when the
+    // user trusted this file with this content before or answers Yes now (remembered).
+    // False when the file could not be loaded.
+    bool LoadProjectFile(const std::string& path);
+
+    // False while the open project came from a file the user did not trust.
+    bool trusted() const { return trusted_; }
+
     // The closing of the main window: the same prompt as New and Open.
     bool MayClose() { return ConfirmDiscardChanges(); }
 
 private:
     CommandResult SaveTo(const std::string& path);
+    void SetTrusted(bool trusted);
     // Rebuild when the prompt saved the project (its path and title changed), else Nothing.
     CommandResult AfterPrompt() const;
 
     Project& project_;
     FileCommandHost& host_;
+    std::string profilePath_;
     bool savedOnPrompt_ = false;  // the last prompt was answered Yes and the save succeeded
+    bool trusted_ = true;
 };
 
 }  // namespace tsr::designer

@@ -774,6 +774,14 @@ std::optional<std::string> MainWindow::AskProjectPath(const designer::FileDialog
     return path;
 }
 
+bool MainWindow::AskTrust(const std::string& question) {
+    const int answer = wxMessageBox(wxString::FromUTF8(question), UiText(kTextTrustCaption),
+                                    wxYES_NO | wxNO_DEFAULT | wxICON_WARNING, this);
+    return answer == wxYES;
+}
+
+void MainWindow::SetProjectTrusted(bool trusted) { gateways_.SetTrusted(trusted); }
+
 void MainWindow::StopServing() {
     if (server_.IsWebServerRunning()) server_.StopWebServer();
     gateways_.StopGateways(project_.document());
@@ -902,12 +910,7 @@ void MainWindow::OnToggleExpertMode(wxCommandEvent&) {
 }
 
 void MainWindow::LoadProject(const std::string& path) {
-    const Status s = project_.Load(path);
-    if (!s) {
-        ShowError(s.message);
-        return;
-    }
-    RunRebuildCycle();
+    if (files_.LoadProjectFile(path)) RunRebuildCycle();
 }
 
 void MainWindow::ShowError(const std::string& text) {

@@ -115,6 +115,8 @@ class MainWindow : public wxFrame, private designer::FileCommandHost {
     std::optional<std::string> AskProjectPath(const designer::FileDialogOptions& options) override;
     void ShowError(const std::string& text) override;
     void StopServing() override;
+    bool AskTrust(const std::string& question) override;
+    void SetProjectTrusted(bool trusted) override;
     void RunFileCommand(designer::CommandResult result);
     void OnFileNew(wxCommandEvent& event);
     void OnFileOpen(wxCommandEvent& event);

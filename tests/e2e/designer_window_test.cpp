@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "model/catalogue.h"
+#include "platform/fs.h"
 #include "platform/profile.h"
 #include "shell/build_dialog.h"
 #include "shell/log_pane.h"
@@ -187,7 +188,8 @@ class DesignerWindowTest : public ::testing::Test {
         if (!project.empty()) {
             // The project named at start is loaded at the first tick of the command-line timer.
             EXPECT_TRUE(WaitFor([&] {
-                return window_->GetTitle() == "Tessora V1.08 (" + project + ")";
+                // followed by the server's address when the project serves
+                return window_->GetTitle().utf8_string().starts_with("Tessora V1.08 (" + project + ")");
             })) << window_->GetTitle();
         }
         WaitFor([&] { return window_->IsShownOnScreen(); });
@@ -416,6 +418,53 @@ TEST_F(DesignerWindowTest, SavingClosingAndReopeningGivesTheSameProjectAndTree) 
     EXPECT_STREQ(w().project().document().FindObjectBySerial(3).attribute("text").value(),
                  "Line 7");
     EXPECT_EQ(Title(), "Tessora V1.08 (" + path + ")");
+}
+
+// A project someone sent that loads a library: opening it asks, naming the library; No keeps
+// that gateway stopped, Yes starts it and is remembered for this file.
+TEST_F(DesignerWindowTest, OpeningAProjectThatLoadsALibraryAsksAndRemembers) {
+    const std::string path = (root_ / "sent.tsr").string();
+    {
+        tsr::Project sent;
+        fs::create_directories(root_ / "make");
+        ASSERT_EQ(sent.Start((root_ / "make").string()), 0);
+        tsr::ProjectDocument& doc = sent.document();
+        doc.SetProperty(doc.ProjectElement(), "webserveron", "1");
+        doc.SetProperty(doc.ProjectElement(), "webserverport", "0");
+        pugi::xml_node dll;
+        doc.CreateObject(tsr::FindTypeByKey("dllgateway"), doc.ProjectElement(), &dll);
+        doc.SetProperty(dll, "dllfilename", "carried.so");
+        ASSERT_TRUE(tsr::WriteFile(sent.workingDirectory().path() + "/carried.so", "not a library"));
+        ASSERT_TRUE(sent.Save(path));
+    }
+    auto logHas = [&](const char* text) {
+        for (int i = 0; i < w().log()->LineCount(); ++i)
+            if (w().log()->GetLineText(i).utf8_string().find(text) != std::string::npos) return true;
+        return false;
+    };
+    {
+        MessageAnswers answers({wxID_NO});
+        OpenWindow(path);
+        ASSERT_EQ(answers.messages.size(), 1u);
+        EXPECT_NE(answers.messages[0].find("load the shared library "), std::string::npos)
+            << answers.messages[0];
+        EXPECT_NE(answers.messages[0].find("carried.so"), std::string::npos);
+        EXPECT_TRUE(WaitFor([&] { return logHas("Not started, the project is not trusted"); }));
+        EXPECT_FALSE(logHas("Cannot connect to dll"));
+        Screenshot("trust-question-answered-no");
+        CloseWindow();
+    }
+    {
+        MessageAnswers answers({wxID_YES});
+        OpenWindow(path);
+        EXPECT_EQ(answers.messages.size(), 1u);  // a No is not remembered
+        EXPECT_TRUE(WaitFor([&] { return logHas("Cannot connect to dll"); }));  // it was tried
+        CloseWindow();
+    }
+    MessageAnswers none({});
+    OpenWindow(path);
+    EXPECT_TRUE(WaitFor([&] { return logHas("Cannot connect to dll"); }));
+    EXPECT_TRUE(none.messages.empty());
 }
 
 TEST_F(DesignerWindowTest, TheScriptEditorShowsTheScriptAndWritesBackOnlyOnOk) {

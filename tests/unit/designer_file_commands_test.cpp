@@ -4,6 +4,8 @@
 #include <filesystem>
 
 #include "designer/file_commands.h"
+#include "model/catalogue.h"
+#include "platform/fs.h"
 #include "test_support.h"
 
 namespace tsr::designer {
@@ -42,6 +44,17 @@ public:
     }
     void ShowError(const std::string& text) override { errors.push_back(text); }
     void StopServing() override { ++stops; }
+    std::deque<bool> trustAnswers;  // empty: No
+    std::vector<std::string> trustQuestions;
+    std::vector<bool> trustStates;
+    bool AskTrust(const std::string& question) override {
+        trustQuestions.push_back(question);
+        if (trustAnswers.empty()) return false;
+        bool a = trustAnswers.front();
+        trustAnswers.pop_front();
+        return a;
+    }
+    void SetProjectTrusted(bool trusted) override { trustStates.push_back(trusted); }
 };
 
 class DesignerFileCommands : public ::testing::Test {
@@ -66,7 +79,7 @@ protected:
     test::ScratchDir files;
     Project project;
     ScriptedHost host;
-    FileCommands commands{project, host};
+    FileCommands commands{project, host, files / "config/profile.ini"};
 };
 
 TEST_F(DesignerFileCommands, ConfirmDiscardChanges) {
@@ -308,6 +321,53 @@ TEST(DesignerFileDialog, DefaultExtension) {
         {"", ""},
     };
     for (const Case& c : cases) EXPECT_EQ(WithDefaultExtension(c.path), c.expected) << c.path;
+}
+
+// Opening a project that loads a library asks once per file and content; the answer decides
+// whether its outside gateways start, Yes is remembered, a changed library asks again, and a new
+// project is trusted.
+TEST_F(DesignerFileCommands, OpeningAProjectThatReachesOutsideAsksAndRemembers) {
+    ProjectDocument& doc = project.document();
+    pugi::xml_node dll;
+    doc.CreateObject(FindTypeByKey("dllgateway"), doc.ProjectElement(), &dll);
+    doc.SetProperty(dll, "dllfilename", "carried.so");
+    const std::string library = project.workingDirectory().path() + "/carried.so";
+    ASSERT_TRUE(WriteFile(library, "build 1"));
+    const std::string path = files / "sent.tsr";
+    ASSERT_TRUE(project.Save(path));
+
+    auto open = [&](std::optional<bool> answer) {
+        host.trustQuestions.clear();
+        host.trustStates.clear();
+        if (answer) host.trustAnswers.push_back(*answer);
+        host.paths.push_back(path);
+        EXPECT_EQ(commands.Open(), CommandResult::Rebuild);
+    };
+    open(false);
+    ASSERT_EQ(host.trustQuestions.size(), 1u);
+    EXPECT_NE(host.trustQuestions[0].find("load the shared library " + library), std::string::npos)
+        << host.trustQuestions[0];
+    EXPECT_EQ(host.trustStates, std::vector<bool>{false});
+    EXPECT_FALSE(commands.trusted());
+
+    open(true);  // not remembered after No: asked again
+    EXPECT_EQ(host.trustQuestions.size(), 1u);
+    EXPECT_EQ(host.trustStates, std::vector<bool>{true});
+    open(std::nullopt);  // remembered
+    EXPECT_TRUE(host.trustQuestions.empty());
+    EXPECT_EQ(host.trustStates, std::vector<bool>{true});
+
+    // The same file with another library inside: asked again.
+    ASSERT_TRUE(WriteFile(library, "build 2"));
+    ASSERT_TRUE(project.Save(path));
+    open(false);
+    EXPECT_EQ(host.trustQuestions.size(), 1u);
+    EXPECT_FALSE(commands.trusted());
+
+    project.document().SetProjectChanged(false);
+    host.trustStates.clear();
+    EXPECT_EQ(commands.New(), CommandResult::Rebuild);
+    EXPECT_EQ(host.trustStates, std::vector<bool>{true});
 }
 
 }  // namespace
