@@ -153,6 +153,13 @@ constexpr Entry kTable[] = {
     {2126, "Trust this project?", "Faire confiance à ce projet ?"},
     {2127, "These gateways stay stopped; run the command again with --trust to start them.",
      "Ces passerelles restent arrêtées ; relancez la commande avec --trust pour les démarrer."},
+    {2130,
+     "The page is incomplete: the project expands beyond what one generation may produce; the "
+     "text of %s and of what passed the bound is left out. Look for a value that contains its "
+     "own template form.",
+     "La page est incomplète : le projet s'étend au-delà de ce qu'une génération peut produire ; "
+     "le texte de %s et de ce qui a dépassé la limite est omis. Cherchez une valeur qui contient "
+     "sa propre forme de modèle."},
 };
 
 bool IsFrenchLocale(const char* value) {

@@ -85,6 +85,7 @@ enum ShellStringId : int {
     kTextTrustNotStarted = 2125,
     kTextTrustCaption = 2126,
     kTextTrustCliHint = 2127,
+    kTextGenerationBounded = 2130,
 };
 
 // Texts of the designer's rules (src/designer).

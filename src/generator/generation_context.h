@@ -2,10 +2,46 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 namespace tsr {
+
+// What one generation pass may spend on expanding templates, whatever the project holds: the
+// bytes the replacement steps move (the work) and the bytes of expanded text they put in the
+// document. A value that reproduces its own form, copied on many objects, would otherwise make
+// a small project expand into a document of gigabytes.
+inline constexpr size_t kMaxPassExpansionWork = size_t{1} << 30;
+inline constexpr size_t kMaxPassExpandedBytes = size_t{64} << 20;
+
+struct ExpansionBudget {
+    size_t work = 0;
+    size_t output = 0;
+    bool exceeded = false;      // some text was left out (said once in the log)
+    std::string firstExceeded;  // the first text left out, named for the log
+
+    // Counts `bytes` of work; false (and exceeded from then on) once the pass's work passes
+    // its bound.
+    bool ChargeWork(size_t bytes) {
+        work += bytes;
+        if (work > kMaxPassExpansionWork) exceeded = true;
+        return !exceeded;
+    }
+    // Counts `bytes` of expanded text for the document; false when they would pass the bound.
+    bool ChargeOutput(size_t bytes) {
+        if (output + bytes > kMaxPassExpandedBytes) {
+            exceeded = true;
+            return false;
+        }
+        output += bytes;
+        return true;
+    }
+    void LeftOut(const std::string& what) {
+        exceeded = true;
+        if (firstExceeded.empty()) firstExceeded = what;
+    }
+};
 
 struct GenerationContext {
     uint32_t itemCounter = 1;       // inserted by "[ICOUNT]"
@@ -15,6 +51,7 @@ struct GenerationContext {
     std::array<std::string, 6> scriptText;  // the six script collections
     std::string documentEnd;        // the project's closing text, written last
     std::string shownPageName;      // the page opened when the document loads; kept across passes
+    ExpansionBudget budget;         // what the pass may still spend on expansion
 
     // Resets every field for a new pass, except shownPageName and currentPageName.
     void Reset() {
@@ -23,6 +60,7 @@ struct GenerationContext {
         mouseUpActions.clear();
         for (std::string& s : scriptText) s.clear();
         documentEnd.clear();
+        budget = ExpansionBudget{};
     }
 };
 

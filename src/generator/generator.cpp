@@ -7,6 +7,7 @@
 
 #include <cerrno>
 
+#include "base/strings.h"
 #include "base/text.h"
 #include "generator/link_scripts.h"
 #include "generator/template.h"
@@ -77,7 +78,14 @@ const std::string& Generator::outputDirectory() const {
 
 std::string Generator::ExpandedProperty(pugi::xml_node object, int type, const char* key) {
     std::string text = GetPropertyWithDefault(object, key, type);
-    expandTemplate(text, object, project_.document().typeCounters(), context_);
+    const ExpandOutcome outcome =
+        expandTemplate(text, object, project_.document().typeCounters(), context_);
+    // A text whose expansion hit a bound is left out whole rather than pasted half expanded.
+    if (outcome == ExpandOutcome::Limited || !context_.budget.ChargeOutput(text.size())) {
+        const char* id = object.attribute("id").value();
+        context_.budget.LeftOut(std::string(key) + " (" + object.name() + (*id ? std::string(" ") + id : std::string()) + ")");
+        return {};
+    }
     return text;
 }
 
@@ -211,6 +219,11 @@ bool Generator::generateApplication(const std::optional<std::string>& pageName) 
     }
     hooks_.SetTitle(title_);
     log_.LogText("Generate: " + title_, kLogBlue);
+    if (context_.budget.exceeded) {
+        std::string text = LoadString(kTextGenerationBounded);
+        text.replace(text.find("%s"), 2, context_.budget.firstExceeded);
+        log_.LogText(text, kLogRed);
+    }
     return true;
 }
 

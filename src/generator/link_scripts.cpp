@@ -179,7 +179,7 @@ void EmitServerLink(int widgetType, const Names& n, pugi::xml_node link, pugi::x
                 "=plot(((id)))data[0]; plot(((id))).resetAxesScale(); plot(((id))).replot();}}  "
                 "}).always(function(){setTimeout(read%s, %s);}); }",
                 {w, n.g, n.v, w, w, n.r});
-            expandLinkPlaceholders(read, ObjectTypeOf(link), widgetType, link, widget);
+            expandLinkPlaceholders(read, ObjectTypeOf(link), widgetType, link, widget, &c.budget);
             s[2] += read;
             s[3] += FormatText(kTimeOrigin, {w});
             break;
@@ -203,7 +203,7 @@ void EmitServerTableLink(int widgetType, const Names& n, pugi::xml_node link,
         "=plot(((id)))data[0]; plot(((id))).resetAxesScale(); plot(((id))).replot();}  "
         "}).always(function(){setTimeout(read%s, %s);}); }",
         {p, n.g, n.v, n.l, p, n.l, p, p, n.r});
-    expandLinkPlaceholders(read, ObjectTypeOf(link), widgetType, link, widget);
+    expandLinkPlaceholders(read, ObjectTypeOf(link), widgetType, link, widget, &c.budget);
     c.scriptText[2] += read;
     c.scriptText[3] += FormatText(kStart, {p});  // without it the table is never read
 }
@@ -214,7 +214,7 @@ void EmitS71200Link(int widgetType, const Names& n, pugi::xml_node link, pugi::x
                     GenerationContext& c, std::string& document) {
     const int linkType = ObjectTypeOf(link);
     auto expanded = [&](std::string text) {
-        expandLinkPlaceholders(text, linkType, widgetType, link, widget);
+        expandLinkPlaceholders(text, linkType, widgetType, link, widget, &c.budget);
         return text;
     };
     auto add = [&](std::string& to, std::string_view format,
@@ -376,7 +376,7 @@ void EmitS71200TableLink(int widgetType, const Names& n, pugi::xml_node link,
         "plot(((id))).series[0].data =plot(((id)))data[0]; plot(((id))).resetAxesScale(); "
         "plot(((id))).replot();} }).always(function(){setTimeout(read%s, %s);}); }",
         {p, n.g, p, p, p, n.r});
-    expandLinkPlaceholders(read, ObjectTypeOf(link), widgetType, link, widget);
+    expandLinkPlaceholders(read, ObjectTypeOf(link), widgetType, link, widget, &c.budget);
     c.scriptText[2] += read;
     c.scriptText[3] += FormatText(kStart, {p});
 }

@@ -132,6 +132,9 @@ ExpandOutcome expandTemplate(std::string& text, pugi::xml_node object, const Typ
         if (step.malformed) return ExpandOutcome::Malformed;
         if (text.size() - (step.end - a) + step.replacement.size() > kMaxExpandedBytes)
             return ExpandOutcome::Limited;
+        // The step moves the text after the form and scanned it for the form's end.
+        if (!context.budget.ChargeWork(text.size() - a + step.replacement.size()))
+            return ExpandOutcome::Limited;
         text.replace(a, step.end - a, step.replacement);
         from = a >= 2 ? a - 2 : 0;
     }
@@ -140,7 +143,7 @@ ExpandOutcome expandTemplate(std::string& text, pugi::xml_node object, const Typ
 }
 
 int expandLinkPlaceholders(std::string& text, int linkType, int widgetType, pugi::xml_node link,
-                           pugi::xml_node widget) {
+                           pugi::xml_node widget, ExpansionBudget* budget) {
     struct Pass {
         std::string_view open, close;
         pugi::xml_node object;
@@ -154,13 +157,26 @@ int expandLinkPlaceholders(std::string& text, int linkType, int widgetType, pugi
             size_t a = text.find(pass.open, from);
             if (a == npos) break;
             size_t c = text.find(pass.close, a + 3);
-            if (c == npos || ++steps > kMaxExpansionSteps) return -1;
+            if (c == npos) return -1;
+            if (++steps > kMaxExpansionSteps) {
+                text.clear();  // bounded: the partial expansion is not kept
+                return -1;
+            }
             std::string name = text.substr(a + 3, c - a - 3);
             std::string value = GetPropertyWithDefault(pass.object, name, pass.type);
-            if (text.size() - (c + 3 - a) + value.size() > kMaxExpandedBytes) return -1;
+            if (text.size() - (c + 3 - a) + value.size() > kMaxExpandedBytes ||
+                (budget && !budget->ChargeWork(text.size() - a + value.size()))) {
+                // Bounded: the partial expansion is not kept.
+                text.clear();
+                return -1;
+            }
             text.replace(a, c + 3 - a, value);
             from = a >= 2 ? a - 2 : 0;
         }
+    }
+    if (budget && !budget->ChargeOutput(text.size())) {
+        text.clear();
+        return -1;
     }
     return 0;
 }

@@ -31,7 +31,7 @@ inline constexpr size_t kMaxExpandedBytes = 4u << 20;
 enum class ExpandOutcome {
     Done,       // no form left (a lone "$$$" may remain)
     Malformed,  // a form without its end marker; the text from that form on is left as it was
-    Limited,    // the step or size bound was reached; the remaining forms are left unexpanded
+    Limited,    // a step, size or pass bound was reached; the remaining forms are left unexpanded
 };
 
 // Expands every form of `text` in place against `object`. Only a Done expansion that used
@@ -41,10 +41,11 @@ ExpandOutcome expandTemplate(std::string& text, pugi::xml_node object, const Typ
 
 // Replaces "{{{name}}}" by the link's property `name` and then "(((name)))" by the widget's,
 // each read with its catalogue default (a missing attribute is added to the object). Returns 0,
-// or -1 when a placeholder is not terminated (or the step bound was reached); the text then
-// stays as far as it got.
+// or -1 when a placeholder is not terminated (the text then stays as far as it got) or a bound
+// was reached: the step and size bounds, and the pass's `budget` when given (the text is then
+// emptied, so that no partial expansion reaches the document).
 int expandLinkPlaceholders(std::string& text, int linkType, int widgetType, pugi::xml_node link,
-                           pugi::xml_node widget);
+                           pugi::xml_node widget, ExpansionBudget* budget = nullptr);
 
 // The colour text of a 0x00BBGGRR value given as decimal text: "#RRGGBB".
 std::string HtmlColour(const std::string& value);

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
+
 #include <cstdlib>
 
 #include "model/document_text.h"
@@ -59,6 +62,59 @@ TEST_F(GeneratorTest, DocumentsMatchTheirGoldenFiles) {
         EXPECT_EQ(actual, expected) << name;
         // Every pass starts again from the same state: item1 again, same scripts.
         EXPECT_EQ(generator.BuildDocument(), actual) << name;
+    }
+}
+
+// A value that reproduces its own form, copied on many objects, once made a small project
+// expand into a document of gigabytes: the pass is bounded as a whole, the texts that hit a
+// bound are left out instead of pasted half expanded, and the log says so.
+TEST_F(GeneratorTest, ASelfReproducingProjectGeneratesABoundedDocument) {
+    ProjectDocument& doc = project.document();
+    pugi::xml_node page = doc.FindObjectBySerial(1);
+    const std::string seed = std::string(400, 'a') + "$$$text$$$$$$text$$$";
+    for (int i = 0; i < 200; ++i) {
+        pugi::xml_node header;
+        doc.CreateObject(FindTypeByKey("header"), page, &header);
+        doc.SetProperty(header, "text", seed);
+    }
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(generator.generateApplication());
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("self-reproducing project of 200 objects: generated in %.2f s\n", seconds);
+    const std::string page_ = test::ReadAll(project.workingDirectory().outputDirectory() + "/index.html");
+    EXPECT_LT(page_.size(), kMaxPassExpandedBytes);
+    EXPECT_EQ(page_.find(std::string(400, 'a')), std::string::npos);  // nothing half expanded
+    ASSERT_FALSE(log.Lines().empty());
+    EXPECT_EQ(log.Lines().back().text.rfind("The page is incomplete: ", 0), 0u) << log.Lines().back().text;
+    EXPECT_NE(log.Lines().back().text.find("htmlh (header"), std::string::npos) << log.Lines().back().text;
+    EXPECT_EQ(log.Lines().back().colour, kLogRed);
+}
+
+// Plain texts that together pass what one pass may put in the document: those that fit are
+// written, the rest are left out whole; the next pass starts with a full budget again.
+TEST_F(GeneratorTest, ExpandedTextPassingThePassBoundIsLeftOutWhole) {
+    ProjectDocument& doc = project.document();
+    pugi::xml_node page = doc.FindObjectBySerial(1);
+    const size_t each = 1u << 20;
+    const int count = static_cast<int>(kMaxPassExpandedBytes / each) + 6;
+    for (int i = 0; i < count; ++i) {
+        pugi::xml_node label;
+        doc.CreateObject(FindTypeByKey("label"), page, &label);
+        doc.SetProperty(label, "text", std::string(each, static_cast<char>('A' + i % 26)));
+    }
+    for (int pass = 0; pass < 2; ++pass) {
+        const std::string document = generator.BuildDocument();
+        EXPECT_LE(document.size(), kMaxPassExpandedBytes + (1u << 20));
+        EXPECT_GT(document.size(), kMaxPassExpandedBytes - 2 * each);
+        // Every label text is there whole or not at all.
+        size_t whole = 0;
+        for (size_t at = document.find("\">"); at != std::string::npos; at = document.find("\">", at + 1)) {
+            const size_t end = document.find("</label>", at);
+            if (end != std::string::npos && end - at - 2 == each) ++whole;
+        }
+        EXPECT_GT(whole, 0u);
+        EXPECT_LT(whole, static_cast<size_t>(count));
     }
 }
 
