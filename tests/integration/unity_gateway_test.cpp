@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "base/strings.h"
@@ -360,6 +362,31 @@ TEST_F(UnityServedTest, ASilentDeviceAnswersErrWithinTheTimeout) {
     sim.SetSilent(false);
     sim.SetMemoryWord(0, 3);
     EXPECT_EQ(Post("/UNI%MW0"), "3");
+}
+
+// Prints reads per second and latencies of POST /UNI%MW0 through the server against the
+// simulator, one connection per request. Run by hand:
+//   integration_tests --gtest_also_run_disabled_tests --gtest_filter='*UnityReadBenchmark*'
+TEST_F(UnityServedTest, DISABLED_UnityReadBenchmark) {
+    ASSERT_TRUE(generator.generateApplication());
+    sim.SetMemoryWord(0, 1);
+    constexpr int kWarmUp = 200, kReads = 5000;
+    for (int i = 0; i < kWarmUp; ++i) ASSERT_EQ(Post("/UNI%MW0"), "1");
+    std::vector<double> micros;
+    micros.reserve(kReads);
+    const auto start = Clock::now();
+    for (int i = 0; i < kReads; ++i) {
+        const auto t0 = Clock::now();
+        ASSERT_EQ(Post("/UNI%MW0"), "1");
+        micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    std::sort(micros.begin(), micros.end());
+    auto at = [&](double q) { return micros[static_cast<size_t>(q * (micros.size() - 1))]; };
+    std::printf(
+        "POST /UNI%%MW0, one connection per request, %d reads: %.0f reads/s, "
+        "p50 %.0f us, p99 %.0f us, max %.0f us\n",
+        kReads, kReads / seconds, at(0.5), at(0.99), micros.back());
 }
 
 }  // namespace
