@@ -58,7 +58,8 @@ class UnityFamily : public ConnectedFamily {
     uint16_t transaction_ = 0;
 };
 
-// The family's one connection state for the whole run; `log` receives its own log lines.
+// The family's one connection state for the whole run, with the default time-outs. The family
+// writes no log lines of its own (the lifecycle reports its connects); `log` is not used.
 std::unique_ptr<ConnectedFamily> MakeUnityFamily(LogSink& log);
 
 }  // namespace tsr
