@@ -1,0 +1,132 @@
+// A panel bound to the Unity / M340 simulator, served by tessora-cli and run in headless Chromium:
+// the slider and the switch show the simulator's values, and moving the slider writes the new
+// value into the simulator.
+import { test, before, after } from 'node:test';
+import assert from 'node:assert/strict';
+import { createRequire } from 'node:module';
+import { spawn } from 'node:child_process';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import readline from 'node:readline';
+import { fileURLToPath } from 'node:url';
+
+const here = path.dirname(fileURLToPath(import.meta.url));
+const root = path.resolve(here, '../..');
+const require = createRequire(path.join(root, 'web/package.json'));
+const { chromium } = require('playwright-core');
+
+const cli = process.env.TESSORA_CLI || path.join(root, 'build/tessora-cli');
+const simPath = path.join(path.dirname(cli), 'tests/unity_sim');
+const browserPath = process.env.CHROMIUM || '/usr/bin/chromium';
+
+let work;
+let sim;
+let simLines;
+let serve;
+let serveLog = '';
+let browser;
+
+// The project: a slider on %MW0 and a switch on %M5, both through one Unity gateway.
+function project(simPort) {
+  return `<?xml version="1.0"?>
+<tsr>
+	<project webserveron="1" webserverport="0">
+		<page name="FirstPage">
+			<slider text="Level" value="50" min="0" max="100" step="1" id="slider1">
+				<unitylink variable="%MW0" refreshperiod="200" gatewayid="uni1" />
+			</slider>
+			<switch text="Pump" texton="On" textoff="Off" id="toggle1">
+				<unitylink variable="%M5" refreshperiod="200" gatewayid="uni1" />
+			</switch>
+		</page>
+		<unigateway ip="127.0.0.1:${simPort}" address="" id="uni1" />
+	</project>
+</tsr>
+`;
+}
+
+// Sends one command to the simulator and returns its answer line.
+function simCommand(line) {
+  return new Promise((resolve) => {
+    simLines.once('line', resolve);
+    sim.stdin.write(`${line}\n`);
+  });
+}
+
+before(async () => {
+  work = fs.mkdtempSync(path.join(os.tmpdir(), 'tessora-e2e-unity-'));
+  sim = spawn(simPath, ['--set', '%MW0=37', '--set', '%M5=1'], { stdio: ['pipe', 'pipe', 'inherit'] });
+  simLines = readline.createInterface({ input: sim.stdout });
+  const simPort = Number(await new Promise((resolve) => simLines.once('line', resolve)));
+  assert.ok(simPort > 0, 'the simulator tells its port');
+
+  fs.writeFileSync(path.join(work, 'tsr.tsr'), project(simPort));
+  serve = spawn(cli, ['serve', path.join(work, 'tsr.tsr'), '--port', '0'], {
+    env: { ...process.env, TMPDIR: work, LC_ALL: 'C' }, stdio: ['ignore', 'ignore', 'pipe'] });
+  serve.stderr.on('data', (d) => { serveLog += d; });
+  for (let i = 0; i < 100 && !/Serving .* on http:\/\/[0-9.]+:[0-9]+\//.test(serveLog); ++i)
+    await new Promise((r) => setTimeout(r, 50));
+
+  browser = await chromium.launch({
+    executablePath: browserPath,
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+  });
+});
+
+after(async () => {
+  if (browser) await browser.close();
+  if (serve) {
+    const ended = new Promise((r) => serve.once('exit', r));
+    serve.kill('SIGTERM');
+    await ended;
+  }
+  if (sim) {
+    const ended = new Promise((r) => sim.once('exit', r));
+    sim.stdin.write('quit\n');
+    await ended;
+  }
+  fs.rmSync(work, { recursive: true, force: true });
+});
+
+test('the panel shows and writes the simulator\'s variables', async () => {
+  const m = /Serving .* on http:\/\/[0-9.]+:([0-9]+)\//.exec(serveLog);
+  assert.ok(m, `tessora-cli serve started; log: ${serveLog}`);
+  assert.match(serveLog, /Connected to Unity simulator or M340/);
+
+  const page = await browser.newPage({ viewport: { width: 480, height: 800 } });
+  const errors = [];
+  page.on('pageerror', (e) => errors.push(String(e)));
+  await page.goto(`http://127.0.0.1:${m[1]}/`);
+  await page.waitForFunction(() => window.jQuery && jQuery.mobile && jQuery('.ui-page-active').length === 1);
+
+  // The simulator's values.
+  await page.waitForFunction(() => jQuery('#slider1').val() === '37', null, { timeout: 5000 });
+  await page.waitForFunction(() => jQuery('#toggle1').val() === 'On', null, { timeout: 5000 });
+  // A change in the simulator reaches the page.
+  assert.equal(await simCommand('set %M5 0'), 'ok');
+  await page.waitForFunction(() => jQuery('#toggle1').val() === 'Off', null, { timeout: 5000 });
+
+  // Moving the slider writes its new value into the simulator.
+  const handle = page.locator('#slider1').locator('xpath=..').locator('.ui-slider-handle');
+  const box = await handle.boundingBox();
+  await page.mouse.move(box.x + box.width / 2, box.y + box.height / 2);
+  await page.mouse.down();
+  await page.mouse.move(box.x + box.width / 2 + 80, box.y + box.height / 2, { steps: 5 });
+  await page.mouse.up();
+  await page.waitForFunction(() => window.slider1changing === 0);
+  const value = await page.inputValue('#slider1');
+  assert.notEqual(value, '37');
+  let stored = '';
+  for (let i = 0; i < 50 && stored !== value; ++i) {
+    stored = await simCommand('get %MW0');
+    if (stored !== value) await new Promise((r) => setTimeout(r, 100));
+  }
+  assert.equal(stored, value);
+  // And the page keeps showing it.
+  await page.waitForTimeout(600);
+  assert.equal(await page.inputValue('#slider1'), value);
+  assert.deepEqual(errors, []);
+  await page.close();
+});

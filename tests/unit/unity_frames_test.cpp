@@ -1,0 +1,222 @@
+// The frames of the Unity / M340 family, byte for byte.
+#include <gtest/gtest.h>
+
+#include "gateways/unity/frames.h"
+
+namespace tsr::unity {
+namespace {
+
+Variable Named(const char* name) {
+    std::optional<Variable> v = ParseName(name);
+    EXPECT_TRUE(v.has_value()) << name;
+    return v.value_or(Variable{});
+}
+
+TEST(UnityFrames, FrameHeader) {
+    const Bytes payload = {0x24, 0x01};
+    EXPECT_EQ(BuildFrame(0x1234, payload),
+              (Bytes{0x12, 0x34, 0x00, 0x00, 0x00, 0x05, 0x00, 0x5A, 0x00, 0x24, 0x01}));
+    EXPECT_EQ(BuildFrame(1, EndPayload()),
+              (Bytes{0x00, 0x01, 0x00, 0x00, 0x00, 0x04, 0x00, 0x5A, 0x00, 0x11}));
+}
+
+TEST(UnityFrames, TransactionNumbersSkipZero) {
+    EXPECT_EQ(NextTransaction(0), 1);
+    EXPECT_EQ(NextTransaction(1), 2);
+    EXPECT_EQ(NextTransaction(65534), 65535);
+    EXPECT_EQ(NextTransaction(65535), 1);
+}
+
+TEST(UnityFrames, SessionPayloads) {
+    EXPECT_EQ(OpenPayload(), (Bytes{0x01, 0x00}));
+    EXPECT_EQ(IdentifyPayload(), (Bytes{0x02}));
+    EXPECT_EQ(KeepAlivePayload(), (Bytes{0x04}));
+    EXPECT_EQ(EndPayload(), (Bytes{0x11}));
+}
+
+struct ReadCase {
+    const char* name;
+    const char* variable;
+    Bytes payload;
+    size_t answerSize;
+};
+
+TEST(UnityFrames, ReadRequests) {
+    const ReadCase cases[] = {
+        {"%I",
+         "%I1.2.3",
+         {0x70, 0x04, 0x00, 0x01, 0x00, 0x02, 0x00, 0x01, 0x20, 0x01, 0x01, 0x00, 0x03, 0x00, 0x01,
+          0x00, 0x00, 0x00},
+         16},
+        {"%Q",
+         "%Q0.1.258",
+         {0x70, 0x04, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01, 0x20, 0x02, 0x01, 0x00, 0x02, 0x01, 0x01,
+          0x00, 0x00, 0x00},
+         16},
+        {"%IW",
+         "%IW0.1.2",
+         {0x70, 0x04, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01, 0x20, 0x03, 0x01, 0x00, 0x02, 0x00, 0x02,
+          0x00, 0x00, 0x00},
+         16},
+        {"%QW",
+         "%QW0.1.2",
+         {0x70, 0x04, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01, 0x20, 0x04, 0x01, 0x00, 0x02, 0x00, 0x02,
+          0x00, 0x00, 0x00},
+         16},
+        {"%M", "%M300", {0x24, 0x01, 0x00, 0x02, 0x2C, 0x01, 0x00, 0x00, 0x01, 0x00}, 5},
+        {"%S", "%S6", {0x24, 0x01, 0x00, 0x00, 0x06, 0x00, 0x00, 0x00, 0x01, 0x00}, 5},
+        {"%MW", "%MW10", {0x24, 0x01, 0x00, 0x03, 0x0A, 0x00, 0x00, 0x00, 0x01, 0x00}, 6},
+        {"%SW", "%SW1000", {0x24, 0x01, 0x00, 0x01, 0xE8, 0x03, 0x00, 0x00, 0x01, 0x00}, 6},
+        {"%MW n.b", "%MW10.3", {0x24, 0x01, 0x00, 0x03, 0x0A, 0x00, 0x00, 0x00, 0x01, 0x00}, 6},
+        {"%MD", "%MD4", {0x24, 0x01, 0x00, 0x03, 0x04, 0x00, 0x00, 0x00, 0x02, 0x00}, 8},
+        {"%MF", "%MF0", {0x24, 0x01, 0x00, 0x03, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00}, 8},
+    };
+    for (const ReadCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Variable v = Named(c.variable);
+        ASSERT_TRUE(ReadPayload(v).has_value());
+        EXPECT_EQ(*ReadPayload(v), c.payload);
+        EXPECT_EQ(ReadAnswerSize(v), c.answerSize);
+    }
+    for (const char* name : {"%KW5", "%TM0", "%X1", "%KD1", "%KF1", "7"}) {
+        SCOPED_TRACE(name);
+        EXPECT_FALSE(ReadPayload(Named(name)).has_value());
+    }
+}
+
+struct DecodeCase {
+    const char* name;
+    const char* variable;
+    Bytes answer;
+    std::optional<std::string> text;
+};
+
+TEST(UnityFrames, ReadAnswers) {
+    const Bytes io16 = {0xFE, 0, 0, 0, 0, 0, 0, 0, 0, 0x35, 0x82, 0, 0, 0, 0, 0};
+    const DecodeCase cases[] = {
+        {"word unsigned", "%MW10", {0xFE, 0x02, 0x00, 0x01, 0xFF, 0xFF}, "65535"},
+        {"word", "%MW10", {0xFE, 0x02, 0x00, 0x01, 0x34, 0x12}, "4660"},
+        {"system word", "%SW1", {0xFE, 0x02, 0x00, 0x01, 0x01, 0x00}, "1"},
+        {"word refused", "%MW10", {0xFD, 0x02, 0x00, 0x01, 0x34, 0x12}, std::nullopt},
+        {"word error flag", "%MW10", {0xFE, 0x02, 0x80, 0x01, 0x34, 0x12}, std::nullopt},
+        {"word answer too short", "%MW10", {0xFE, 0x02, 0x00, 0x01, 0x34}, std::nullopt},
+        {"bit set", "%M1", {0xFE, 0x02, 0x00, 0x01, 0x01}, "1"},
+        {"bit uses bit 0 only", "%S1", {0xFE, 0x02, 0x80, 0x01, 0xFE}, "0"},
+        {"bit of a word set", "%MW10.3", {0xFE, 0x02, 0x00, 0x01, 0x08, 0x00}, "1"},
+        {"bit of a word clear", "%MW10.3", {0xFE, 0x02, 0x00, 0x01, 0xF7, 0xFF}, "0"},
+        {"bit 15 of a word", "%MW10.15", {0xFE, 0x02, 0x00, 0x01, 0x00, 0x80}, "1"},
+        {"double word signed", "%MD0", {0xFE, 0x02, 0x00, 0x02, 0xFE, 0xFF, 0xFF, 0xFF}, "-2"},
+        {"real 1.5", "%MF0", {0xFE, 0x02, 0x00, 0x02, 0x00, 0x00, 0xC0, 0x3F}, "1.5"},
+        {"real 2.25", "%MF0", {0xFE, 0x02, 0x00, 0x02, 0x00, 0x00, 0x10, 0x40}, "2.25"},
+        {"real error flag", "%MF0", {0xFE, 0x02, 0x80, 0x02, 0x00, 0x00, 0xC0, 0x3F}, std::nullopt},
+        {"input bit", "%I0.1.2", io16, "1"},
+        {"input word", "%IW0.1.2", io16, "33333"},
+        {"output word refused", "%QW0.1.2", Bytes(16, 0), std::nullopt},
+        {"empty answer", "%M1", {}, std::nullopt},
+    };
+    for (const DecodeCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(DecodeRead(Named(c.variable), c.answer), c.text);
+    }
+}
+
+struct WriteCase {
+    const char* name;
+    const char* variable;
+    const char* value;
+    std::optional<Bytes> payload;
+};
+
+TEST(UnityFrames, WriteRequests) {
+    const WriteCase cases[] = {
+        {"%MW", "%MW1", "3",
+         Bytes{0x25, 0x01, 0x00, 0x03, 0x01, 0x00, 0x00, 0x00, 0x01, 0x00, 0x03, 0x00}},
+        {"%MW negative", "%MW1", "-1",
+         Bytes{0x25, 0x01, 0x00, 0x03, 0x01, 0x00, 0x00, 0x00, 0x01, 0x00, 0xFF, 0xFF}},
+        {"%SW", "%SW2", "65535",
+         Bytes{0x25, 0x01, 0x00, 0x01, 0x02, 0x00, 0x00, 0x00, 0x01, 0x00, 0xFF, 0xFF}},
+        {"%M", "%M5", "1", Bytes{0x25, 0x01, 0x00, 0x02, 0x05, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01}},
+        {"%S", "%S5", "0", Bytes{0x25, 0x01, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00}},
+        {"%MD", "%MD2", "-2",
+         Bytes{0x25, 0x01, 0x00, 0x03, 0x02, 0x00, 0x00, 0x00, 0x02, 0x00, 0xFE, 0xFF, 0xFF, 0xFF}},
+        {"%MF 2.25", "%MF0", "2.25",
+         Bytes{0x25, 0x01, 0x00, 0x03, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x10, 0x40}},
+        {"%Q", "%Q0.1.2", "1",
+         Bytes{0x71, 0x04, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01, 0x20, 0x02, 0x01, 0x00, 0x02, 0x00,
+               0x01, 0x00, 0x00, 0x00, 0x01}},
+        {"%QW", "%QW0.1.2", "258",
+         Bytes{0x71, 0x04, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01, 0x20, 0x04,
+               0x01, 0x00, 0x02, 0x00, 0x02, 0x00, 0x00, 0x00, 0x02, 0x01}},
+        {"bit of a word is read only", "%MW10.3", "1", std::nullopt},
+        {"constant", "%KW5", "1", std::nullopt},
+        {"not a number", "%MW1", "abc", std::nullopt},
+        {"empty value", "%MW1", "", std::nullopt},
+        {"word too large", "%MW1", "65536", std::nullopt},
+        {"fraction for a word", "%MW1", "1.5", std::nullopt},
+        {"real not a number", "%MF0", "x", std::nullopt},
+    };
+    for (const WriteCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(WritePayload(Named(c.variable), c.value), c.payload);
+    }
+    EXPECT_EQ(WriteAnswerSize(Named("%MW1")), 4u);
+    EXPECT_EQ(WriteAnswerSize(Named("%Q0.1.2")), 16u);
+    EXPECT_TRUE(WriteAccepted(Bytes{0xFE, 0, 0, 0}));
+    EXPECT_FALSE(WriteAccepted(Bytes{0xFD, 0, 0, 0}));
+    EXPECT_FALSE(WriteAccepted(Bytes{}));
+}
+
+struct AnswerCase {
+    const char* name;
+    Bytes received;
+    size_t expected;
+    AnswerError error;
+    Bytes payload;
+};
+
+TEST(UnityFrames, AnswerValidity) {
+    const AnswerCase cases[] = {
+        {"valid",
+         {0x00, 0x07, 0, 0, 0x00, 0x06, 0, 0x5A, 0, 0xFE, 1, 2},
+         6,
+         AnswerError::None,
+         {0xFE, 1, 2}},
+        {"cut to the size expected",
+         {0x00, 0x07, 0, 0, 0x00, 0x06, 0, 0x5A, 0, 0xFE, 1, 2},
+         2,
+         AnswerError::None,
+         {0xFE, 1}},
+        {"cut to the length field",
+         {0x00, 0x07, 0, 0, 0x00, 0x04, 0, 0x5A, 0, 0xFE, 1, 2},
+         6,
+         AnswerError::None,
+         {0xFE}},
+        {"length field beyond what arrived",
+         {0x00, 0x07, 0, 0, 0x01, 0x00, 0, 0x5A, 0, 0xFE},
+         6,
+         AnswerError::None,
+         {0xFE}},
+        {"header only", {0x00, 0x07, 0, 0, 0x00, 0x03}, 6, AnswerError::None, {}},
+        {"five bytes", {0x00, 0x07, 0, 0, 0x00}, 6, AnswerError::TooShort, {}},
+        {"nothing", {}, 6, AnswerError::TooShort, {}},
+        {"length two",
+         {0x00, 0x07, 0, 0, 0x00, 0x02, 0, 0x5A, 0, 0xFE},
+         6,
+         AnswerError::BadLength,
+         {}},
+        {"other transaction",
+         {0x00, 0x08, 0, 0, 0x00, 0x04, 0, 0x5A, 0, 0xFE},
+         6,
+         AnswerError::OtherTransaction,
+         {}},
+    };
+    for (const AnswerCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Answer a = ParseAnswer(c.received, 7, c.expected);
+        EXPECT_EQ(a.error, c.error) << AnswerErrorText(a.error);
+        EXPECT_EQ(a.payload, c.payload);
+    }
+}
+
+}  // namespace
+}  // namespace tsr::unity
