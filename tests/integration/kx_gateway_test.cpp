@@ -29,7 +29,7 @@ uint32_t OwnPid() {
 }
 
 class KxGatewayTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         ASSERT_TRUE(sim.Start());
         KxOptions options;

@@ -37,7 +37,7 @@ const std::string kConnected = "Connected to KX";
 const std::string kDisconnected = "Diseconnected from KX";
 
 class KxLifecycleTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         setenv("LC_ALL", "C", 1);
         ASSERT_EQ(project.Start(tmp.path()), 0);
@@ -99,7 +99,7 @@ TEST_F(KxLifecycleTest, MessagesAtStartRetryAndStop) {
 
 // One `tessora-cli serve` of a project, its log in a file.
 class ServeProcess {
-  public:
+public:
     ServeProcess(const std::string& project, const std::string& dir) : log_(dir + "/serve.log") {
         std::vector<std::string> args = {TESSORA_CLI, "serve", project, "--port", "0", "--debug"};
         std::vector<char*> argv;
@@ -141,7 +141,7 @@ class ServeProcess {
         return WIFEXITED(status) && WEXITSTATUS(status) == 0;
     }
 
-  private:
+private:
     std::string log_;
     pid_t pid_ = 0;
 };

@@ -17,7 +17,7 @@
 namespace tsr::sims {
 
 class KxSim {
-  public:
+public:
     // A variable as the KX program holds it: its type (4 single, 6 double, others integer) and
     // the value's two halves.
     struct Variable {
@@ -73,7 +73,7 @@ class KxSim {
     int CommandCount(uint32_t command) const;
     std::vector<std::string> NamesSeen() const;
 
-  private:
+private:
     struct Block {
         std::string name;
         int fd = -1;

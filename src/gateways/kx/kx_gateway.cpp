@@ -50,7 +50,7 @@ bool ValidPrefix(std::string_view prefix) {
 }
 
 class KxFamily : public ConnectedFamily {
-  public:
+public:
     explicit KxFamily(KxOptions options) : options_(std::move(options)) {}
     ~KxFamily() override {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -96,7 +96,7 @@ class KxFamily : public ConnectedFamily {
         Exchange(kx::Command::Write, name, kx::EncodeValue(typeAnswer.type, parts.value), &ignored);
     }
 
-  private:
+private:
     std::span<uint8_t> block() const { return shm_.bytes(); }
 
     // Finds the first free block, claims it and runs the connection check.

@@ -21,7 +21,7 @@ const char* ShmErrorText(ShmError error);
 
 // One mapped shared-memory object. Not thread-safe: the family's lock serialises the calls.
 class SharedBlock {
-  public:
+public:
     SharedBlock() = default;
     ~SharedBlock() { Close(); }
     SharedBlock(const SharedBlock&) = delete;
@@ -39,7 +39,7 @@ class SharedBlock {
     // Unmaps and closes; nothing when nothing is open.
     void Close();
 
-  private:
+private:
     int fd_ = -1;
     uint8_t* data_ = nullptr;
     size_t size_ = 0;

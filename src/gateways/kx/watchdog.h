@@ -8,7 +8,7 @@
 namespace tsr::kx {
 
 class HeartbeatWatchdog {
-  public:
+public:
     using Clock = std::chrono::steady_clock;
 
     // A look at the heartbeat happens when the time since the reference is in this window; the
@@ -29,7 +29,7 @@ class HeartbeatWatchdog {
 
     int misses() const { return misses_; }
 
-  private:
+private:
     Clock::time_point reference_{};
     uint32_t heartbeat_ = 0;
     int misses_ = 0;
