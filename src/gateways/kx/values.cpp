@@ -1,8 +1,10 @@
 #include "gateways/kx/values.h"
 
 #include <bit>
+#include <cfloat>
 #include <charconv>
 #include <cmath>
+#include <limits>
 
 #include "base/text.h"
 #include "gateways/kx/block.h"
@@ -34,6 +36,16 @@ double ReadDecimal(std::string_view text) {
     return negative ? -v : v;
 }
 
+// `v` rounded to a single as IEEE rounding does, without the undefined conversion of a value
+// beyond the single's range: beyond the largest single by half a unit or more is infinity.
+float ToSingle(double v) {
+    if (!(std::fabs(v) > FLT_MAX)) return static_cast<float>(v);  // in range, or NaN
+    const double halfUnit = std::ldexp(1.0, 103);                 // half a unit at FLT_MAX
+    const float magnitude =
+        std::fabs(v) >= FLT_MAX + halfUnit ? std::numeric_limits<float>::infinity() : FLT_MAX;
+    return std::signbit(v) ? -magnitude : magnitude;
+}
+
 // "%g" of `v`: six significant digits, the shorter of fixed and exponent form, as printf writes
 // it in the C locale.
 std::string FormatG(double v) {
@@ -60,7 +72,7 @@ WriteParts SplitWriteItem(std::string_view item) {
 
 ValueHalves EncodeValue(uint16_t type, std::string_view text) {
     if (type == kTypeSingle) {
-        return {std::bit_cast<uint32_t>(static_cast<float>(ReadDecimal(text))), 0};
+        return {std::bit_cast<uint32_t>(ToSingle(ReadDecimal(text))), 0};
     }
     if (type == kTypeDouble) {
         const uint64_t bits = std::bit_cast<uint64_t>(ReadDecimal(text));
