@@ -110,7 +110,7 @@ void S7Family::CloseLocked() {
 }
 
 bool S7Family::ReadVariableBytes(const s7::S7Variable& variable, std::array<uint8_t, 4>* bytes) {
-    const Clock::time_point now = Clock::now();
+    const Clock::time_point now = now_();
     const uint32_t bitAddress = variable.BitAddress();
     CacheEntry* same = nullptr;
     for (CacheEntry& e : cache_) {

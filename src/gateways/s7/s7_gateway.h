@@ -44,7 +44,11 @@ public:
     static constexpr std::chrono::milliseconds kCacheAge{99};
     static constexpr size_t kCacheEntries = 32;
 
-    S7Family() = default;
+    using Now = std::function<std::chrono::steady_clock::time_point()>;
+
+    // `now` gives the time of the read cache (the steady clock unless a test sets its own).
+    explicit S7Family(Now now = [] { return std::chrono::steady_clock::now(); })
+        : now_(std::move(now)) {}
     ~S7Family() override = default;
 
     // Connected: sends the CPU state request; no answer within kAnswerTimeout disconnects and
@@ -85,6 +89,7 @@ private:
     bool ReceivePacket(std::chrono::steady_clock::time_point deadline, std::span<uint8_t>* packet);
     uint16_t NextReference();
 
+    Now now_;
     mutable std::mutex mutex_;  // the family lock: held for every whole operation
     TcpConnection connection_;
     std::atomic<bool> connected_{false};
