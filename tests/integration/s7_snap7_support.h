@@ -58,6 +58,8 @@ public:
 
     // Starts the server and waits for its port; false (with `error()`) when it does not come up.
     bool Start() {
+        // A server that has died must fail the test's command, not end the test program.
+        signal(SIGPIPE, SIG_IGN);
         int in[2], out[2];
         if (pipe(in) != 0) return Fail("pipe");
         if (pipe(out) != 0) return Fail("pipe");
