@@ -3,7 +3,9 @@
 // the values and the writes are checked against a controller implementation that is not ours.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -235,6 +237,42 @@ TEST_F(S7Snap7ServedTest, RetryTicksReportTheServerGoingAndComing) {
     EXPECT_EQ(LastMessage(), LoadString(127));
     EXPECT_EQ(log.Lines().back().colour, static_cast<unsigned>(kLogGreen));
     EXPECT_EQ(Post("/S7%MW10"), "9");
+}
+
+// Prints reads per second of POST /S7%MW10 through the server against the snap7 server, one HTTP
+// connection per request: answered from the read cache, and with every read sent to the server.
+// Run by hand:
+//   integration_tests --gtest_also_run_disabled_tests --gtest_filter='*S7ReadBenchmark*'
+TEST_F(S7Snap7ServedTest, DISABLED_S7ReadBenchmark) {
+    ASSERT_TRUE(generator.generateApplication());
+    ASSERT_TRUE(snap7.Set("MK", 0, std::string(512, '0')));
+    ASSERT_TRUE(snap7.Set("MK", 10, "0102"));
+    constexpr int kWarmUp = 200, kReads = 3000;
+    auto run = [&](const char* title, auto pathOf) {
+        for (int i = 0; i < kWarmUp; ++i) ASSERT_NE(Post(pathOf(i)), "[err]");
+        const S7Statistics before = family().Statistics();
+        std::vector<double> micros;
+        micros.reserve(kReads);
+        const auto start = Clock::now();
+        for (int i = 0; i < kReads; ++i) {
+            const auto t0 = Clock::now();
+            ASSERT_NE(Post(pathOf(kWarmUp + i)), "[err]");  // the turn goes on from the warm-up
+            micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+        }
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        const S7Statistics after = family().Statistics();
+        std::sort(micros.begin(), micros.end());
+        auto at = [&](double q) { return micros[static_cast<size_t>(q * (micros.size() - 1))]; };
+        std::printf("%s, %d reads: %.0f reads/s, p50 %.0f us, p99 %.0f us, max %.0f us "
+                    "(cache hits %llu, misses %llu)\n",
+                    title, kReads, kReads / seconds, at(0.5), at(0.99), micros.back(),
+                    static_cast<unsigned long long>(after.cacheHits - before.cacheHits),
+                    static_cast<unsigned long long>(after.cacheMisses - before.cacheMisses));
+    };
+    run("POST /S7%MW10, read cache hits", [](int) { return std::string("/S7%MW10"); });
+    // 64 byte addresses in turn: each has left the 32 entries before it comes again.
+    run("POST /S7%MW0../S7%MW252, every read a cache miss",
+        [](int i) { return "/S7%MW" + std::to_string((i % 64) * 4); });
 }
 
 }  // namespace
