@@ -15,7 +15,7 @@ FUZZ_SECONDS=${TESSORA_FUZZ_SECONDS:-30}
 
 # Debian packages the build, the program and the tests need.
 APT_PACKAGES=(
-  build-essential cmake ninja-build pkg-config ccache git
+  build-essential cmake ninja-build pkg-config ccache git python3
   libpugixml-dev libzip-dev nlohmann-json3-dev libsqlite3-dev sqlite3
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
@@ -33,6 +33,10 @@ install_missing() {
   done
   # npm installs the web libraries; a Node.js that already brings its own npm is kept.
   command -v npm >/dev/null 2>&1 || missing+=(nodejs npm)
+  # npm ci compiles node-snap7 (the S7 server of the tests) with node-gyp against the Node.js
+  # headers in /usr/include/node: Debian's nodejs keeps them in libnode-dev, a Node.js that
+  # brings its own npm ships them itself (and its files would clash with libnode-dev's).
+  [ -f /usr/include/node/node_api.h ] || missing+=(libnode-dev)
   if ((${#missing[@]})); then
     log "Installing: ${missing[*]}"
     local sudo=()
@@ -49,7 +53,8 @@ install_web_libraries() {
   local web="$ROOT/web"
   if [ ! -d "$web/node_modules" ] || [ "$web/package-lock.json" -nt "$web/node_modules" ]; then
     log "Installing the web libraries (npm ci in web/)"
-    (cd "$web" && npm ci --no-audit --no-fund)
+    # nodedir: node-gyp builds against the installed headers instead of downloading them.
+    (cd "$web" && npm_config_nodedir=/usr npm ci --no-audit --no-fund)
     touch "$web/node_modules"
   fi
 }
