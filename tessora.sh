@@ -24,11 +24,14 @@ APT_PACKAGES=(
   libwxgtk3.2-dev libwxgtk-webview3.2-dev xvfb xauth xdotool imagemagick pandoc
 )
 
+# What the benchmarks compare against and drive: nginx and wrk (./tessora.sh bench only).
+BENCH_PACKAGES=(wrk nginx-light)
+
 log() { printf '\033[1;34m==> %s\033[0m\n' "$*"; }
 
 install_missing() {
   local missing=() p
-  for p in "${APT_PACKAGES[@]}"; do
+  for p in "${APT_PACKAGES[@]}" "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
   done
   # npm installs the web libraries; a Node.js that already brings its own npm is kept.
@@ -79,8 +82,10 @@ run_program() {
 }
 
 run_benchmarks() {
-  log "Benchmarks"
+  log "Benchmarks: the generator"
   "$BUILD/bench_generator" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+  log "Benchmarks: the web server beside nginx"
+  "$ROOT/tests/bench/server_bench.sh" "$BUILD"
 }
 
 run_tests() {
@@ -112,6 +117,6 @@ case "${1:-run}" in
   run) install_missing; build; run_program ;;
   test) install_missing; build; run_tests ;;
   build) install_missing; build ;;
-  bench) install_missing; build; run_benchmarks ;;
+  bench) install_missing "${BENCH_PACKAGES[@]}"; build; run_benchmarks ;;
   *) echo "usage: $0 run|test|build|bench" >&2; exit 2 ;;
 esac

@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Web server throughput on loopback, side by side with nginx (one worker) serving the same files:
-# wrk with one connection per request (Connection: close) against GET of the generated
-# index.html, and against a device POST. Prints a table of requests per second and latencies.
-# Usage: tests/bench/server_bench.sh BUILD_DIR [SECONDS] [CONNECTIONS]
+# wrk with one connection per request (Connection: close) at 1 to 200 connections, against GET of
+# the generated index.html and of the jQuery Mobile script, and against gateway POSTs. Prints
+# requests per second, latencies, CPU time per 10,000 requests and the requests dropped.
+# Usage: tests/bench/server_bench.sh BUILD_DIR [SECONDS]   (CONCURRENCY="1 10 ..." to choose)
 set -euo pipefail
 BUILD=${1:?build directory}
 SECONDS_RUN=${2:-10}
-CONNECTIONS=${3:-50}
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 WORK=$(mktemp -d)
 PORT_TSR=18181
@@ -59,21 +59,52 @@ cat >"$WORK/post.lua" <<'LUA'
 wrk.method = "POST"
 LUA
 
-# Runs wrk and prints "requests/s p50 p99" for it.
+NGINX_MASTER=$(cat "$WORK/nginx.pid")
+# CPU time of a process and its children so far, in clock ticks (user + system, all threads).
+ticks() {
+  local pid total=0 t
+  for pid in "$@"; do
+    t=$(awk '{print $14 + $15}' "/proc/$pid/stat" 2>/dev/null || echo 0)
+    total=$((total + t))
+  done
+  echo "$total"
+}
+nginx_pids() { echo "$NGINX_MASTER" $(pgrep -P "$NGINX_MASTER" || true); }
+HZ=$(getconf CLK_TCK)
+
+# Runs wrk with C connections against URL while counting the CPU of the server's processes PIDS;
+# prints "req/s p50 p99 cpu-ms-per-10k dropped".
 measure() {
-  local out
-  out=$(wrk -t2 -c"$CONNECTIONS" -d"${SECONDS_RUN}s" --latency -H "Connection: close" "$@")
-  local rps p50 p99
+  local c=$1 url=$2 pids=$3; shift 3
+  local before after out
+  before=$(ticks $pids)
+  local threads=2; [ "$c" -lt 2 ] && threads=1
+  out=$(wrk -t"$threads" -c"$c" -d"${SECONDS_RUN}s" --latency -H "Connection: close" "$@" "$url")
+  after=$(ticks $pids)
+  local rps p50 p99 total dropped cpu
   rps=$(awk '/^Requests\/sec/ {print $2}' <<<"$out")
   p50=$(awk '$1 == "50%" {print $2}' <<<"$out")
   p99=$(awk '$1 == "99%" {print $2}' <<<"$out")
-  local errors
-  errors=$(awk '/Non-2xx|Socket errors/ {print}' <<<"$out" | tr '\n' ' ')
-  printf '%-10s %-8s %-9s %s\n' "$rps" "$p50" "$p99" "$errors"
+  total=$(awk '/requests in/ {print $1}' <<<"$out")
+  # Connections refused, reset or timed out, and answers other than 200, count as dropped.
+  dropped=$(awk '/Socket errors/ {gsub(/,/, ""); s = $4 + $6 + $8 + $10} /Non-2xx/ {n = $NF} END {print s + n + 0}' <<<"$out")
+  cpu=$(awk -v t=$((after - before)) -v hz="$HZ" -v n="$total" 'BEGIN { if (n > 0) printf "%.0f", t * 1000 / hz / n * 10000; else print "-" }')
+  printf '%-10s %-9s %-9s %-12s %s\n' "$rps" "$p50" "$p99" "$cpu" "$dropped"
 }
 
-printf '%-32s %-10s %-8s %-9s %s\n' "target" "req/s" "p50" "p99" "errors"
-printf '%-32s ' "tessora GET /index.html"; measure "http://127.0.0.1:$PORT_TSR/index.html"
-printf '%-32s ' "nginx   GET /index.html"; measure "http://127.0.0.1:$PORT_NGINX/index.html"
-printf '%-32s ' "tessora POST /UNI%MW0 (device)"; measure -s "$WORK/post.lua" "http://127.0.0.1:$PORT_TSR/UNI%MW0"
-echo "($CONNECTIONS connections, ${SECONDS_RUN}s each, one connection per request, loopback)"
+JQM=$(cd "$WEB" && ls jquery.mobile-*.min.js | head -1)
+CONCURRENCY=${CONCURRENCY:-"1 10 50 128 200"}
+printf '%-44s %-10s %-9s %-9s %-12s %s\n' "target" "req/s" "p50" "p99" "cpu-ms/10k" "dropped"
+for file in index.html "$JQM"; do
+  size=$(stat -c %s "$WEB/$file")
+  for c in $CONCURRENCY; do
+    printf '%-44s ' "tessora GET /$file ($size B) c=$c"; measure "$c" "http://127.0.0.1:$PORT_TSR/$file" "$TSR_PID"
+    printf '%-44s ' "nginx   GET /$file ($size B) c=$c"; measure "$c" "http://127.0.0.1:$PORT_NGINX/$file" "$(nginx_pids)"
+  done
+done
+for c in 1 50; do
+  printf '%-44s ' "tessora POST /SQLselect 1 (SQLite) c=$c"; measure "$c" "http://127.0.0.1:$PORT_TSR/SQLselect%201" "$TSR_PID" -s "$WORK/post.lua"
+  printf '%-44s ' "tessora POST /UNI%MW0 (no device) c=$c"; measure "$c" "http://127.0.0.1:$PORT_TSR/UNI%MW0" "$TSR_PID" -s "$WORK/post.lua"
+done
+echo "(${SECONDS_RUN}s per line, one connection per request, loopback; nginx with one worker;"
+echo " cpu-ms/10k: CPU time of the server's processes per 10,000 requests)"
