@@ -1,6 +1,7 @@
 // The Corvane runtime family: the runtime socket and its orvo8.so entry point.
 #pragma once
 
+#include <chrono>
 #include <memory>
 
 #include "base/log_sink.h"
@@ -8,7 +9,24 @@
 
 namespace tsr {
 
+// The family's time limits. The defaults are the documented ones; tests shorten them.
+struct CorvaneOptions {
+    // The pause between two result requests of a direct read or write.
+    std::chrono::milliseconds resultPoll{100};
+    // The longest wait for a direct read's or write's result (then status 0xFFFE).
+    std::chrono::milliseconds resultLimit{10000};
+    // Connecting to the runtime socket, and the whole answer to the query.
+    std::chrono::milliseconds socketConnect{200};
+    std::chrono::milliseconds socketAnswer{500};
+    // The polling thread's pause between two wakes.
+    std::chrono::milliseconds pollerWake{1};
+};
+
 // The family's one connection state for the whole run; `log` receives its own log lines.
+// Connect gives 0, or -1 (no library path from the runtime, the library does not load or has no
+// OrvoEntryPoint), -2 (no runtime socket answers), -3 (the status request failed).
 std::unique_ptr<ConnectedFamily> MakeCorvaneFamily(LogSink& log);
+// The same with other time limits.
+std::unique_ptr<ConnectedFamily> MakeCorvaneFamily(LogSink& log, const CorvaneOptions& options);
 
 }  // namespace tsr
