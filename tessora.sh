@@ -92,9 +92,9 @@ run_tests() {
   log "Fuzz targets (${FUZZ_SECONDS}s each)"
   CXX=clang++ cmake -S "$ROOT" -B "$BUILD_FUZZ" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DTESSORA_FUZZ=ON -DTESSORA_TESTS=OFF >/dev/null
-  cmake --build "$BUILD_FUZZ" -j "$JOBS" --target fuzz_template fuzz_load_document fuzz_request fuzz_handle_request
+  cmake --build "$BUILD_FUZZ" -j "$JOBS" --target fuzz_template fuzz_load_document fuzz_request fuzz_handle_request fuzz_corvane_item
   local target
-  for target in fuzz_template fuzz_load_document fuzz_request fuzz_handle_request; do
+  for target in fuzz_template fuzz_load_document fuzz_request fuzz_handle_request fuzz_corvane_item; do
     mkdir -p "$BUILD_FUZZ/corpus/$target"
     "$BUILD_FUZZ/tests/fuzz/$target" -max_total_time="$FUZZ_SECONDS" -print_final_stats=1 \
       -artifact_prefix="$BUILD_FUZZ/" "$BUILD_FUZZ/corpus/$target" "$ROOT/tests/fuzz/seeds/$target" \

@@ -122,6 +122,7 @@ private:
             const int loaded = LoadLibrary();
             if (loaded < 0) return loaded;
         } else if (!RuntimeIsThere()) {
+            connected_ = false;  // the runtime has ended: the link is gone
             return kNoRuntime;
         }
         const RuntimeBlock answer = Call(StatusRequestBlock());
