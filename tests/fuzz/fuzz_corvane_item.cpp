@@ -31,8 +31,8 @@ void CheckSafeFormat(std::string_view text, bool floating) {
         }
         ++conversions;
         size_t j = i + 1;
-        while (j < text.size() && std::string_view("-+ #0123456789.").find(text[j]) !=
-                                      std::string_view::npos)
+        while (j < text.size() &&
+               std::string_view("-+ #0123456789.").find(text[j]) != std::string_view::npos)
             ++j;
         Check(j < text.size());
         const std::string_view allowed = floating ? "feEgG" : "diuxXo";

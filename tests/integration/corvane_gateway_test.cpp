@@ -34,7 +34,7 @@ CorvaneOptions ShortOptions() {
 }
 
 class CorvaneGatewayTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(store.ok());
         store.Reset();
@@ -76,8 +76,8 @@ TEST_F(CorvaneGatewayTest, ConnectsAndReadsCountsAndFormats) {
 }
 
 TEST_F(CorvaneGatewayTest, BadSyntaxAndRefusedFormats) {
-    const char* items[] = {"x5", "m10000", "m12a", "m1(%n)", "m1(%s)", "m1(%*d)", "m1(%9999d)",
-                           "m1(%d%d)", "m1(%ld)", "f1(%d)"};
+    const char* items[] = {"x5",      "m10000",     "m12a",     "m1(%n)",  "m1(%s)",
+                           "m1(%*d)", "m1(%9999d)", "m1(%d%d)", "m1(%ld)", "f1(%d)"};
     const char* names[] = {"x5", "m10000", "m12a"};
     for (const char* name : names)
         EXPECT_EQ(family->ReadItem(name), std::string("[error : bad syntax : ") + name + "]");
@@ -209,8 +209,8 @@ TEST_F(CorvaneGatewayTest, ThroughTheServerAndTheLifecycle) {
     RecordingLogSink serverLog;
     Gateways gateways{serverLog, project.workingDirectory()};
     WebServer server{serverLog, gateways.Routes()};
-    ServingHooks hooks{server, [&] { gateways.StopGateways(doc); },
-                       [&] { gateways.StartGateways(doc); }, {}};
+    ServingHooks hooks{
+        server, [&] { gateways.StopGateways(doc); }, [&] { gateways.StartGateways(doc); }, {}};
     Generator generator{project, serverLog, hooks, scratch / "nolibs"};
     ASSERT_TRUE(generator.generateApplication());
     store.SetValue(kWord, 200, 5);
@@ -225,8 +225,7 @@ TEST_F(CorvaneGatewayTest, ThroughTheServerAndTheLifecycle) {
     std::vector<std::string> messages;
     for (const auto& l : serverLog.Lines())
         if (l.text.find("CORVANE") != std::string::npos) messages.push_back(l.text);
-    const std::vector<std::string> expected = {
-        LoadString(109), LoadString(109), LoadString(108)};
+    const std::vector<std::string> expected = {LoadString(109), LoadString(109), LoadString(108)};
     EXPECT_EQ(messages, expected);
 }
 

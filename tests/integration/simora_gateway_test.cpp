@@ -16,7 +16,7 @@ namespace tsr {
 namespace {
 
 class SimoraGatewayTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(sim.Start());
         SimoraOptions options;
@@ -38,8 +38,9 @@ TEST_F(SimoraGatewayTest, ValuesPrintAsPercentG) {
         float value;
         const char* expected;
     } cases[] = {
-        {"speed", 1.5f, "1.5"},      {"count", 100000.0f, "100000"}, {"big", 1e7f, "1e+07"},
-        {"neg", -0.25f, "-0.25"},    {"zero", 0.0f, "0"},            {"third", 1.0f / 3, "0.333333"},
+        {"speed", 1.5f, "1.5"}, {"count", 100000.0f, "100000"},
+        {"big", 1e7f, "1e+07"}, {"neg", -0.25f, "-0.25"},
+        {"zero", 0.0f, "0"},    {"third", 1.0f / 3, "0.333333"},
     };
     for (const auto& c : cases) {
         sim.SetBehavior(c.name, c.value);
@@ -109,13 +110,13 @@ TEST_F(SimoraGatewayTest, ThroughTheServerAndTheLifecycle) {
     RecordingLogSink serverLog;
     Gateways gateways{serverLog, project.workingDirectory()};
     WebServer server{serverLog, gateways.Routes()};
-    ServingHooks hooks{server, [&] { gateways.StopGateways(doc); },
-                       [&] { gateways.StartGateways(doc); }, {}};
+    ServingHooks hooks{
+        server, [&] { gateways.StopGateways(doc); }, [&] { gateways.StartGateways(doc); }, {}};
     Generator generator{project, serverLog, hooks, scratch / "nolibs"};
     sim.SetBehavior("speed", 1.5f);
     ASSERT_TRUE(generator.generateApplication());
-    const std::string answer = test::HttpExchange(
-        server.ListeningPort(), "POST /SMspeed;speed=3;speed HTTP/1.0\r\n\r\n");
+    const std::string answer =
+        test::HttpExchange(server.ListeningPort(), "POST /SMspeed;speed=3;speed HTTP/1.0\r\n\r\n");
     EXPECT_NE(answer.find("Access-Control-Allow-Origin: *"), std::string::npos);
     EXPECT_EQ(test::AnswerBody(answer), "1.5;3");
     sim.Stop();

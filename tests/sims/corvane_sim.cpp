@@ -28,7 +28,9 @@ bool CorvaneRuntimeSim::Start() {
     return server_.Start(RuntimeSocketPath(corvane::kRuntimeSocketName));
 }
 
-void CorvaneRuntimeSim::Stop() { server_.Stop(); }
+void CorvaneRuntimeSim::Stop() {
+    server_.Stop();
+}
 
 void CorvaneRuntimeSim::SetLibraryDirectory(const std::string& directory) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -50,8 +52,12 @@ void CorvaneRuntimeSim::Serve(int fd, const std::atomic<bool>& stopping) {
             ReceiveAllBytes(fd, &ignored, 1, stopping, 2000);  // until the gateway gives up
             return;
         }
-        case QueryMode::NoPath: answer = {0, 0}; break;
-        case QueryMode::Garbage: answer = {0xFF, 0xFF}; break;
+        case QueryMode::NoPath:
+            answer = {0, 0};
+            break;
+        case QueryMode::Garbage:
+            answer = {0xFF, 0xFF};
+            break;
         case QueryMode::Path: {
             std::string path;
             {

@@ -13,7 +13,7 @@
 namespace tsr::sims {
 
 class CorvaneRuntimeSim {
-public:
+  public:
     // How the runtime answers the query.
     enum class QueryMode {
         Path,     // the path of a file in `libraryDirectory`
@@ -37,7 +37,7 @@ public:
     // Queries answered so far.
     int queries() const { return queries_.load(); }
 
-private:
+  private:
     void Serve(int fd, const std::atomic<bool>& stopping);
 
     std::mutex mutex_;  // guards libraryDirectory_
@@ -50,7 +50,7 @@ private:
 // The variable store of a loaded orvo8.so, reached through its exported functions. The library
 // is the one the gateway loads (same path, same copy in the process).
 class Orvo8Library {
-public:
+  public:
     // Loads the library at `path`; ok() tells whether every function was found.
     explicit Orvo8Library(const std::string& path);
     ~Orvo8Library();
@@ -69,7 +69,7 @@ public:
     void SetResultDelay(int polls) { resultDelay_(polls); }
     void SetReadStatus(unsigned status) { readStatus_(status); }
 
-private:
+  private:
     void* handle_ = nullptr;
     bool ok_ = false;
     void (*reset_)() = nullptr;

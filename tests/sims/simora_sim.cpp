@@ -11,9 +11,13 @@ namespace tsr::sims {
 SimoraSim::SimoraSim()
     : server_([this](int fd, const std::atomic<bool>& stopping) { Serve(fd, stopping); }) {}
 
-bool SimoraSim::Start() { return server_.Start(RuntimeSocketPath(simora::kSimoraSocketName)); }
+bool SimoraSim::Start() {
+    return server_.Start(RuntimeSocketPath(simora::kSimoraSocketName));
+}
 
-void SimoraSim::Stop() { server_.Stop(); }
+void SimoraSim::Stop() {
+    server_.Stop();
+}
 
 void SimoraSim::SetBehavior(const std::string& name, float value) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -77,7 +81,8 @@ void SimoraSim::Serve(int fd, const std::atomic<bool>& stopping) {
             ReceiveAllBytes(fd, &ignored, 1, stopping, 3000);  // until the gateway gives up
             return;
         }
-        const std::vector<uint8_t> answer = simora::BuildAnswer(Answer(request.wParam, request.text));
+        const std::vector<uint8_t> answer =
+            simora::BuildAnswer(Answer(request.wParam, request.text));
         if (!SendAllBytes(fd, answer.data(), answer.size())) return;
     }
 }

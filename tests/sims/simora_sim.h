@@ -15,7 +15,7 @@
 namespace tsr::sims {
 
 class SimoraSim {
-public:
+  public:
     SimoraSim();
     ~SimoraSim() { Stop(); }
 
@@ -37,7 +37,7 @@ public:
     void SetReady(bool ready) { ready_.store(ready); }
     void SetSilent(bool silent) { silent_.store(silent); }
 
-private:
+  private:
     void Serve(int fd, const std::atomic<bool>& stopping);
     uint32_t Answer(uint32_t wParam, const std::string& text);
 

@@ -10,7 +10,7 @@
 namespace tsr::sims {
 
 class UnixSimServer {
-public:
+  public:
     // Called on the listener's thread with each accepted socket; returns when the connection is
     // to be closed (the server closes it). `stopping` tells it to end.
     using Handler = std::function<void(int fd, const std::atomic<bool>& stopping)>;
@@ -27,7 +27,7 @@ public:
     bool IsRunning() const { return listenFd_ >= 0; }
     const std::string& path() const { return path_; }
 
-private:
+  private:
     void AcceptLoop();
 
     Handler handler_;

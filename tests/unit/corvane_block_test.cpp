@@ -1,10 +1,9 @@
 // The runtime block, byte for byte, and the runtime socket's query and answer.
-#include "gateways/corvane/block.h"
-
 #include <gtest/gtest.h>
 
 #include <vector>
 
+#include "gateways/corvane/block.h"
 #include "gateways/corvane/frames.h"
 
 namespace tsr::corvane {
@@ -23,13 +22,20 @@ TEST(CorvaneBlock, RequestsWordByWord) {
         {"read m200", DirectReadBlock({kWord, 200}), {0x0B00, 2, 0, 5, 200, 0, 0, 0, 0}},
         {"write b3=F1", DirectWriteBlock({kBit, 3}, 3), {0x0B00, 2, 0, 0x0100, 3, 0x0302, 0, 0, 0}},
         {"write b3=/", DirectWriteBlock({kBit, 3}, -1), {0x0B00, 2, 0, 0x0100, 3, 0x0502, 0, 0, 0}},
-        {"write i1=1", DirectWriteBlock({kInput, 1}, 1), {0x0B00, 2, 0, 0x0100, 1, 0x0100, 0, 0, 0}},
-        {"write m7=-2", DirectWriteBlock({kWord, 7}, -2), {0x0B00, 2, 0, 0x0100, 7, 5, 0xFFFE, 0, 0}},
-        {"write t7 keeps 16 bits", DirectWriteBlock({kTimer, 7}, 0x12345678),
+        {"write i1=1",
+         DirectWriteBlock({kInput, 1}, 1),
+         {0x0B00, 2, 0, 0x0100, 1, 0x0100, 0, 0, 0}},
+        {"write m7=-2",
+         DirectWriteBlock({kWord, 7}, -2),
+         {0x0B00, 2, 0, 0x0100, 7, 5, 0xFFFE, 0, 0}},
+        {"write t7 keeps 16 bits",
+         DirectWriteBlock({kTimer, 7}, 0x12345678),
          {0x0B00, 2, 0, 0x0100, 7, 3, 0x5678, 0, 0}},
-        {"write f10=1.5", DirectWriteBlock({kFloat, 10}, 0x3FC00000),
+        {"write f10=1.5",
+         DirectWriteBlock({kFloat, 10}, 0x3FC00000),
          {0x0B00, 2, 0, 0x01C0, 10, 0x3F06, 0x0000, 0, 0}},
-        {"write l1", DirectWriteBlock({kLong, 1}, 0x12345678),
+        {"write l1",
+         DirectWriteBlock({kLong, 1}, 0x12345678),
          {0x0B00, 2, 0, 0x0134, 1, 0x1207, 0x5678, 0, 0}},
         {"list add", ListAddBlock({kFloat, 9}), {0x0E00, 2, 0, 6, 9, 0, 0, 0, 0}},
         {"list begin", CommandBlock(kListBegin), {0x0D00, 2, 0, 0, 0, 0, 0, 0, 0}},

@@ -1,10 +1,10 @@
 // The Corvane read and write items: names, counts, the checked print formats and the printing of
 // values.
-#include "gateways/corvane/items.h"
-
 #include <gtest/gtest.h>
 
 #include <cstring>
+
+#include "gateways/corvane/items.h"
 
 namespace tsr::corvane {
 namespace {
@@ -16,7 +16,9 @@ uint32_t FloatBits(float f) {
 }
 
 // A float's bits as the runtime answers them: halves swapped.
-uint32_t Swapped(uint32_t bits) { return (bits << 16) | (bits >> 16); }
+uint32_t Swapped(uint32_t bits) {
+    return (bits << 16) | (bits >> 16);
+}
 
 TEST(CorvaneItems, VariableNames) {
     struct Case {
@@ -24,12 +26,12 @@ TEST(CorvaneItems, VariableNames) {
         bool ok;
         uint16_t type, index;
     } cases[] = {
-        {"i0", true, kInput, 0},      {"O12", true, kOutput, 12},  {"b3", true, kBit, 3},
-        {"U3", true, kBit, 3},        {"t1", true, kTimer, 1},     {"C2", true, kCounter, 2},
-        {"m200", true, kWord, 200},   {"F10", true, kFloat, 10},   {"l9999", true, kLong, 9999},
-        {"m0009", true, kWord, 9},    {"x5", false, 0, 0},         {"m10000", false, 0, 0},
-        {"m12a", false, 0, 0},        {"m", false, 0, 0},          {"", false, 0, 0},
-        {"m-1", false, 0, 0},         {"m 1", false, 0, 0},        {"5m", false, 0, 0},
+        {"i0", true, kInput, 0},       {"O12", true, kOutput, 12}, {"b3", true, kBit, 3},
+        {"U3", true, kBit, 3},         {"t1", true, kTimer, 1},    {"C2", true, kCounter, 2},
+        {"m200", true, kWord, 200},    {"F10", true, kFloat, 10},  {"l9999", true, kLong, 9999},
+        {"m0009", true, kWord, 9},     {"x5", false, 0, 0},        {"m10000", false, 0, 0},
+        {"m12a", false, 0, 0},         {"m", false, 0, 0},         {"", false, 0, 0},
+        {"m-1", false, 0, 0},          {"m 1", false, 0, 0},       {"5m", false, 0, 0},
         {"m99999999999", false, 0, 0}, {"m+1", false, 0, 0},
     };
     for (const auto& c : cases) {
@@ -80,16 +82,45 @@ TEST(CorvaneItems, RefusedFormats) {
         const char* format;
         bool floating;
     } cases[] = {
-        {"%n", false},      {"%s", false},    {"%*d", false},     {"%9999d", false},
-        {"%d%d", false},    {"", false},      {"abc", false},     {"%", false},
-        {"%ld", false},     {"%hd", false},   {"%lld", false},    {"%zd", false},
-        {"%jd", false},     {"%td", false},   {"%qd", false},     {"%Lf", true},
-        {"%c", false},      {"%p", false},    {"%a", true},       {"%f", false},
-        {"%d", true},       {"%x", true},     {"%.*f", true},     {"%.100f", true},
-        {"%65d", false},    {"%.33f", true},  {"%#d", false},     {"%#u", false},
-        {"%+x", false},     {"% u", false},   {"%--d", false},    {"%1$d", false},
-        {"%'d", false},     {"%d\n", false},  {"%I64d", false},   {"%-", false},
-        {"%d%n", false},    {"%%", false},    {"%f%s", true},
+        {"%n", false},
+        {"%s", false},
+        {"%*d", false},
+        {"%9999d", false},
+        {"%d%d", false},
+        {"", false},
+        {"abc", false},
+        {"%", false},
+        {"%ld", false},
+        {"%hd", false},
+        {"%lld", false},
+        {"%zd", false},
+        {"%jd", false},
+        {"%td", false},
+        {"%qd", false},
+        {"%Lf", true},
+        {"%c", false},
+        {"%p", false},
+        {"%a", true},
+        {"%f", false},
+        {"%d", true},
+        {"%x", true},
+        {"%.*f", true},
+        {"%.100f", true},
+        {"%65d", false},
+        {"%.33f", true},
+        {"%#d", false},
+        {"%#u", false},
+        {"%+x", false},
+        {"% u", false},
+        {"%--d", false},
+        {"%1$d", false},
+        {"%'d", false},
+        {"%d\n", false},
+        {"%I64d", false},
+        {"%-", false},
+        {"%d%n", false},
+        {"%%", false},
+        {"%f%s", true},
         {"%0000000000000000000000000000000d", false},
         {"xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx%d", false},  // 33 bytes
     };
@@ -159,7 +190,8 @@ TEST(CorvaneItems, ValuesPrintByType) {
         {"float 1.5", kFloat, Swapped(FloatBits(1.5f)), std::nullopt, "1.500000"},
         {"float -0.25", kFloat, Swapped(FloatBits(-0.25f)), ParseValueFormat("%g", true), "-0.25"},
     };
-    for (const auto& c : cases) EXPECT_EQ(FormatValue(c.type, c.value, c.format), c.expected) << c.name;
+    for (const auto& c : cases)
+        EXPECT_EQ(FormatValue(c.type, c.value, c.format), c.expected) << c.name;
 }
 
 TEST(CorvaneItems, WriteItems) {

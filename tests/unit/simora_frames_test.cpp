@@ -1,9 +1,9 @@
 // The Simora socket's request and answer, byte for byte.
-#include "gateways/simora/frames.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
+
+#include "gateways/simora/frames.h"
 
 namespace tsr::simora {
 namespace {

@@ -8,7 +8,9 @@ void PutLe16(uint8_t* at, uint16_t v) {
     at[1] = static_cast<uint8_t>(v >> 8);
 }
 
-uint16_t GetLe16(const uint8_t* at) { return static_cast<uint16_t>(at[0] | (at[1] << 8)); }
+uint16_t GetLe16(const uint8_t* at) {
+    return static_cast<uint16_t>(at[0] | (at[1] << 8));
+}
 
 }  // namespace
 
@@ -61,7 +63,7 @@ RuntimeBlock DirectWriteBlock(Variable variable, int32_t value) {
     }
     block.words[6] = static_cast<uint16_t>(bits & 0xFFFF);  // value, low 16 bits
     if (variable.type == kFloat || variable.type == kLong) {
-        block.words[3] |= static_cast<uint16_t>((bits >> 16) & 0xFF);      // bits 16..23
+        block.words[3] |= static_cast<uint16_t>((bits >> 16) & 0xFF);         // bits 16..23
         block.words[5] |= static_cast<uint16_t>(((bits >> 24) & 0xFF) << 8);  // bits 24..31
     }
     return block;

@@ -59,9 +59,13 @@ RuntimeBlock DirectWriteBlock(Variable variable, int32_t value);
 RuntimeBlock ListAddBlock(Variable variable);
 
 // The status of an answer (word 0).
-inline uint16_t AnswerStatus(const RuntimeBlock& answer) { return answer.words[0]; }
+inline uint16_t AnswerStatus(const RuntimeBlock& answer) {
+    return answer.words[0];
+}
 // The variable's status in an answer (high byte of word 3).
-inline uint8_t VariableStatus(const RuntimeBlock& answer) { return answer.words[3] >> 8; }
+inline uint8_t VariableStatus(const RuntimeBlock& answer) {
+    return answer.words[3] >> 8;
+}
 // An answer's value as 32 bits: bits 1 when word 3's low byte is 0, else 0; C and M word 5;
 // T F L (and unknown types) word 6 x 65536 + word 5.
 uint32_t DecodeValue(uint16_t type, const RuntimeBlock& answer);

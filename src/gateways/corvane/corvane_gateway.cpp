@@ -39,7 +39,7 @@ struct WatchEntry {
 
 // The watched variables; entries are only ever added. Guarded by the family lock.
 class WatchTable {
-public:
+  public:
     const WatchEntry* Find(Variable v) const {
         for (size_t i = 0; i < count_; ++i)
             if (entries_[i].variable == v) return &entries_[i];
@@ -53,7 +53,7 @@ public:
     size_t size() const { return count_; }
     WatchEntry& operator[](size_t i) { return entries_[i]; }
 
-private:
+  private:
     std::array<WatchEntry, kWatchTableSize> entries_{};
     size_t count_ = 0;
 };
@@ -65,7 +65,7 @@ struct DirectResult {
 };
 
 class CorvaneFamily : public ConnectedFamily {
-public:
+  public:
     explicit CorvaneFamily(const CorvaneOptions& options) : options_(options) {}
 
     ~CorvaneFamily() override {
@@ -106,7 +106,7 @@ public:
         Direct(DirectWriteBlock(request->variable, request->value));
     }
 
-private:
+  private:
     // Up to five tries in a row; the result is the last one's.
     int ConnectLocked() {
         int code = kNoRuntime;
@@ -133,8 +133,8 @@ private:
     // A runtime is there when its socket accepts a connection.
     bool RuntimeIsThere() {
         UnixConnection connection;
-        return connection.Connect(RuntimeSocketPath(kRuntimeSocketName),
-                                  options_.socketConnect) == TransportError::None;
+        return connection.Connect(RuntimeSocketPath(kRuntimeSocketName), options_.socketConnect) ==
+               TransportError::None;
     }
 
     // Asks the runtime for its path; the path or empty with `*code` set.
@@ -166,8 +166,8 @@ private:
     }
 
     std::chrono::milliseconds Remaining(Clock::time_point deadline) const {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                                Clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         return left.count() > 0 ? left : std::chrono::milliseconds(0);
     }
 

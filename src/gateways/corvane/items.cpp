@@ -16,20 +16,31 @@ constexpr std::string_view kFlags = "-+ #0";
 
 int LetterType(char letter) {
     switch (std::toupper(static_cast<unsigned char>(letter))) {
-        case 'I': return kInput;
-        case 'O': return kOutput;
+        case 'I':
+            return kInput;
+        case 'O':
+            return kOutput;
         case 'B':
-        case 'U': return kBit;
-        case 'T': return kTimer;
-        case 'C': return kCounter;
-        case 'M': return kWord;
-        case 'F': return kFloat;
-        case 'L': return kLong;
-        default: return -1;
+        case 'U':
+            return kBit;
+        case 'T':
+            return kTimer;
+        case 'C':
+            return kCounter;
+        case 'M':
+            return kWord;
+        case 'F':
+            return kFloat;
+        case 'L':
+            return kLong;
+        default:
+            return -1;
     }
 }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // Reads at most two decimal digits at `text[*at]`; -1 when there are more than two.
 int ReadSmallNumber(std::string_view text, size_t* at) {
@@ -51,9 +62,10 @@ bool FitsConversion(char conversion, bool floating) {
 bool FlagsFitConversion(const std::string& flags, char conversion) {
     const bool alternate = flags.find('#') != std::string::npos;
     if (alternate && (conversion == 'd' || conversion == 'i' || conversion == 'u')) return false;
-    const bool isUnsigned = conversion == 'u' || conversion == 'x' || conversion == 'X' ||
-                            conversion == 'o';
-    if (isUnsigned && (flags.find('+') != std::string::npos || flags.find(' ') != std::string::npos))
+    const bool isUnsigned =
+        conversion == 'u' || conversion == 'x' || conversion == 'X' || conversion == 'o';
+    if (isUnsigned &&
+        (flags.find('+') != std::string::npos || flags.find(' ') != std::string::npos))
         return false;
     return true;
 }
@@ -106,8 +118,8 @@ std::string Print(const ValueFormat& format, T value) {
 #pragma GCC diagnostic pop
     if (previous) uselocale(previous);
     if (n < 0) return format.prefix + format.suffix;
-    const size_t length = static_cast<size_t>(n) < sizeof(buffer) ? static_cast<size_t>(n)
-                                                                    : sizeof(buffer) - 1;
+    const size_t length =
+        static_cast<size_t>(n) < sizeof(buffer) ? static_cast<size_t>(n) : sizeof(buffer) - 1;
     return format.prefix + std::string(buffer, length) + format.suffix;
 }
 
@@ -136,7 +148,9 @@ float ReadFloat(std::string_view text) {
 
 }  // namespace
 
-bool IsBitType(uint16_t type) { return type == kInput || type == kOutput || type == kBit; }
+bool IsBitType(uint16_t type) {
+    return type == kInput || type == kOutput || type == kBit;
+}
 
 std::optional<Variable> ParseVariableName(std::string_view name) {
     if (name.size() < 2) return std::nullopt;
@@ -190,7 +204,9 @@ std::string FormatInteger(const ValueFormat& format, int32_t value) {
     return Print(format, static_cast<unsigned>(static_cast<uint32_t>(value)));
 }
 
-std::string FormatFloat(const ValueFormat& format, double value) { return Print(format, value); }
+std::string FormatFloat(const ValueFormat& format, double value) {
+    return Print(format, value);
+}
 
 ReadItemParts SplitReadItem(std::string_view item) {
     ReadItemParts parts;
@@ -236,7 +252,8 @@ ReadItemResult ParseReadItem(std::string_view item) {
     request.letter = parts.name[0];
     if (parts.hasCount) {
         const std::optional<int> count = ParseCount(parts.countText);
-        if (!count || variable->index + *count - 1 > kMaxIndex) return {std::nullopt, BadSyntax(item)};
+        if (!count || variable->index + *count - 1 > kMaxIndex)
+            return {std::nullopt, BadSyntax(item)};
         request.count = *count;
     }
     if (parts.hasFormat) {
@@ -278,11 +295,16 @@ std::optional<WriteRequest> ParseWriteItem(std::string_view item) {
         request.value = AtoI(text);
         return request;
     }
-    if (text.starts_with("/")) request.value = -1;
-    else if (StartsWithNoCase(text, "F0")) request.value = 2;
-    else if (StartsWithNoCase(text, "F1")) request.value = 3;
-    else if (StartsWithNoCase(text, "UF")) request.value = 4;
-    else request.value = AtoI(text);
+    if (text.starts_with("/"))
+        request.value = -1;
+    else if (StartsWithNoCase(text, "F0"))
+        request.value = 2;
+    else if (StartsWithNoCase(text, "F1"))
+        request.value = 3;
+    else if (StartsWithNoCase(text, "UF"))
+        request.value = 4;
+    else
+        request.value = AtoI(text);
     return request;
 }
 

@@ -12,14 +12,14 @@ namespace tsr::corvane {
 
 // Type codes of the runtime, by the letter of the variable name.
 enum TypeCode : uint16_t {
-    kInput = 0,     // I: bit
-    kOutput = 1,    // O: bit
-    kBit = 2,       // B or U: bit
-    kTimer = 3,     // T: 32 bits read, 16 bits written
-    kCounter = 4,   // C: 16 bits, signed
-    kWord = 5,      // M: 16 bits, signed
-    kFloat = 6,     // F: 32-bit IEEE single
-    kLong = 7,      // L: 32 bits
+    kInput = 0,    // I: bit
+    kOutput = 1,   // O: bit
+    kBit = 2,      // B or U: bit
+    kTimer = 3,    // T: 32 bits read, 16 bits written
+    kCounter = 4,  // C: 16 bits, signed
+    kWord = 5,     // M: 16 bits, signed
+    kFloat = 6,    // F: 32-bit IEEE single
+    kLong = 7,     // L: 32 bits
 };
 
 constexpr int kMaxIndex = 9999;
@@ -75,7 +75,7 @@ struct ReadItemParts {
     std::string_view name;
     std::string_view countText;  // the text between "[" and "]", when there is one
     bool hasCount = false;
-    std::string_view format;     // the text between "(" and ")", when there is one
+    std::string_view format;  // the text between "(" and ")", when there is one
     bool hasFormat = false;
 };
 

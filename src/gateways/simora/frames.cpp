@@ -13,7 +13,9 @@ void PutLe32(std::vector<uint8_t>& out, uint32_t v) {
     PutLe16(out, static_cast<uint16_t>(v >> 16));
 }
 
-uint16_t GetLe16(const uint8_t* at) { return static_cast<uint16_t>(at[0] | (at[1] << 8)); }
+uint16_t GetLe16(const uint8_t* at) {
+    return static_cast<uint16_t>(at[0] | (at[1] << 8));
+}
 
 uint32_t GetLe32(const uint8_t* at) {
     return static_cast<uint32_t>(GetLe16(at)) | (static_cast<uint32_t>(GetLe16(at + 2)) << 16);
@@ -25,9 +27,9 @@ std::optional<std::vector<uint8_t>> BuildRequest(uint32_t wParam, std::string_vi
     if (text.size() > kMaxText) return std::nullopt;
     std::vector<uint8_t> out;
     out.reserve(kRequestHeaderSize + text.size());
-    PutLe32(out, wParam);                             // the request, little-endian
+    PutLe32(out, wParam);                              // the request, little-endian
     PutLe16(out, static_cast<uint16_t>(text.size()));  // the text's length, little-endian
-    out.insert(out.end(), text.begin(), text.end());  // the text, no terminating zero
+    out.insert(out.end(), text.begin(), text.end());   // the text, no terminating zero
     return out;
 }
 

@@ -17,7 +17,7 @@ namespace tsr::simora {
 constexpr std::string_view kSimoraSocketName = "CIrrDeviceWin32";
 
 // Requests, by wParam.
-constexpr uint32_t kCheck = 2345;       // no text; answers kCheckAnswer when the simulation is ready
+constexpr uint32_t kCheck = 2345;  // no text; answers kCheckAnswer when the simulation is ready
 constexpr uint32_t kCheckAnswer = 9876;
 constexpr uint32_t kReadBehavior = 256;   // text: the behavior name; answers the value's IEEE bits
 constexpr uint32_t kWriteBehavior = 512;  // text: the whole item "name=value"; answer not used

@@ -34,7 +34,7 @@ std::string PrintSingle(uint32_t bits) {
 // fails (the simulation has ended); each exchange uses a connection of its own, so a restarted
 // simulation is found again by the next one.
 class SimoraFamily : public ConnectedFamily {
-public:
+  public:
     explicit SimoraFamily(const SimoraOptions& options) : options_(options) {}
 
     int Connect(const GatewaySettings&) override {
@@ -73,7 +73,7 @@ public:
         if (!Exchange(kWriteBehavior, item)) known_ = false;
     }
 
-private:
+  private:
     // One request and its answer on a new connection; empty when any step fails.
     std::optional<uint32_t> Exchange(uint32_t wParam, std::string_view text) {
         const auto request = BuildRequest(wParam, text);

@@ -47,8 +47,7 @@ std::string RuntimeSocketPath(std::string_view name) {
     return path;
 }
 
-TransportError UnixConnection::Connect(const std::string& path,
-                                       std::chrono::milliseconds timeout) {
+TransportError UnixConnection::Connect(const std::string& path, std::chrono::milliseconds timeout) {
     Close();
     sockaddr_un address{};
     address.sun_family = AF_UNIX;

@@ -24,7 +24,7 @@ std::string RuntimeSocketPath(std::string_view name);
 
 // One connection to a Unix stream socket. Not thread-safe: its family's lock serialises the calls.
 class UnixConnection {
-public:
+  public:
     UnixConnection() = default;
     ~UnixConnection() { Close(); }
     UnixConnection(const UnixConnection&) = delete;
@@ -41,7 +41,7 @@ public:
     void Close();
     bool IsOpen() const { return fd_ >= 0; }
 
-private:
+  private:
     int fd_ = -1;
 };
 

@@ -2,13 +2,13 @@
 // answer through the result request; the watched list is executed as a snapshot and fetched in
 // order. Value layout in an answer: bits in word 3's low byte (0 means set); C and M in word 5;
 // T and L low half in word 5, high half in word 6; F high half in word 5, low half in word 6.
-#include "orvo8_api.h"
-
 #include <algorithm>
 #include <array>
 #include <map>
 #include <mutex>
 #include <vector>
+
+#include "orvo8_api.h"
 
 namespace {
 
@@ -44,11 +44,17 @@ Store& S() {
     return store;
 }
 
-bool Valid(int type, int index) { return type >= 0 && type < kTypes && index >= 0 && index < kIndexes; }
+bool Valid(int type, int index) {
+    return type >= 0 && type < kTypes && index >= 0 && index < kIndexes;
+}
 
-size_t Slot(int type, int index) { return static_cast<size_t>(type) * kIndexes + index; }
+size_t Slot(int type, int index) {
+    return static_cast<size_t>(type) * kIndexes + index;
+}
 
-bool IsBit(int type) { return type <= 2; }
+bool IsBit(int type) {
+    return type <= 2;
+}
 
 uint16_t Get(const unsigned char* b, int word) {
     return static_cast<uint16_t>(b[2 * word] | (b[2 * word + 1] << 8));
@@ -82,12 +88,23 @@ void ApplyWrite(Store& s, const unsigned char* b) {
     uint32_t& value = s.values[Slot(type, index)];
     if (IsBit(type)) {
         switch (w5 >> 8) {
-            case 0: value = 0; break;
-            case 1: value = 1; break;
-            case 2: value = 0; break;          // F0: forced off
-            case 3: value = 1; break;          // F1: forced on
-            case 4: break;                     // UF: unforced, value kept
-            case 5: value = value ? 0 : 1; break;  // toggle
+            case 0:
+                value = 0;
+                break;
+            case 1:
+                value = 1;
+                break;
+            case 2:
+                value = 0;
+                break;  // F0: forced off
+            case 3:
+                value = 1;
+                break;  // F1: forced on
+            case 4:
+                break;  // UF: unforced, value kept
+            case 5:
+                value = value ? 0 : 1;
+                break;  // toggle
         }
         return;
     }
@@ -135,9 +152,13 @@ uint16_t Dispatch(Store& s, const unsigned char* b, unsigned char* out) {
     const uint16_t command = Get(b, 0);
     ++s.commands[command];
     switch (command) {
-        case 0x0B00: return DirectStart(s, b);
-        case 0x0B01: return DirectResult(s, out);
-        case 0x0D00: s.list.clear(); return 0;
+        case 0x0B00:
+            return DirectStart(s, b);
+        case 0x0B01:
+            return DirectResult(s, out);
+        case 0x0D00:
+            s.list.clear();
+            return 0;
         case 0x0E00: {
             const int type = Get(b, 3), index = Get(b, 4);
             if (!Valid(type, index) || s.list.size() >= kMaxList) return 2;
@@ -155,7 +176,8 @@ uint16_t Dispatch(Store& s, const unsigned char* b, unsigned char* out) {
             ++s.cursor;
             return 0;
         }
-        default: return 1;
+        default:
+            return 1;
     }
 }
 
