@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "gateways/corvane/frames.h"
-#include "gateways/transport/unix_socket.h"
+#include "gateways/transport/tcp_transport.h"
 #include "sim_support.h"
 
 namespace tsr::sims {

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "gateways/simora/frames.h"
-#include "gateways/transport/unix_socket.h"
+#include "gateways/transport/tcp_transport.h"
 #include "sim_support.h"
 
 namespace tsr::sims {

@@ -13,7 +13,7 @@
 #include "gateways/corvane/block.h"
 #include "gateways/corvane/frames.h"
 #include "gateways/corvane/items.h"
-#include "gateways/transport/unix_socket.h"
+#include "gateways/transport/tcp_transport.h"
 
 namespace tsr {
 namespace {

@@ -10,7 +10,7 @@
 #include <optional>
 
 #include "gateways/simora/frames.h"
-#include "gateways/transport/unix_socket.h"
+#include "gateways/transport/tcp_transport.h"
 
 namespace tsr {
 namespace {
