@@ -3,7 +3,10 @@
 #include "gateways/corvane/corvane_gateway.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <thread>
 
 #include "base/strings.h"
@@ -167,6 +170,31 @@ TEST_F(CorvaneGatewayTest, LibraryMissingOrRuntimeSilent) {
     runtime.SetQueryMode(sims::CorvaneRuntimeSim::QueryMode::Silent);
     EXPECT_EQ(family->Connect({}), -2);
     EXPECT_FALSE(family->IsConnected());
+}
+
+// The library is opened and checked before it is loaded: one that other users may change, or
+// that is not a regular file, is refused (without waiting on a FIFO) and nothing of it runs.
+TEST_F(CorvaneGatewayTest, UnsafeLibraryFilesAreRefused) {
+    const std::string directory = scratch / "runtime";
+    ASSERT_EQ(mkdir(directory.c_str(), 0700), 0);
+    const std::string copy = directory + "/orvo8.so";
+    std::filesystem::copy_file(TESSORA_TEST_ORVO8, copy);
+    runtime.SetLibraryDirectory(directory);
+    struct Case {
+        const char* name;
+        mode_t mode;
+    } cases[] = {{"anyone may write", 0757}, {"group may write", 0775}};
+    for (const auto& c : cases) {
+        ASSERT_EQ(chmod(copy.c_str(), c.mode), 0);
+        EXPECT_EQ(family->Connect({}), -1) << c.name;
+    }
+    ASSERT_EQ(unlink(copy.c_str()), 0);
+    ASSERT_EQ(mkfifo(copy.c_str(), 0600), 0);
+    EXPECT_EQ(family->Connect({}), -1) << "a FIFO";
+    EXPECT_EQ(store.CommandCount(0x0B00), 0u);
+    runtime.SetLibraryDirectory(LibraryDirectory());
+    EXPECT_EQ(family->Connect({}), 0);
+    EXPECT_EQ(store.CommandCount(0x0B00), 1u);  // the library checked is the one that runs
 }
 
 TEST_F(CorvaneGatewayTest, NoRuntime) {

@@ -1,6 +1,7 @@
 // The transport's Unix stream sockets (the local programs' sockets) against peers made by the test.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <thread>
@@ -46,7 +47,9 @@ TEST(UnixTransport, ExchangesBytesAndEndsEveryWaitInTime) {
     ASSERT_TRUE(peer.Start(path));
 
     UnixConnection c;
+    EXPECT_EQ(c.PeerUserId(), std::nullopt);
     ASSERT_EQ(c.Connect(path, 500ms), TransportError::None);
+    EXPECT_EQ(c.PeerUserId(), geteuid());
     const uint8_t hello[4] = {0x78, 0x56, 0x34, 0x12};
     ASSERT_EQ(c.SendAll(hello, 500ms), TransportError::None);
     uint8_t back[4] = {};
@@ -61,6 +64,16 @@ TEST(UnixTransport, ExchangesBytesAndEndsEveryWaitInTime) {
     c.Close();
     peer.Stop();
     EXPECT_EQ(c.SendAll(hello, 100ms), TransportError::NotConnected);
+}
+
+TEST(UnixTransport, TrustedLocalUsers) {
+    struct Case {
+        uid_t peer, self;
+        bool trusted;
+    } cases[] = {
+        {1000, 1000, true}, {0, 1000, true}, {1001, 1000, false}, {0, 0, true}, {1000, 0, false}};
+    for (const Case& c : cases)
+        EXPECT_EQ(IsTrustedLocalUser(c.peer, c.self), c.trusted) << c.peer << " " << c.self;
 }
 
 TEST(UnixTransport, PeerThatClosesAtOnce) {

@@ -1,5 +1,6 @@
 // The runtime block, byte for byte, and the runtime socket's query and answer.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <vector>
 
@@ -116,6 +117,28 @@ TEST(CorvaneFrames, LibraryPath) {
     EXPECT_EQ(LibraryPathFor("/opt/x/"), "/opt/x/orvo8.so");
     EXPECT_EQ(LibraryPathFor("runtime"), "");
     EXPECT_EQ(LibraryPathFor(""), "");
+}
+
+TEST(CorvaneFrames, OnlySafeLibraryFilesLoad) {
+    constexpr uid_t self = 1000, other = 1001, root = 0;
+    struct Case {
+        const char* name;
+        mode_t mode;
+        uid_t owner;
+        bool safe;
+    } cases[] = {
+        {"own, 0755", S_IFREG | 0755, self, true},
+        {"own, 0600", S_IFREG | 0600, self, true},
+        {"the system's, 0644", S_IFREG | 0644, root, true},
+        {"another user's", S_IFREG | 0755, other, false},
+        {"group may write", S_IFREG | 0775, self, false},
+        {"anyone may write", S_IFREG | 0757, root, false},
+        {"a directory", S_IFDIR | 0755, self, false},
+        {"a FIFO", S_IFIFO | 0644, self, false},
+        {"a socket", S_IFSOCK | 0755, self, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IsSafeLibraryFile(c.mode, c.owner, self), c.safe) << c.name;
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 #include "gateways/corvane/corvane_gateway.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
 #include <atomic>
@@ -130,11 +133,22 @@ class CorvaneFamily : public ConnectedFamily {
         return connected_ ? 0 : kStatusFailed;
     }
 
+    // Connects to the runtime's socket. A socket of another user's program is no runtime of
+    // ours: it could point the gateway at a library of its choice.
+    bool ConnectToRuntime(UnixConnection& connection) {
+        if (connection.Connect(RuntimeSocketPath(kRuntimeSocketName), options_.socketConnect) !=
+            TransportError::None)
+            return false;
+        const std::optional<uid_t> peer = connection.PeerUserId();
+        if (peer && IsTrustedLocalUser(*peer, geteuid())) return true;
+        connection.Close();
+        return false;
+    }
+
     // A runtime is there when its socket accepts a connection.
     bool RuntimeIsThere() {
         UnixConnection connection;
-        return connection.Connect(RuntimeSocketPath(kRuntimeSocketName), options_.socketConnect) ==
-               TransportError::None;
+        return ConnectToRuntime(connection);
     }
 
     // Asks the runtime for its path; the path or empty with `*code` set.
@@ -142,9 +156,7 @@ class CorvaneFamily : public ConnectedFamily {
         UnixConnection connection;
         *code = kNoRuntime;
         const auto deadline = Clock::now() + options_.socketAnswer;
-        if (connection.Connect(RuntimeSocketPath(kRuntimeSocketName), options_.socketConnect) !=
-            TransportError::None)
-            return {};
+        if (!ConnectToRuntime(connection)) return {};
         const auto query = BuildRuntimeQuery();
         if (connection.SendAll(query, options_.socketAnswer) != TransportError::None) return {};
         std::vector<uint8_t> received(2);
@@ -177,7 +189,7 @@ class CorvaneFamily : public ConnectedFamily {
         if (code < 0) return code;
         const std::string libraryPath = LibraryPathFor(runtimePath);
         if (libraryPath.empty()) return kNoLibrary;
-        void* library = dlopen(libraryPath.c_str(), RTLD_NOW | RTLD_LOCAL);
+        void* library = OpenLibrary(libraryPath);
         if (library == nullptr) return kNoLibrary;
         void* symbol = dlsym(library, "OrvoEntryPoint");
         if (symbol == nullptr) {
@@ -188,6 +200,22 @@ class CorvaneFamily : public ConnectedFamily {
         entry_ = reinterpret_cast<EntryPoint>(symbol);
         if (!poller_.joinable()) poller_ = std::thread([this] { PollLoop(); });
         return 0;
+    }
+
+    // Loads the library at `path` when IsSafeLibraryFile allows it. The file is opened and
+    // checked first and then loaded through its descriptor, so the file checked is the file
+    // loaded even if the path is changed meanwhile; opening does not wait (a FIFO there).
+    static void* OpenLibrary(const std::string& path) {
+        const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) return nullptr;
+        struct stat st {};
+        void* library = nullptr;
+        if (fstat(fd, &st) == 0 && IsSafeLibraryFile(st.st_mode, st.st_uid, geteuid())) {
+            const std::string opened = "/proc/self/fd/" + std::to_string(fd);
+            library = dlopen(opened.c_str(), RTLD_NOW | RTLD_LOCAL);
+        }
+        close(fd);
+        return library;
     }
 
     // One call through the block; the caller holds the family lock.

@@ -23,8 +23,10 @@ struct CorvaneOptions {
 };
 
 // The family's one connection state for the whole run; `log` receives its own log lines.
-// Connect gives 0, or -1 (no library path from the runtime, the library does not load or has no
-// OrvoEntryPoint), -2 (no runtime socket answers), -3 (the status request failed).
+// Connect gives 0, or -1 (the runtime answers no path or an unusable one, the library is missing,
+// is not a regular file owned by this user or the system, may be changed by other users, does not
+// load or has no OrvoEntryPoint), -2 (no runtime socket of this user or the system answers), -3
+// (the status request failed).
 std::unique_ptr<ConnectedFamily> MakeCorvaneFamily(LogSink& log);
 // The same with other time limits.
 std::unique_ptr<ConnectedFamily> MakeCorvaneFamily(LogSink& log, const CorvaneOptions& options);

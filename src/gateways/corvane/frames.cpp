@@ -1,5 +1,7 @@
 #include "gateways/corvane/frames.h"
 
+#include <sys/stat.h>
+
 namespace tsr::corvane {
 
 std::array<uint8_t, 4> BuildRuntimeQuery() {
@@ -39,6 +41,12 @@ std::string LibraryPathFor(std::string_view runtimePath) {
     const size_t slash = runtimePath.rfind('/');
     if (slash == std::string_view::npos) return {};
     return std::string(runtimePath.substr(0, slash)) + "/" + std::string(kLibraryName);
+}
+
+bool IsSafeLibraryFile(mode_t mode, uid_t owner, uid_t self) {
+    if (!S_ISREG(mode)) return false;
+    if (owner != self && owner != 0) return false;
+    return (mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
 }  // namespace tsr::corvane

@@ -5,6 +5,8 @@
 //   answer:  len(u16 LE) path[len]            len 0: the runtime has no path to give
 #pragma once
 
+#include <sys/types.h>
+
 #include <array>
 #include <cstdint>
 #include <span>
@@ -43,5 +45,10 @@ RuntimeAnswer ParseRuntimeAnswer(std::span<const uint8_t> received);
 // The library's path: `runtimePath` cut at its last "/" with "/orvo8.so" appended. Empty when
 // the path holds no "/".
 std::string LibraryPathFor(std::string_view runtimePath);
+
+// Whether the opened library file (its mode and owner, as fstat gives them) may be loaded by a
+// program running as `self`: a regular file owned by that user or by the system, that no other
+// user may change. Loading it runs its code in this program.
+bool IsSafeLibraryFile(mode_t mode, uid_t owner, uid_t self);
 
 }  // namespace tsr::corvane

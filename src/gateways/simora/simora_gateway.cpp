@@ -1,6 +1,7 @@
 #include "gateways/simora/simora_gateway.h"
 
 #include <locale.h>
+#include <unistd.h>
 
 #include <array>
 #include <atomic>
@@ -82,6 +83,9 @@ class SimoraFamily : public ConnectedFamily {
         if (connection.Connect(RuntimeSocketPath(kSimoraSocketName), options_.socketConnect) !=
             TransportError::None)
             return std::nullopt;
+        // A socket of another user's program is not our simulation.
+        const std::optional<uid_t> peer = connection.PeerUserId();
+        if (!peer || !IsTrustedLocalUser(*peer, geteuid())) return std::nullopt;
         if (connection.SendAll(*request, options_.socketAnswer) != TransportError::None)
             return std::nullopt;
         std::array<uint8_t, kAnswerSize> answer{};

@@ -316,4 +316,14 @@ TransportError UnixConnection::Connect(const std::string& path, std::chrono::mil
     return TransportError::None;
 }
 
+std::optional<uid_t> UnixConnection::PeerUserId() const {
+    if (fd_ < 0) return std::nullopt;
+    ucred credentials{};
+    socklen_t length = sizeof(credentials);
+    if (getsockopt(fd_, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0 ||
+        length != sizeof(credentials))
+        return std::nullopt;
+    return credentials.uid;
+}
+
 }  // namespace tsr

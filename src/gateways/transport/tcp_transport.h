@@ -4,6 +4,8 @@
 // are built and parsed by the families' own pure functions; this unit only moves bytes.
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -90,6 +92,13 @@ public:
     // Connects to the socket at `path` within `timeout`. BadAddress when the path does not fit a
     // socket address, Refused when nothing listens there. Closes a connection that was open first.
     TransportError Connect(const std::string& path, std::chrono::milliseconds timeout);
+    // The user id of the program at the other end, as the system saw it connect; empty when no
+    // connection is open or the system does not tell.
+    std::optional<uid_t> PeerUserId() const;
 };
+
+// Whether a local program running as `peer` is trusted by a program running as `self`: the same
+// user, or the system's. A socket in a shared directory such as /tmp may belong to anyone.
+inline bool IsTrustedLocalUser(uid_t peer, uid_t self) { return peer == self || peer == 0; }
 
 }  // namespace tsr
