@@ -11,10 +11,13 @@
 
 #include "base/strings.h"
 #include "corvane_sim.h"
+#include "gateways/corvane/frames.h"
 #include "gateways/lifecycle.h"
+#include "gateways/transport/tcp_transport.h"
 #include "generator/generator.h"
 #include "socket_support.h"
 #include "test_support.h"
+#include "unix_sim_server.h"
 #include "webserver/serving_hooks.h"
 
 namespace tsr {
@@ -209,6 +212,19 @@ TEST_F(CorvaneGatewayTest, NoRuntime) {
     EXPECT_EQ(family->ReadItem("m1"), "[error orvo -2]");
     family->WriteItem("m1=3");
     EXPECT_EQ(store.Value(kWord, 1), 0u);
+}
+
+// A socket that closes every connection at once: each read makes five tries, then answers -2.
+TEST_F(CorvaneGatewayTest, FiveTriesThenNoRuntime) {
+    runtime.Stop();
+    std::atomic<int> connections{0};
+    sims::UnixSimServer closing([&](int, const std::atomic<bool>&) { ++connections; });
+    ASSERT_TRUE(closing.Start(RuntimeSocketPath(corvane::kRuntimeSocketName)));
+    EXPECT_EQ(family->ReadItem("m1"), "[error orvo -2]");
+    EXPECT_EQ(connections.load(), 5);
+    EXPECT_EQ(family->ReadItem("m2"), "[error orvo -2]");
+    EXPECT_EQ(connections.load(), 10);
+    EXPECT_EQ(store.CommandCount(0x0B00), 0u);
 }
 
 TEST_F(CorvaneGatewayTest, FailedStatusRequest) {
