@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <condition_variable>
@@ -111,7 +112,10 @@ class CorvaneFamily : public ConnectedFamily {
 
   private:
     // Up to five tries in a row; the result is the last one's.
+    // The tries share one time limit for the runtime socket, so a runtime that accepts and never
+    // answers costs one limit per connect, not five.
     int ConnectLocked() {
+        socketDeadline_ = Clock::now() + options_.socketAnswer;
         int code = kNoRuntime;
         for (int i = 0; i < kConnectTries; ++i) {
             code = TryConnect();
@@ -136,7 +140,8 @@ class CorvaneFamily : public ConnectedFamily {
     // Connects to the runtime's socket. A socket of another user's program is no runtime of
     // ours: it could point the gateway at a library of its choice.
     bool ConnectToRuntime(UnixConnection& connection) {
-        if (connection.Connect(RuntimeSocketPath(kRuntimeSocketName), options_.socketConnect) !=
+        const auto timeout = std::min(options_.socketConnect, Remaining(socketDeadline_));
+        if (connection.Connect(RuntimeSocketPath(kRuntimeSocketName), timeout) !=
             TransportError::None)
             return false;
         const std::optional<uid_t> peer = connection.PeerUserId();
@@ -155,10 +160,10 @@ class CorvaneFamily : public ConnectedFamily {
     std::string QueryRuntimePath(int* code) {
         UnixConnection connection;
         *code = kNoRuntime;
-        const auto deadline = Clock::now() + options_.socketAnswer;
+        const auto deadline = socketDeadline_;
         if (!ConnectToRuntime(connection)) return {};
         const auto query = BuildRuntimeQuery();
-        if (connection.SendAll(query, options_.socketAnswer) != TransportError::None) return {};
+        if (connection.SendAll(query, Remaining(deadline)) != TransportError::None) return {};
         std::vector<uint8_t> received(2);
         if (connection.ReceiveExact(received, Remaining(deadline)) != TransportError::None)
             return {};
@@ -325,6 +330,7 @@ class CorvaneFamily : public ConnectedFamily {
     std::mutex mutex_;  // the family lock: every call through the block, every whole operation
     std::condition_variable wake_;
     bool stopping_ = false;
+    Clock::time_point socketDeadline_;  // the limit of the current connect's socket exchanges
     void* library_ = nullptr;
     EntryPoint entry_ = nullptr;
     std::atomic<bool> connected_{false};

@@ -15,7 +15,8 @@ struct CorvaneOptions {
     std::chrono::milliseconds resultPoll{100};
     // The longest wait for a direct read's or write's result (then status 0xFFFE).
     std::chrono::milliseconds resultLimit{10000};
-    // Connecting to the runtime socket, and the whole answer to the query.
+    // Connecting to the runtime socket once, and all the socket exchanges of one connect (its
+    // five tries together): a runtime that accepts and never answers costs this much per connect.
     std::chrono::milliseconds socketConnect{200};
     std::chrono::milliseconds socketAnswer{500};
     // The polling thread's pause between two wakes.
