@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <thread>
 
@@ -29,7 +30,7 @@ std::string LibraryDirectory() {
 }
 
 // Type codes of the runtime.
-constexpr int kBit = 2, kWord = 5, kFloat = 6;
+constexpr int kBit = 2, kWord = 5, kFloat = 6, kLong = 7;
 
 CorvaneOptions ShortOptions() {
     CorvaneOptions options;
@@ -101,6 +102,23 @@ TEST_F(CorvaneGatewayTest, FirstReadDirectLaterReadsFromTheWatchTable) {
     EXPECT_EQ(store.DirectReads(kWord, 5), 1u);
     EXPECT_GT(store.CommandCount(0x0F00), 0u);  // the polling thread fetched it
     EXPECT_GT(store.CommandCount(0x0E00), 0u);
+}
+
+// The watch table holds 2048 variables; a variable read after it is full is read directly each
+// time, and the watched ones keep being served from the table.
+TEST_F(CorvaneGatewayTest, FullWatchTable) {
+    for (int first = 0; first < 2000; first += 500) {
+        const std::string answer = family->ReadItem("m" + std::to_string(first) + "[500]");
+        ASSERT_EQ(std::count(answer.begin(), answer.end(), ','), 499) << first;
+        ASSERT_EQ(answer.find("error"), std::string::npos) << answer.substr(0, 80);
+    }
+    ASSERT_EQ(family->ReadItem("l0[48]").find("error"), std::string::npos);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(family->ReadItem("l100"), "0");
+    EXPECT_EQ(store.DirectReads(kLong, 100), 3u);
+    EXPECT_EQ(family->ReadItem("m1999"), "0");
+    EXPECT_EQ(family->ReadItem("l47"), "0");
+    EXPECT_EQ(store.DirectReads(kWord, 1999), 1u);
+    EXPECT_EQ(store.DirectReads(kLong, 47), 1u);
 }
 
 TEST_F(CorvaneGatewayTest, BitCommands) {
