@@ -11,7 +11,8 @@ BUILD=${TESSORA_BUILD_DIR:-$ROOT/build}
 BUILD_ASAN=${TESSORA_ASAN_BUILD_DIR:-$ROOT/build-asan}
 BUILD_FUZZ=${TESSORA_FUZZ_BUILD_DIR:-$ROOT/build-fuzz}
 JOBS=${TESSORA_JOBS:-2}
-FUZZ_SECONDS=${TESSORA_FUZZ_SECONDS:-30}
+FUZZ_SECONDS=${TESSORA_FUZZ_SECONDS:-20}
+FUZZ_TARGETS="fuzz_template fuzz_load_document fuzz_request fuzz_handle_request fuzz_kx_block fuzz_corvane_item"
 
 # Debian packages the build, the program and the tests need.
 APT_PACKAGES=(
@@ -102,9 +103,9 @@ run_tests() {
   log "Fuzz targets (${FUZZ_SECONDS}s each)"
   CXX=clang++ cmake -S "$ROOT" -B "$BUILD_FUZZ" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DTESSORA_FUZZ=ON -DTESSORA_TESTS=OFF >/dev/null
-  cmake --build "$BUILD_FUZZ" -j "$JOBS" --target fuzz_template fuzz_load_document fuzz_request fuzz_handle_request fuzz_kx_block
+  cmake --build "$BUILD_FUZZ" -j "$JOBS" --target $FUZZ_TARGETS
   local target
-  for target in fuzz_template fuzz_load_document fuzz_request fuzz_handle_request fuzz_kx_block; do
+  for target in $FUZZ_TARGETS; do
     mkdir -p "$BUILD_FUZZ/corpus/$target"
     "$BUILD_FUZZ/tests/fuzz/$target" -max_total_time="$FUZZ_SECONDS" -print_final_stats=1 \
       -artifact_prefix="$BUILD_FUZZ/" "$BUILD_FUZZ/corpus/$target" "$ROOT/tests/fuzz/seeds/$target" \

@@ -44,6 +44,8 @@ protected:
     uint16_t port() { return server.ListeningPort(); }
 
     test::ScratchDir tmp;
+    // No local program's socket is found there.
+    test::ScopedEnvironment runtimeDir{"XDG_RUNTIME_DIR", tmp.path()};
     Project project;
     RecordingLogSink log;
     Gateways gateways{log, project.workingDirectory()};
@@ -191,9 +193,10 @@ TEST_F(GatewaysTest, RetriesReportEveryObjectOfTheRetriedFamilies) {
     for (size_t i = before; i < log.Lines().size(); ++i) retry.push_back(log.Lines()[i].text);
     EXPECT_EQ(retry, (std::vector<std::string>{unity, unity, s7}));  // SQL is never retried
     EXPECT_EQ(log.Lines().back().colour, static_cast<unsigned>(kLogRed));
-    // Device routes answer as for a missing connection.
+    // Device routes answer as for a missing device: no Corvane runtime is -2.
     EXPECT_EQ(Post(port(), "/UNI%MW0;%MW1=2;%MW2"), "[err];[err]");
-    EXPECT_EQ(Post(port(), "/CVNm200"), "[error orvo -1]");
+    EXPECT_EQ(Post(port(), "/CVNm200"), "[error orvo -2]");
+    EXPECT_EQ(Post(port(), "/SMspeed;speed"), ";");
 }
 
 }  // namespace

@@ -6,10 +6,12 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <charconv>
+#include <cstdlib>
 #include <cstring>
 
 namespace tsr {
@@ -181,8 +183,8 @@ TransportError TcpConnection::Connect(std::string_view address, uint16_t default
     return result;
 }
 
-TransportError TcpConnection::SendAll(std::span<const uint8_t> data,
-                                      std::chrono::milliseconds timeout) {
+TransportError StreamConnection::SendAll(std::span<const uint8_t> data,
+                                         std::chrono::milliseconds timeout) {
     if (fd_ < 0) return TransportError::NotConnected;
     const auto deadline = Clock::now() + timeout;
     size_t done = 0;
@@ -205,8 +207,8 @@ TransportError TcpConnection::SendAll(std::span<const uint8_t> data,
     return TransportError::None;
 }
 
-TransportError TcpConnection::ReceiveSome(std::span<uint8_t> buffer, size_t* received,
-                                          std::chrono::milliseconds timeout) {
+TransportError StreamConnection::ReceiveSome(std::span<uint8_t> buffer, size_t* received,
+                                             std::chrono::milliseconds timeout) {
     *received = 0;
     if (fd_ < 0) return TransportError::NotConnected;
     const auto deadline = Clock::now() + timeout;
@@ -235,8 +237,8 @@ TransportError TcpConnection::ReceiveSome(std::span<uint8_t> buffer, size_t* rec
     }
 }
 
-TransportError TcpConnection::ReceiveExact(std::span<uint8_t> buffer,
-                                           std::chrono::milliseconds timeout) {
+TransportError StreamConnection::ReceiveExact(std::span<uint8_t> buffer,
+                                              std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
     size_t done = 0;
     while (done < buffer.size()) {
@@ -249,7 +251,7 @@ TransportError TcpConnection::ReceiveExact(std::span<uint8_t> buffer,
     return TransportError::None;
 }
 
-size_t TcpConnection::DiscardPending() {
+size_t StreamConnection::DiscardPending() {
     if (fd_ < 0) return 0;
     size_t dropped = 0;
     uint8_t scratch[4096];
@@ -265,9 +267,63 @@ size_t TcpConnection::DiscardPending() {
     }
 }
 
-void TcpConnection::Close() {
+void StreamConnection::Close() {
     if (fd_ >= 0) close(fd_);
     fd_ = -1;
+}
+
+std::string RuntimeDirectory() {
+    const char* dir = std::getenv("XDG_RUNTIME_DIR");
+    if (dir != nullptr && *dir != '\0') return dir;
+    return "/tmp";
+}
+
+std::string RuntimeSocketPath(std::string_view name) {
+    std::string path = RuntimeDirectory();
+    if (path.empty() || path.back() != '/') path += '/';
+    path += name;
+    return path;
+}
+
+TransportError UnixConnection::Connect(const std::string& path, std::chrono::milliseconds timeout) {
+    Close();
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.empty() || path.size() >= sizeof(address.sun_path) ||
+        path.find('\0') != std::string::npos)
+        return TransportError::BadAddress;
+    std::memcpy(address.sun_path, path.data(), path.size());
+
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) return TransportError::Refused;
+    const auto deadline = Clock::now() + timeout;
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
+        // A listener whose backlog is full answers EAGAIN: wait for it within the time-out.
+        if (errno != EAGAIN && errno != EINPROGRESS) {
+            close(fd);
+            return TransportError::Refused;
+        }
+        const int ready = WaitFor(fd, POLLOUT, deadline);
+        int error = 0;
+        socklen_t length = sizeof(error);
+        if (ready <= 0 || getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 ||
+            error != 0) {
+            close(fd);
+            return ready == 0 ? TransportError::ConnectTimeout : TransportError::Refused;
+        }
+    }
+    fd_ = fd;
+    return TransportError::None;
+}
+
+std::optional<uid_t> UnixConnection::PeerUserId() const {
+    if (fd_ < 0) return std::nullopt;
+    ucred credentials{};
+    socklen_t length = sizeof(credentials);
+    if (getsockopt(fd_, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0 ||
+        length != sizeof(credentials))
+        return std::nullopt;
+    return credentials.uid;
 }
 
 }  // namespace tsr

@@ -1,7 +1,10 @@
-// The one TCP transport of the device families (Unity / M340, S7): name resolution, connect,
-// send and receive, each bounded by a time-out. Frames are built and parsed by the families'
-// own pure functions; this unit only moves bytes.
+// The one transport of the device families: TCP connections to controllers (Unity / M340, S7)
+// and Unix stream sockets to programs on the same computer (the Corvane runtime, the Simora
+// simulator). Name resolution, connect, send and receive, each bounded by a time-out. Frames
+// are built and parsed by the families' own pure functions; this unit only moves bytes.
 #pragma once
+
+#include <sys/types.h>
 
 #include <chrono>
 #include <cstddef>
@@ -39,18 +42,15 @@ struct Endpoint {
 // when no port is given. Empty when the host is empty or the port is not a number in 1..65535.
 std::optional<Endpoint> ParseEndpoint(std::string_view text, uint16_t defaultPort);
 
-// One TCP connection. Not thread-safe: its family's lock serialises the calls.
-class TcpConnection {
+// The bytes of one stream connection, TCP or Unix. Not thread-safe: its family's lock
+// serialises the calls.
+class StreamConnection {
 public:
-    TcpConnection() = default;
-    ~TcpConnection() { Close(); }
-    TcpConnection(const TcpConnection&) = delete;
-    TcpConnection& operator=(const TcpConnection&) = delete;
+    StreamConnection() = default;
+    ~StreamConnection() { Close(); }
+    StreamConnection(const StreamConnection&) = delete;
+    StreamConnection& operator=(const StreamConnection&) = delete;
 
-    // Resolves `address` ("host" or "host:port", else `defaultPort`) and connects, the whole
-    // within `timeout`. Closes a connection that was open first.
-    TransportError Connect(std::string_view address, uint16_t defaultPort,
-                           std::chrono::milliseconds timeout);
     // Sends every byte of `data` within `timeout`. A failure closes the connection.
     TransportError SendAll(std::span<const uint8_t> data, std::chrono::milliseconds timeout);
     // One receive: waits at most `timeout` for data, then takes what is there (at most
@@ -66,8 +66,39 @@ public:
     void Close();
     bool IsOpen() const { return fd_ >= 0; }
 
-private:
+protected:
     int fd_ = -1;
 };
+
+// One TCP connection.
+class TcpConnection : public StreamConnection {
+public:
+    // Resolves `address` ("host" or "host:port", else `defaultPort`) and connects, the whole
+    // within `timeout`. Closes a connection that was open first.
+    TransportError Connect(std::string_view address, uint16_t defaultPort,
+                           std::chrono::milliseconds timeout);
+};
+
+// The directory where the programs on this computer place their sockets: $XDG_RUNTIME_DIR when
+// set and not empty, else "/tmp". Read anew on every call.
+std::string RuntimeDirectory();
+
+// The path of the socket `name` in RuntimeDirectory().
+std::string RuntimeSocketPath(std::string_view name);
+
+// One connection to a Unix stream socket.
+class UnixConnection : public StreamConnection {
+public:
+    // Connects to the socket at `path` within `timeout`. BadAddress when the path does not fit a
+    // socket address, Refused when nothing listens there. Closes a connection that was open first.
+    TransportError Connect(const std::string& path, std::chrono::milliseconds timeout);
+    // The user id of the program at the other end, as the system saw it connect; empty when no
+    // connection is open or the system does not tell.
+    std::optional<uid_t> PeerUserId() const;
+};
+
+// Whether a local program running as `peer` is trusted by a program running as `self`: the same
+// user, or the system's. A socket in a shared directory such as /tmp may belong to anyone.
+inline bool IsTrustedLocalUser(uid_t peer, uid_t self) { return peer == self || peer == 0; }
 
 }  // namespace tsr
