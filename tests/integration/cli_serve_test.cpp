@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <regex>
 #include <thread>
 
@@ -151,6 +152,64 @@ TEST(CliServe, ControlCharactersOfRequestsAreEscapedInTheLog) {
     EXPECT_NE(log.find("\\x1B]0;owned\\x07\\x1B[2J.html"), std::string::npos) << log;
     EXPECT_EQ(log.find('\x1b'), std::string::npos);  // the log is not a terminal: no colours
     EXPECT_EQ(log.find('\x07'), std::string::npos);
+}
+
+// The resident memory of process `pid` in bytes (VmRSS), 0 when it cannot be read.
+size_t ResidentBytes(pid_t pid) {
+    const std::string status = test::ReadAll("/proc/" + std::to_string(pid) + "/status");
+    const size_t at = status.find("VmRSS:");
+    return at == std::string::npos ? 0 : std::stoul(status.substr(at + 6)) * 1024;
+}
+
+// Memory per connection stays small whatever the size of the file: 30 clients that read a
+// 320 MB file slowly keep the server small, and it still stops at once.
+TEST(CliServe, SlowClientsOfAHugeFileKeepTheServerSmall) {
+    test::ServeProcess serve(TESSORA_SOURCE_DIR "/examples/demo.tsr");
+    ASSERT_NE(serve.port(), 0) << serve.log();
+    const std::string big = serve.working_directory() + "/WEB/big.bin";
+    const off_t size = off_t{320} << 20;
+    {
+        const int fd = open(big.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(ftruncate(fd, size), 0);  // sparse: reads as zeros, takes no disk
+        close(fd);
+    }
+    const size_t before = ResidentBytes(serve.pid());
+    std::vector<int> clients;
+    for (int i = 0; i < 30; ++i) {
+        const int fd = test::ConnectLoopback(serve.port());
+        ASSERT_GE(fd, 0);
+        int small = 4096;
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        const std::string request = "GET /big.bin HTTP/1.0\r\n\r\n";
+        ASSERT_EQ(send(fd, request.data(), request.size(), 0), static_cast<ssize_t>(request.size()));
+        clients.push_back(fd);
+    }
+    size_t received = 0;
+    std::vector<std::string> headers(clients.size());
+    std::vector<char> buffer(64 * 1024);
+    for (int round = 0; round < 5; ++round) {
+        for (size_t i = 0; i < clients.size(); ++i) {
+            const ssize_t n = recv(clients[i], buffer.data(), buffer.size(), 0);
+            if (n > 0) received += static_cast<size_t>(n);
+            if (n > 0 && headers[i].empty()) headers[i].assign(buffer.data(), static_cast<size_t>(n));
+        }
+        std::this_thread::sleep_for(200ms);
+    }
+    const size_t during = ResidentBytes(serve.pid());
+    std::printf("30 slow clients of a 320 MB file: RSS %.1f MB before, %.1f MB while serving "
+                "(%.1f MB received)\n", before / 1048576.0, during / 1048576.0, received / 1048576.0);
+    for (const std::string& header : headers)  // every client is being served
+        EXPECT_EQ(header.rfind("HTTP/1.0 200 OK\r\nContent-Length: 335544320\r\n", 0), 0u)
+            << header.substr(0, 80);
+    EXPECT_LT(received, size_t{30} * 32 << 20);  // the clients are slow: far from the whole file
+    EXPECT_GT(during, 0u);
+    EXPECT_LT(during, size_t{100} << 20);
+    const auto stopping = std::chrono::steady_clock::now();
+    EXPECT_EQ(serve.Stop(), 0);
+    std::printf("stopped in %.2f s with the 30 clients connected\n",
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - stopping).count());
+    for (int fd : clients) close(fd);
 }
 
 }  // namespace

@@ -67,6 +67,7 @@ public:
     ServeProcess& operator=(const ServeProcess&) = delete;
 
     uint16_t port() const { return port_; }
+    pid_t pid() const { return pid_; }
     std::string log() const { return ReadAll(log_path()); }
     // The scratch directory (TMPDIR of the process: its working directory is TSR10.TMP there).
     const ScratchDir& dir() const { return dir_; }
