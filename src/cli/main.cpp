@@ -4,6 +4,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -52,6 +53,12 @@ int Usage() {
     return 2;
 }
 
+// A command line that cannot be run: what is wrong with it, then the usage.
+int UsageError(const std::string& what) {
+    std::fprintf(stderr, "tessora-cli: %s\n", what.c_str());
+    return Usage();
+}
+
 int Error(const std::string& message) {
     std::fprintf(stderr, "tessora-cli: %s\n", message.c_str());
     return 1;
@@ -75,10 +82,10 @@ int CommandNew(const std::vector<std::string>& args) {
         } else if (path.empty()) {
             path = a;
         } else {
-            return Usage();
+            return UsageError("one project file only (also given: " + a + ")");
         }
     }
-    if (path.empty()) return Usage();
+    if (path.empty()) return UsageError("the project file is missing");
     tsr::Project project;
     if (!StartProject(project)) return 1;
     tsr::Status s =
@@ -88,7 +95,8 @@ int CommandNew(const std::vector<std::string>& args) {
 }
 
 int CommandShow(const std::vector<std::string>& args) {
-    if (args.size() != 1) return Usage();
+    if (args.empty()) return UsageError("the project file is missing");
+    if (args.size() > 1) return UsageError("one project file only (also given: " + args[1] + ")");
     tsr::Project project;
     if (!StartProject(project)) return 1;
     tsr::Status s = project.Load(args[0]);
@@ -113,24 +121,51 @@ public:
 };
 
 // Parses "PROJECT [--name VALUE]...": `options` lists the accepted names and receives values.
+// On a bad command line, `why` says what is wrong with it.
 bool ParseProjectArgs(const std::vector<std::string>& args, std::string& project,
-                      std::vector<std::pair<std::string, std::string>>& options) {
+                      std::vector<std::pair<std::string, std::string>>& options, std::string* why) {
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i].rfind("--", 0) == 0) {
-            bool known = false;
-            for (auto& [name, value] : options) {
-                if (args[i] != name || i + 1 >= args.size()) continue;
-                value = args[++i];
-                known = true;
+            auto option = std::find_if(options.begin(), options.end(),
+                                       [&](const auto& o) { return o.first == args[i]; });
+            if (option == options.end()) {
+                *why = "unknown option " + args[i];
+                return false;
             }
-            if (!known) return false;
+            if (i + 1 >= args.size()) {
+                *why = args[i] + " needs a value";
+                return false;
+            }
+            option->second = args[++i];
         } else if (project.empty()) {
             project = args[i];
         } else {
+            *why = "one project only (also given: " + args[i] + ")";
             return false;
         }
     }
+    if (project.empty()) *why = "the project file is missing";
     return !project.empty();
+}
+
+// The same, with the option at `required` that must be given.
+bool ParseProjectArgs(const std::vector<std::string>& args, std::string& project,
+                      std::vector<std::pair<std::string, std::string>>& options, std::string* why,
+                      size_t required) {
+    if (!ParseProjectArgs(args, project, options, why)) return false;
+    if (!options[required].second.empty()) return true;
+    *why = options[required].first + " is missing";
+    return false;
+}
+
+bool HasPageNamed(const tsr::ProjectDocument& doc, const std::string& name) {
+    bool found = false;
+    doc.ForEachObject([&](pugi::xml_node n, int) {
+        if (std::string_view(n.name()) == "page" && tsr::GetPropertyOr(n, "name", "") == name)
+            found = true;
+        return !found;
+    });
+    return found;
 }
 
 // Loads `path` and runs one generation pass into `outDir`; prints why when it cannot.
@@ -149,6 +184,9 @@ bool GenerateInto(tsr::Project& project, const std::string& path, const std::str
         mkdir(outDir.c_str(), 0755);
         generator.SetOutputDirectory(outDir);
     }
+    if (!page.empty() && !HasPageNamed(project.document(), page))
+        std::fprintf(stderr, "tessora-cli: warning: no page is named %s; the application opens on "
+                             "its first page\n", page.c_str());
     if (generator.generateApplication(page.empty() ? std::nullopt
                                                    : std::optional<std::string>(page)))
         return true;
@@ -159,7 +197,8 @@ bool GenerateInto(tsr::Project& project, const std::string& path, const std::str
 int CommandGenerate(const std::vector<std::string>& args) {
     std::string path;
     std::vector<std::pair<std::string, std::string>> options = {{"--out", "WEB"}, {"--page", ""}};
-    if (!ParseProjectArgs(args, path, options)) return Usage();
+    std::string why;
+    if (!ParseProjectArgs(args, path, options, &why)) return UsageError(why);
     tsr::Project project;
     return GenerateInto(project, path, options[0].second, options[1].second) ? 0 : 1;
 }
@@ -167,7 +206,8 @@ int CommandGenerate(const std::vector<std::string>& args) {
 int CommandArduino(const std::vector<std::string>& args) {
     std::string path;
     std::vector<std::pair<std::string, std::string>> options = {{"--sketch", ""}};
-    if (!ParseProjectArgs(args, path, options) || options[0].second.empty()) return Usage();
+    std::string why;
+    if (!ParseProjectArgs(args, path, options, &why, 0)) return UsageError(why);
     tsr::Project project;
     if (!GenerateInto(project, path, {}, {})) return 1;
     const std::string index = project.workingDirectory().outputDirectory() + "/index.html";
@@ -181,7 +221,8 @@ int CommandBuild(std::vector<std::string> args) {
     std::erase_if(args, [&](const std::string& a) { return a == "--83" && (use83 = true); });
     std::string path;
     std::vector<std::pair<std::string, std::string>> options = {{"--to", ""}};
-    if (!ParseProjectArgs(args, path, options) || options[0].second.empty()) return Usage();
+    std::string why;
+    if (!ParseProjectArgs(args, path, options, &why, 0)) return UsageError(why);
     tsr::Project project;
     if (!GenerateInto(project, path, {}, {})) return 1;
     std::string failed;
@@ -223,7 +264,8 @@ int CommandServe(std::vector<std::string> args) {
     std::erase_if(args, [&](const std::string& a) { return a == "--trust" && (trust = true); });
     std::string path;
     std::vector<std::pair<std::string, std::string>> options = {{"--port", ""}};
-    if (!ParseProjectArgs(args, path, options)) return Usage();
+    std::string why;
+    if (!ParseProjectArgs(args, path, options, &why)) return UsageError(why);
     std::optional<uint16_t> port;
     if (!options[0].second.empty()) {
         char* end = nullptr;
@@ -280,7 +322,7 @@ int CommandServe(std::vector<std::string> args) {
 }
 
 int CommandCatalogue(const std::vector<std::string>& args) {
-    if (!args.empty()) return Usage();
+    if (!args.empty()) return UsageError("catalogue takes no argument (given: " + args[0] + ")");
     std::fputs(tsr::CatalogueToJson().c_str(), stdout);
     return 0;
 }
@@ -288,7 +330,7 @@ int CommandCatalogue(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) return Usage();
+    if (argc < 2) return UsageError("the command is missing");
     const std::string command = argv[1];
     const std::vector<std::string> args(argv + 2, argv + argc);
     if (command == "new") return CommandNew(args);
@@ -302,5 +344,5 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stdout);
         return 0;
     }
-    return Usage();
+    return UsageError("unknown command " + command);
 }

@@ -1,5 +1,7 @@
 #include "model/document_text.h"
 
+#include <algorithm>
+
 #include <cstdio>
 
 #include "model/project_document.h"
@@ -99,7 +101,11 @@ bool ReadDocumentText(std::string_view text, pugi::xml_document& doc, std::strin
         if (why) *why = std::move(reason);
         return false;
     };
-    if (!result) return fail(result.description());
+    if (!result) {
+        const size_t offset = std::min(static_cast<size_t>(result.offset < 0 ? 0 : result.offset), text.size());
+        const size_t line = 1 + static_cast<size_t>(std::count(text.begin(), text.begin() + offset, '\n'));
+        return fail("XML error at line " + std::to_string(line) + ": " + result.description());
+    }
     pugi::xml_node root = doc.document_element();
     if (std::string_view(root.name()) != "tsr") return fail("the root element is not \"tsr\"");
     if (NextSiblingElement(root)) return fail("more than one root element");

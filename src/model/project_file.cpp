@@ -22,7 +22,12 @@ namespace {
 constexpr const char* kDocumentName = "tsr.tsr";
 constexpr const char* kOutputName = "WEB";
 
-Status SaveFailure() { return Status::Fail(-1, LoadString(kMsgErrorSaving)); }
+// "Error while saving", with the system's reason when there is one.
+Status SaveFailure(int why = 0) {
+    std::string message = LoadString(kMsgErrorSaving);
+    if (why != 0) message += std::string(" (") + strerror(why) + ")";
+    return Status::Fail(-1, message);
+}
 
 Status LoadFailure(const std::string& path, const std::string& reason = {}) {
     std::string message = LoadString(kMsgErrorLoading) + " : " + path;
@@ -275,18 +280,23 @@ Status LoadArchive(zip_t* za, ProjectDocument& doc, const WorkingDirectory& wd,
     int stagingFd = open(staging.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     bool ok = stagingFd >= 0;
     zip_uint64_t budget = kMaxUnpackedBytes;
+    std::string failedEntry;
     for (zip_int64_t i = 0; ok && i < count; ++i) {
         const char* name = zip_get_name(za, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW);
+        errno = 0;
         ok = ExtractEntry(za, static_cast<zip_uint64_t>(i), stagingFd, name, &budget);
+        if (!ok) failedEntry = std::string(name) + (errno ? std::string(": ") + strerror(errno) : "");
     }
     Status result = LoadFailure(path);
-    std::string text;
+    std::string text, why;
     pugi::xml_document parsed;
     if (!ok) {
         // An archive that cannot be extracted whole is not a readable project.
-    } else if (!ReadFile(JoinPath(staging, kDocumentName), text) ||
-               !ReadDocumentText(text, parsed)) {
-        result = LoadFailure(JoinPath(wd.path(), kDocumentName));
+        result = LoadFailure(path, "an archive entry could not be extracted: " + failedEntry);
+    } else if (!ReadFile(JoinPath(staging, kDocumentName), text)) {
+        result = LoadFailure(JoinPath(wd.path(), kDocumentName), "no tsr.tsr in the archive");
+    } else if (!ReadDocumentText(text, parsed, &why)) {
+        result = LoadFailure(JoinPath(wd.path(), kDocumentName), why);
     } else if (MergeInto(stagingFd, wd.fd())) {
         doc.Adopt(parsed);
         doc.SetProjectChanged(false);
@@ -320,10 +330,11 @@ Status SaveProject(ProjectDocument& doc, const WorkingDirectory& wd, const std::
     if (!WriteWorkingDocument(wd, WriteDocumentText(doc.xml()))) return SaveFailure();
     std::vector<ArchiveEntry> entries;
     CollectEntries(wd.path(), "", entries);
+    errno = 0;
     if (!ReplaceWithArchive(entries, path, mode == SaveMode::Replace)) {
         if (errno == EEXIST && mode == SaveMode::CreateNew)
             return Status::Fail(kSaveExists, LoadString(kMsgErrorSaving) + " (already exists)");
-        return SaveFailure();
+        return SaveFailure(errno);
     }
     doc.SetProjectChanged(false);
     return Status::Ok();
@@ -350,7 +361,15 @@ Status LoadProject(ProjectDocument& doc, const WorkingDirectory& wd, const std::
     }
     std::string text;
     pugi::xml_document parsed;
-    if (!ReadFile(path, text) || !ReadDocumentText(text, parsed)) return LoadFailure(path);
+    std::string why;
+    if (!ReadFile(path, text)) return LoadFailure(path, strerror(errno));
+    if (!ReadDocumentText(text, parsed, &why)) {
+        // Text that does not even start like XML is neither of the two forms a project takes.
+        const size_t first = text.find_first_not_of(" \t\r\n");
+        const bool looksLikeXml = first != std::string::npos &&
+                                  (text[first] == '<' || text.compare(first, 3, "\xEF\xBB\xBF") == 0);
+        return LoadFailure(path, looksLikeXml ? why : "neither a zip archive nor an XML document");
+    }
     doc.Adopt(parsed);  // a plain document keeps the changed flag as it was
     return Status::Ok();
 }

@@ -1,6 +1,7 @@
 // The command-line tool, run as a user runs it.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <zip.h>
 
 #include "model/document_text.h"
 #include "model/project_document.h"
@@ -71,6 +72,25 @@ TEST(Cli, ShowOnAFifoFailsAtOnce) {
         << out;
 }
 
+// A --page that no page has is said, and the application opens on its first page.
+TEST(Cli, GenerateWarnsOfAPageNoPageHas) {
+    test::ScratchDir dir;
+    int status = -1;
+    std::string out = Cli("generate '" TESSORA_SOURCE_DIR "/examples/demo.tsr' --out '" + dir / "web" +
+                              "' --page NoSuchPage",
+                          &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_NE(out.find("tessora-cli: warning: no page is named NoSuchPage; the application opens "
+                       "on its first page"),
+              std::string::npos)
+        << out;
+    out = Cli("generate '" TESSORA_SOURCE_DIR "/examples/demo.tsr' --out '" + dir / "web" +
+                  "' --page FirstPage",
+              &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(out.find("warning"), std::string::npos) << out;
+}
+
 TEST(Cli, ShowPrintsTheObjectTree) {
     int status = -1;
     std::string out = Cli("show '" TESSORA_SOURCE_DIR "/examples/demo.tsr'", &status);
@@ -82,14 +102,42 @@ TEST(Cli, ShowPrintsTheObjectTree) {
 TEST(Cli, ErrorsGoToStandardErrorWithAFailingStatus) {
     test::ScratchDir dir;
     ASSERT_TRUE(WriteFile(dir / "junk.tsr", "not a project"));
+    ASSERT_TRUE(WriteFile(dir / "broken.tsr", "<tsr>\n<project>\n</page>\n"));
+    ASSERT_TRUE(WriteFile(dir / "other.tsr", "<svg/>"));
+    {
+        // An archive without the project document.
+        int error = 0;
+        zip_t* za = zip_open((dir / "empty.tsr").c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+        ASSERT_NE(za, nullptr);
+        zip_source_t* src = zip_source_buffer(za, "x", 1, 0);
+        ASSERT_GE(zip_file_add(za, "notes.txt", src, 0), 0);
+        src = zip_source_buffer(za, "x", 1, 0);
+        ASSERT_GE(zip_file_add(za, "../up.txt", src, 0), 0);
+        ASSERT_EQ(zip_close(za), 0);
+    }
     struct Case {
         std::string args;
         std::string message;
     } cases[] = {
-        {"show '" + dir / "junk.tsr'", "Error while loading : " + dir / "junk.tsr"},
-        {"show", "usage:"},
-        {"frobnicate", "usage:"},
-        {"new '" + dir / "no/such/dir/x.tsr'", "Error while saving"},
+        {"show '" + dir / "junk.tsr'",
+         "Error while loading : " + dir / "junk.tsr (neither a zip archive nor an XML document)"},
+        {"show '" + dir / "broken.tsr'",
+         "Error while loading : " + dir / "broken.tsr (XML error at line 3: Start-end tags mismatch)"},
+        {"show '" + dir / "other.tsr'",
+         "Error while loading : " + dir / "other.tsr (the root element is not \"tsr\")"},
+        {"show '" + dir / "empty.tsr'",
+         "(an archive entry would leave the working directory: ../up.txt)"},
+        {"show '" + dir / "missing.tsr'", "(No such file or directory)"},
+        {"show", "tessora-cli: the project file is missing\nusage:"},
+        {"show a.tsr b.tsr", "tessora-cli: one project file only (also given: b.tsr)\nusage:"},
+        {"frobnicate", "tessora-cli: unknown command frobnicate\nusage:"},
+        {"", "tessora-cli: the command is missing\nusage:"},
+        {"generate x.tsr --frob 1", "tessora-cli: unknown option --frob\nusage:"},
+        {"generate x.tsr --out", "tessora-cli: --out needs a value\nusage:"},
+        {"build x.tsr", "tessora-cli: --to is missing\nusage:"},
+        {"arduino x.tsr", "tessora-cli: --sketch is missing\nusage:"},
+        {"serve", "tessora-cli: the project file is missing\nusage:"},
+        {"new '" + dir / "no/such/dir/x.tsr'", "Error while saving (No such file or directory)"},
     };
     for (const Case& c : cases) {
         int status = 0;

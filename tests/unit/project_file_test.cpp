@@ -125,11 +125,13 @@ TEST_F(ProjectFileTest, FailedLoadsKeepThePreviousProject) {
         std::string messagePath; // "" = the project file itself
         std::string reason;      // said after the path, in parentheses
     } cases[] = {
-        {"not an archive nor XML", {}, "just some text", "", ""},
-        {"XML of another kind", {}, "<svg></svg>", "", ""},
-        {"archive without tsr.tsr", {{"other.txt", "x"}}, "", workDoc, ""},
+        {"not an archive nor XML", {}, "just some text", "", "neither a zip archive nor an XML document"},
+        {"XML of another kind", {}, "<svg></svg>", "", "the root element is not \"tsr\""},
+        {"broken XML", {}, "<tsr>\n<project>\n</tsr>", "",
+         "XML error at line 3: Start-end tags mismatch"},
+        {"archive without tsr.tsr", {{"other.txt", "x"}}, "", workDoc, "no tsr.tsr in the archive"},
         {"archive with a broken document", {{"tsr.tsr", "<tsr><project>"}, {"mine.txt", "new"}},
-         "", workDoc, ""},
+         "", workDoc, "XML error at line 1: Start-end tags mismatch"},
         {"entry leaving the directory", {{"tsr.tsr", before}, {"../escaped.txt", "x"}}, "", "",
          "an archive entry would leave the working directory: ../escaped.txt"},
         {"nested escaping entry", {{"tsr.tsr", before}, {"a/../../escaped.txt", "x"}}, "", "",
@@ -223,7 +225,10 @@ TEST(ProjectFileSave, AFailedSaveKeepsTheOldFile) {
         if (symlink(secret.c_str(), (p.workingDirectory().path() + "/res.bin").c_str()) != 0)
             return 11;
         Status s = p.Save(path);
-        if (s.code != -1 || s.message != LoadString(kMsgErrorSaving)) return 12;
+        // "Error while saving (REASON)": the system's reason for the failure is said.
+        if (s.code != -1 || s.message.rfind(LoadString(kMsgErrorSaving) + " (", 0) != 0 ||
+            s.message.back() != ')')
+            return 12;
         if (!p.currentPath().empty() || !p.document().ProjectChanged()) return 13;
         return 0;
     });
