@@ -26,7 +26,7 @@ APT_PACKAGES=(
 )
 
 # What the benchmarks compare against and drive: nginx and wrk (./tessora.sh bench only).
-BENCH_PACKAGES=(wrk nginx-light)
+BENCH_PACKAGES=(wrk nginx-light curl)
 
 log() { printf '\033[1;34m==> %s\033[0m\n' "$*"; }
 

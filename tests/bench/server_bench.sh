@@ -13,18 +13,31 @@ PORT_TSR=18181
 PORT_NGINX=18182
 cleanup() {
   [ -n "${TSR_PID:-}" ] && kill "$TSR_PID" 2>/dev/null || true
+  [ -n "${SIM_PID:-}" ] && kill "$SIM_PID" 2>/dev/null || true
   [ -f "$WORK/nginx.pid" ] && kill "$(cat "$WORK/nginx.pid")" 2>/dev/null || true
   wait 2>/dev/null || true
   rm -rf "$WORK"
 }
 trap cleanup EXIT
 
-TMPDIR="$WORK" "$BUILD/tessora-cli" serve "$ROOT/examples/demo.tsr" --port "$PORT_TSR" \
+# The example project with a Unity gateway bound to our simulator, for a device POST line.
+mkfifo "$WORK/sim.in"
+"$BUILD/tests/unity_sim" --set %MW0=1234 <"$WORK/sim.in" >"$WORK/sim.out" 2>&1 &
+SIM_PID=$!
+exec 9>"$WORK/sim.in"  # keeps the simulator's commands open until the end
+for _ in $(seq 50); do [ -s "$WORK/sim.out" ] && break; sleep 0.1; done
+SIM_PORT=$(head -1 "$WORK/sim.out")
+sed "s|</project>|<unigateway ip=\"127.0.0.1:$SIM_PORT\" id=\"uni1\" /></project>|" \
+  "$ROOT/examples/demo.tsr" >"$WORK/bench.tsr"
+TMPDIR="$WORK" "$BUILD/tessora-cli" serve "$WORK/bench.tsr" --port "$PORT_TSR" \
   2>"$WORK/tessora.log" &
 TSR_PID=$!
 for _ in $(seq 50); do grep -q Serving "$WORK/tessora.log" 2>/dev/null && break; sleep 0.1; done
 WEB="$WORK/TSR10.TMP/WEB"
 [ -f "$WEB/index.html" ] || { echo "tessora-cli serve did not start" >&2; cat "$WORK/tessora.log" >&2; exit 1; }
+for _ in $(seq 100); do grep -q "Connected to Unity\|Connecté" "$WORK/tessora.log" && break; sleep 0.1; done
+ANSWER=$(curl -s -X POST "http://127.0.0.1:$PORT_TSR/UNI%MW0" || true)
+[ "$ANSWER" = 1234 ] || echo "warning: the Unity simulator answers '$ANSWER', not 1234" >&2
 
 mkdir -p "$WORK/nginx"
 # The working directory is private to its owner: nginx's worker must run as the same user.
@@ -104,7 +117,7 @@ for file in index.html "$JQM"; do
 done
 for c in 1 50; do
   printf '%-44s ' "tessora POST /SQLselect 1 (SQLite) c=$c"; measure "$c" "http://127.0.0.1:$PORT_TSR/SQLselect%201" "$TSR_PID" -s "$WORK/post.lua"
-  printf '%-44s ' "tessora POST /UNI%MW0 (no device) c=$c"; measure "$c" "http://127.0.0.1:$PORT_TSR/UNI%MW0" "$TSR_PID" -s "$WORK/post.lua"
+  printf '%-44s ' "tessora POST /UNI%MW0 (simulator) c=$c"; measure "$c" "http://127.0.0.1:$PORT_TSR/UNI%MW0" "$TSR_PID" -s "$WORK/post.lua"
 done
 echo "(${SECONDS_RUN}s per line, one connection per request, loopback; nginx with one worker;"
 echo " cpu-ms/10k: CPU time of the server's processes per 10,000 requests)"
