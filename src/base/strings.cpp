@@ -160,6 +160,18 @@ constexpr Entry kTable[] = {
      "La page est incomplète : le projet s'étend au-delà de ce qu'une génération peut produire ; "
      "le texte de %s et de ce qui a dépassé la limite est omis. Cherchez une valeur qui contient "
      "sa propre forme de modèle."},
+    {2140,
+     "The web server cannot listen on port %u: ports below 1024 need administrator privileges. "
+     "Choose a port such as 8080 in the project's properties.",
+     "Le serveur web ne peut pas écouter sur le port %u : les ports inférieurs à 1024 demandent "
+     "les droits d'administrateur. Choisissez un port comme 8080 dans les propriétés du projet."},
+    {2141,
+     "The web server cannot listen on port %u: another program already uses it. Stop that "
+     "program or choose another port in the project's properties.",
+     "Le serveur web ne peut pas écouter sur le port %u : un autre programme l'utilise déjà. "
+     "Arrêtez ce programme ou choisissez un autre port dans les propriétés du projet."},
+    {2142, "The web server cannot listen on port %u: %e",
+     "Le serveur web ne peut pas écouter sur le port %u : %e"},
 };
 
 bool IsFrenchLocale(const char* value) {

@@ -86,6 +86,10 @@ enum ShellStringId : int {
     kTextTrustCaption = 2126,
     kTextTrustCliHint = 2127,
     kTextGenerationBounded = 2130,
+    // Why the web server could not listen.
+    kTextServerPortPrivileged = 2140,
+    kTextServerPortInUse = 2141,
+    kTextServerCannotListen = 2142,
 };
 
 // Texts of the designer's rules (src/designer).

@@ -306,7 +306,8 @@ int CommandServe(std::vector<std::string> args) {
     tsr::Generator generator(project, log, hooks, tsr::ProgramLibraryDirectory());
     if (!generator.generateApplication()) return Error("cannot write the web application");
     if (!server.IsWebServerRunning())
-        return Error(failure + " (" + std::to_string(server.WebServerPort()) + ")");
+        return Error(failure + " (" + std::to_string(server.WebServerPort()) + "): " +
+                     server.StartFailure());
     std::fprintf(stderr, "Serving %s on http://%s:%u/ - press Ctrl-C to stop\n", path.c_str(),
                  tsr::HostAddress().c_str(), server.ListeningPort());
     for (;;) {

@@ -1,5 +1,6 @@
 #include "webserver/server.h"
 
+#include "base/strings.h"
 #include "base/text.h"
 
 #include <arpa/inet.h>
@@ -212,11 +213,34 @@ void WebServer::Log(const std::string& text, unsigned colour) {
     if (debugMessages_.load()) log_.LogText(EscapeControls(text), colour);
 }
 
+std::string StartFailureReason(uint16_t port, int error, Language language) {
+    std::string text;
+    if ((error == EACCES || error == EPERM) && port < 1024) {
+        text = LoadString(kTextServerPortPrivileged, language);
+    } else if (error == EADDRINUSE) {
+        text = LoadString(kTextServerPortInUse, language);
+    } else {
+        text = LoadString(kTextServerCannotListen, language);
+        const size_t at = text.find("%e");
+        if (at != std::string::npos) text.replace(at, 2, strerror(error));
+    }
+    const size_t at = text.find("%u");
+    if (at != std::string::npos) text.replace(at, 2, std::to_string(port));
+    return text;
+}
+
+int WebServer::StartFailed(uint16_t port, int error) {
+    startFailure_ = StartFailureReason(port, error, SystemLanguage());
+    log_.LogText(startFailure_, kLogRed);
+    return kServerCannotListen;
+}
+
 int WebServer::StartWebServer(uint16_t port, std::string* hostAddressOut) {
+    startFailure_.clear();
     if (running_.load()) StopWebServer();
     port_.store(port);
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) return kServerCannotListen;
+    if (fd < 0) return StartFailed(port, errno);
     int on = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     sockaddr_in addr{};
@@ -224,8 +248,9 @@ int WebServer::StartWebServer(uint16_t port, std::string* hostAddressOut) {
     addr.sin_addr.s_addr = htonl(INADDR_ANY);
     addr.sin_port = htons(port);
     if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 128) != 0) {
+        const int why = errno;
         close(fd);
-        return kServerCannotListen;
+        return StartFailed(port, why);
     }
     socklen_t len = sizeof addr;
     getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);

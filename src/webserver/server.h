@@ -27,6 +27,7 @@
 #include <thread>
 
 #include "base/log_sink.h"
+#include "base/strings.h"
 #include "gateways/families.h"
 #include "webserver/file_store.h"
 #include "webserver/request.h"
@@ -42,6 +43,10 @@ enum WebServerError : int {
 
 // The machine's first non-loopback IPv4 address as dotted text, else "127.0.0.1".
 std::string HostAddress();
+
+// Why the listening socket could not be made on `port` after the system error `error`: a port
+// below 1024 that needs privileges, a port in use, or the system's text.
+std::string StartFailureReason(uint16_t port, int error, Language language);
 
 class WebServer {
 public:
@@ -70,6 +75,9 @@ public:
     uint16_t WebServerPort() const { return port_.load(); }
     // The port actually listened on while running (useful when 0 was asked).
     uint16_t ListeningPort() const { return listeningPort_.load(); }
+    // Why the last StartWebServer could not listen (also logged in red); empty after a start
+    // that could.
+    const std::string& StartFailure() const { return startFailure_; }
 
     // The directory served (ends with '/'), and whether request lines go to the log. Both may
     // change while the server runs.
@@ -89,6 +97,7 @@ public:
     int HandleRequest(std::string_view request, uint32_t clientAddress, std::string& answer);
 
 private:
+    int StartFailed(uint16_t port, int error);
     struct Slot;
     struct FileAnswer;
     struct PostRequest;
@@ -115,6 +124,7 @@ private:
     std::atomic<bool> stopRequested_{false};
     std::atomic<uint16_t> port_{0};
     std::atomic<uint16_t> listeningPort_{0};
+    std::string startFailure_;
     int listenFd_ = -1;
     int wakePipe_[2] = {-1, -1};
     std::thread thread_;

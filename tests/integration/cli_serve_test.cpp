@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -152,6 +153,45 @@ TEST(CliServe, ControlCharactersOfRequestsAreEscapedInTheLog) {
     EXPECT_NE(log.find("\\x1B]0;owned\\x07\\x1B[2J.html"), std::string::npos) << log;
     EXPECT_EQ(log.find('\x1b'), std::string::npos);  // the log is not a terminal: no colours
     EXPECT_EQ(log.find('\x07'), std::string::npos);
+}
+
+// A server that cannot listen says why: a port below 1024 without privileges, a port in use.
+TEST(CliServe, AFailedStartSaysWhy) {
+    test::ScratchDir dir;
+    chmod(dir.path().c_str(), 0777);  // the unprivileged run writes its working directory there
+    const int taken = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    ASSERT_EQ(bind(taken, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(listen(taken, 1), 0);
+    socklen_t len = sizeof addr;
+    getsockname(taken, reinterpret_cast<sockaddr*>(&addr), &len);
+    const std::string inUse = std::to_string(ntohs(addr.sin_port));
+    // As an unprivileged user, as users run it (root drops to nobody).
+    const std::string asUser = geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+    const bool lowPortsNeedPrivileges =
+        test::ReadAll("/proc/sys/net/ipv4/ip_unprivileged_port_start").empty() ||
+        std::stoi(test::ReadAll("/proc/sys/net/ipv4/ip_unprivileged_port_start")) > 80;
+    struct Case {
+        std::string port;
+        std::string reason;
+    } cases[] = {
+        {"80", "The web server cannot listen on port 80: ports below 1024 need administrator "
+               "privileges. Choose a port such as 8080"},
+        {inUse, "The web server cannot listen on port " + inUse + ": another program already uses it."},
+    };
+    for (const Case& c : cases) {
+        if (c.port == "80" && !lowPortsNeedPrivileges) continue;  // this system lets anyone bind 80
+        int status = 0;
+        const std::string out = test::RunCommand(
+            "TMPDIR='" + dir.path() + "' LC_ALL=C " + asUser + TESSORA_CLI " serve '" TESSORA_SOURCE_DIR
+            "/examples/demo.tsr' --port " + c.port + " 2>&1", &status);
+        EXPECT_EQ(status, 1) << out;
+        EXPECT_NE(out.find("Cannot create web server, please check the port number (" + c.port +
+                           "): " + c.reason), std::string::npos) << out;
+    }
+    close(taken);
 }
 
 // The resident memory of process `pid` in bytes (VmRSS), 0 when it cannot be read.
