@@ -29,6 +29,7 @@ set(LIBRARY_FILES
   "jquery.jqplot.min.js"        "node_modules/jqplot/jquery.jqplot.min.js"
   "jquery.jqplot.css"           "node_modules/jqplot/jquery.jqplot.min.css"
   "s7wsgateway.js"              "s7wsgateway.js"
+  "tsrlink.css"                 "tsrlink.css"
   "cache.manifest"              "cache.manifest"
   "aticon.png"                  "aticon.png"
   "startup.png"                 "startup.png")

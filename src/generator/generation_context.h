@@ -48,6 +48,7 @@ struct GenerationContext {
     std::string currentPageName;    // the page being emitted, inserted by "[CURPAGE]"
     int32_t seriesCounter = 0;      // series index of table links within one plot
     std::string mouseUpActions;     // run on every mouse-up / touch-end of the document
+    bool linkReads = false;         // some link reads a variable: the page needs the link state
     std::array<std::string, 6> scriptText;  // the six script collections
     std::string documentEnd;        // the project's closing text, written last
     std::string shownPageName;      // the page opened when the document loads; kept across passes
@@ -58,6 +59,7 @@ struct GenerationContext {
         itemCounter = 1;
         seriesCounter = 0;
         mouseUpActions.clear();
+        linkReads = false;
         for (std::string& s : scriptText) s.clear();
         documentEnd.clear();
         budget = ExpansionBudget{};

@@ -25,6 +25,18 @@ constexpr int kTypeArduinoTableLink = 49;
 // next click anywhere wrote its unset value to the device.
 constexpr const char* kStartScripts = "$(document).ready(function()\n{\n%s\n});\n";
 
+// The link state of the read functions. Every read callback asks it whether its answer is a
+// value: an error text of a gateway (it begins with "["), a value the answer does not hold
+// (undefined) and a failed request (no answer at all) are not, and then the widget keeps its
+// last value and is marked as having no communication (class, tooltip) until the next value.
+// The mark goes on the widget's visible box: the plot's own div, else the element that the
+// page libraries wrap around the input (switch, text input, slider, check box, radio, knob).
+constexpr const char* kLinkState =
+    "<link rel=\"stylesheet\" href=\"tsrlink.css\" />\n"
+    "<script>function tsrlinkstate(s,v){var w=$(s),lost=v===undefined||v===null||"
+    "String(v).charAt(0)=='[';if(!w.is('div')) w=w.parent();w.toggleClass('tsrnocomm',lost)."
+    "attr('title',lost?'No communication':null);return !lost;}</script>\n";
+
 // Types whose closing template is written after their children.
 bool WritesClosingTemplate(std::string_view key) {
     static constexpr std::string_view kKeys[] = {
@@ -174,6 +186,7 @@ std::string Generator::BuildDocument() {
         {c.mouseUpActions});
     if (!c.shownPageName.empty())
         out += FormatText("<script>window.location.href = '#%s';</script>\n", {c.shownPageName});
+    if (c.linkReads) out += kLinkState;
     const auto& s = c.scriptText;
     if (!s[0].empty() || !s[1].empty() || !s[2].empty() || !s[3].empty()) {
         out += "<script>";

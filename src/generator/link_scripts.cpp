@@ -88,10 +88,11 @@ void EmitServerLink(int widgetType, const Names& n, pugi::xml_node link, pugi::x
                 "$.post(getaddress%s()+'%s='+i,function(data){%schanging=0; }) }})});\n",
                 {w, w, w, n.g, n.v, w});
             s[2] += FormatText(
-                "function read%s(){$.post(getaddress%s()+'%s',function(data){ if(%schanging==0) "
+                "function read%s(){$.post(getaddress%s()+'%s',function(data){ "
+                "if(tsrlinkstate('#%s',data) && %schanging==0) "
                 "{$(\"#%s\").val(data=='1'?'On':'Off');  $(\"#%s\").slider('refresh');}})."
-                "always(function(){setTimeout(read%s, %s); })}",
-                {w, n.g, n.v, w, w, w, w, n.r});
+                "fail(function(){tsrlinkstate('#%s');}).always(function(){setTimeout(read%s, %s); })}",
+                {w, n.g, n.v, w, w, w, w, w, w, n.r});
             break;
         case kButton:
             document += FormatText(" onclick=\"$.post(getaddress%s()+'%s=1');\"", {n.g, n.v});
@@ -104,9 +105,10 @@ void EmitServerLink(int widgetType, const Names& n, pugi::xml_node link, pugi::x
             s[1] += FormatText("function write%s(){$.post(getaddress%s()+'%s='+$('#%s').val());}",
                                {w, n.g, n.v, w});
             s[2] += FormatText(
-                "function read%s(){$.post(getaddress%s()+'%s',function(data){ if(%schanging==0) "
-                "{$(\"#%s\").val(data); }}).always(function(){setTimeout(read%s, %s);}); }",
-                {w, n.g, n.v, w, w, w, n.r});
+                "function read%s(){$.post(getaddress%s()+'%s',function(data){ "
+                "if(tsrlinkstate('#%s',data) && %schanging==0) {$(\"#%s\").val(data); }})."
+                "fail(function(){tsrlinkstate('#%s');}).always(function(){setTimeout(read%s, %s);}); }",
+                {w, n.g, n.v, w, w, w, w, w, n.r});
             break;
         case kSlider:
             s[0] += FormatText(kDeclaration, {w});
@@ -115,16 +117,19 @@ void EmitServerLink(int widgetType, const Names& n, pugi::xml_node link, pugi::x
             if (arduino) {
                 s[2] += FormatText(
                     "function read%s(){if(%schanging==0){%schanging=2;$.post(getaddress%s()+'%s',"
-                    "function(data){$('#%s').val(data);$('#%s').slider('refresh'); %schanging=0;})"
-                    ".always(function(){setTimeout(read%s, %s);});}else setTimeout(read%s, %s);}",
-                    {w, w, w, n.g, n.v, w, w, w, w, n.r, w, n.r});
+                    "function(data){if(tsrlinkstate('#%s',data)) {$('#%s').val(data);"
+                    "$('#%s').slider('refresh');} %schanging=0;}).fail(function(){"
+                    "tsrlinkstate('#%s'); %schanging=0;}).always(function(){setTimeout(read%s, %s);"
+                    "});}else setTimeout(read%s, %s);}",
+                    {w, w, w, n.g, n.v, w, w, w, w, w, w, w, n.r, w, n.r});
             } else {
                 s[2] += FormatText(
                     "function read%s(){if(%schanging==0){%schanging=2; $.post(getaddress%s()+'%s',"
-                    "function(data){ $('#%s').val(data); $('#%s').slider('refresh'); "
-                    "%schanging=0; }).always(function(){setTimeout(read%s, %s);});}else "
-                    "setTimeout(read%s, %s);  }",
-                    {w, w, w, n.g, n.v, w, w, w, w, n.r, w, n.r});
+                    "function(data){ if(tsrlinkstate('#%s',data)) {$('#%s').val(data); "
+                    "$('#%s').slider('refresh');} %schanging=0; }).fail(function(){"
+                    "tsrlinkstate('#%s'); %schanging=0;}).always(function(){setTimeout(read%s, %s);"
+                    "});}else setTimeout(read%s, %s);  }",
+                    {w, w, w, n.g, n.v, w, w, w, w, w, w, w, n.r, w, n.r});
             }
             break;
         case kCheckBox:
@@ -134,11 +139,12 @@ void EmitServerLink(int widgetType, const Names& n, pugi::xml_node link, pugi::x
                 "$.post(getaddress%s()+'%s='+i,function(data){%schanging=0; }); \"",
                 {w, w, n.g, n.v, w});
             s[2] += FormatText(
-                "function read%s(){$.post(getaddress%s()+'%s',function(data){if(%schanging==0) "
+                "function read%s(){$.post(getaddress%s()+'%s',function(data){"
+                "if(tsrlinkstate('#%s',data) && %schanging==0) "
                 "{var i; if(data=='1') i=true; else i=false; $(\"#%s\").prop('checked',i); "
-                "$(\"#%s\").checkboxradio('refresh');}}).always(function(){ setTimeout(read%s, "
-                "%s); })}",
-                {w, n.g, n.v, w, w, w, w, n.r});
+                "$(\"#%s\").checkboxradio('refresh');}}).fail(function(){tsrlinkstate('#%s');})."
+                "always(function(){ setTimeout(read%s, %s); })}",
+                {w, n.g, n.v, w, w, w, w, w, w, n.r});
             break;
         case kRadio:
             s[0] += FormatText(kDeclaration, {w});
@@ -148,11 +154,12 @@ void EmitServerLink(int widgetType, const Names& n, pugi::xml_node link, pugi::x
                 "$.post(getaddress%s()+'%s='+i,function(data){%schanging=0; }) }})});\n",
                 {w, w, w, n.g, n.v, w});
             s[2] += FormatText(
-                "function read%s(){$.post(getaddress%s()+'%s',function(data){ if(%schanging==0) "
+                "function read%s(){$.post(getaddress%s()+'%s',function(data){ "
+                "if(tsrlinkstate('input[name=%s]',data) && %schanging==0) "
                 "{$(\"input[name=%s][value=\" + data + \"]\").prop('checked', true); "
-                "$(\"input[name=%s]\").checkboxradio('refresh');} }).always(function(){ "
-                "setTimeout(read%s, %s); })}",
-                {w, n.g, n.v, w, w, w, w, n.r});
+                "$(\"input[name=%s]\").checkboxradio('refresh');} }).fail(function(){"
+                "tsrlinkstate('input[name=%s]');}).always(function(){ setTimeout(read%s, %s); })}",
+                {w, n.g, n.v, w, w, w, w, w, w, n.r});
             break;
         case kKnob:
             s[0] += FormatText(kDeclaration, {w});
@@ -162,23 +169,26 @@ void EmitServerLink(int widgetType, const Names& n, pugi::xml_node link, pugi::x
                               "{%schanging=0; }) }",
                               {w, n.g, n.v, w, w}));
             s[2] += FormatText(
-                "function read%s(){$.post(getaddress%s()+'%s',function(data){ if(%schanging==0) "
-                "{$(\"#%s\").val(data).trigger(\"change\");} }).always(function(){ "
-                "setTimeout(read%s, %s); })}",
-                {w, n.g, n.v, w, w, w, n.r});
+                "function read%s(){$.post(getaddress%s()+'%s',function(data){ "
+                "if(tsrlinkstate('#%s',data) && %schanging==0) "
+                "{$(\"#%s\").val(data).trigger(\"change\");} }).fail(function(){"
+                "tsrlinkstate('#%s');}).always(function(){ setTimeout(read%s, %s); })}",
+                {w, n.g, n.v, w, w, w, w, w, n.r});
             break;
         case kPlot: {
             if (arduino) return;  // an Arduino link draws no plot
             s[2] += FormatText(kTimeDeclaration, {w});
             std::string read = FormatText(
-                "function read%s(){$.post(getaddress%s()+'%s',function(data){\r\nif( "
+                "function read%s(){$.post(getaddress%s()+'%s',function(data){"
+                "if(!tsrlinkstate('#%s',data)) return;\r\nif( "
                 "typeof(plot(((id)))data[0])!='undefined' && typeof(plot(((id))))!='undefined') "
                 "\r\n \r\n{\r\nvar i; \r\ni=(new Date().getTime() / 1000)-ts(((id)));\r\nplot%sdata[0]"
                 ".push([i, data]);  \r\nif(plot(((id))))\r\n{\r\nif(plot(((id)))data[0].length>"
                 "(((length)))) {plot(((id)))data[0].shift();}  plot(((id))).series[0].data "
                 "=plot(((id)))data[0]; plot(((id))).resetAxesScale(); plot(((id))).replot();}}  "
-                "}).always(function(){setTimeout(read%s, %s);}); }",
-                {w, n.g, n.v, w, w, n.r});
+                "}).fail(function(){tsrlinkstate('#%s');}).always(function(){setTimeout(read%s, "
+                "%s);}); }",
+                {w, n.g, n.v, w, w, w, w, n.r});
             expandLinkPlaceholders(read, ObjectTypeOf(link), widgetType, link, widget, &c.budget);
             s[2] += read;
             s[3] += FormatText(kTimeOrigin, {w});
@@ -188,6 +198,7 @@ void EmitServerLink(int widgetType, const Names& n, pugi::xml_node link, pugi::x
             return;
     }
     s[3] += FormatText(kStart, {w});
+    c.linkReads = true;
 }
 
 // The table link of the server gateways: a run of variables shown as one plot series.
@@ -196,16 +207,18 @@ void EmitServerTableLink(int widgetType, const Names& n, pugi::xml_node link,
     if (widgetType != kPlot) return;
     const std::string& p = n.w;
     std::string read = FormatText(
-        "function read%s(){$.post(getaddress%s()+'%s[%s]',function(data){var i; "
+        "function read%s(){$.post(getaddress%s()+'%s[%s]',function(data){"
+        "if(!tsrlinkstate('#%s',data)) return; var i; "
         "plot%sdata[0].length=0; for(i=0;i<%s;i++){plot%sdata[0].push([i, "
         "parseFloat(getsubstr(data,i,','))]); } \r\nif( typeof(plot(((id)))data[0])!='undefined' "
         "&& typeof(plot(((id))))!='undefined') \r\n{  plot(((id))).series[0].data "
         "=plot(((id)))data[0]; plot(((id))).resetAxesScale(); plot(((id))).replot();}  "
-        "}).always(function(){setTimeout(read%s, %s);}); }",
-        {p, n.g, n.v, n.l, p, n.l, p, p, n.r});
+        "}).fail(function(){tsrlinkstate('#%s');}).always(function(){setTimeout(read%s, %s);}); }",
+        {p, n.g, n.v, n.l, p, p, n.l, p, p, p, n.r});
     expandLinkPlaceholders(read, ObjectTypeOf(link), widgetType, link, widget, &c.budget);
     c.scriptText[2] += read;
     c.scriptText[3] += FormatText(kStart, {p});  // without it the table is never read
+    c.linkReads = true;
 }
 
 // Texts of a link to an S7-1200 controller's own web server. Every text goes through the link
@@ -233,11 +246,12 @@ void EmitS71200Link(int widgetType, const Names& n, pugi::xml_node link, pugi::x
                 {w, w, n.g, n.v, w});
             add(s[2],
                 "function read%s(){$.get(requests7ws(getaddress%s(),'%s','{{{type}}}'),"
-                "function(data){if(%schanging==0) {var val; var i; val=gets7wsresult(data,'%s'); "
+                "function(data){if(tsrlinkstate('#%s',gets7wsresult(data,'%s')) && %schanging==0) "
+                "{var val; var i; val=gets7wsresult(data,'%s'); "
                 "if(val==1) i=true; else i=false; $(\"#%s\").prop('checked',i); "
-                "$(\"#%s\").checkboxradio('refresh');}}).always(function(){ setTimeout(read%s, "
-                "%s); })}",
-                {w, n.g, n.v, w, n.v, w, w, w, n.r});
+                "$(\"#%s\").checkboxradio('refresh');}}).fail(function(){tsrlinkstate('#%s');})."
+                "always(function(){ setTimeout(read%s, %s); })}",
+                {w, n.g, n.v, w, n.v, w, n.v, w, w, w, w, n.r});
             break;
         case kButton:
             add(document,
@@ -254,10 +268,11 @@ void EmitS71200Link(int widgetType, const Names& n, pugi::xml_node link, pugi::x
                 {w, w, w, n.g, n.v, w});
             add(s[2],
                 "function read%s(){$.get(requests7ws(getaddress%s(),'%s','{{{type}}}'),"
-                "function(data){var val; val=gets7wsresult(data,'%s'); if(%schanging==0) "
+                "function(data){var val; val=gets7wsresult(data,'%s'); "
+                "if(tsrlinkstate('#%s',val) && %schanging==0) "
                 "{$(\"#%s\").val(val==1?'On':'Off');  $(\"#%s\").slider('refresh');}})."
-                "always(function(){setTimeout(read%s, %s); })}",
-                {w, n.g, n.v, n.v, w, w, w, w, n.r});
+                "fail(function(){tsrlinkstate('#%s');}).always(function(){setTimeout(read%s, %s); })}",
+                {w, n.g, n.v, n.v, w, w, w, w, w, w, n.r});
             break;
         case kTextInput:
             add(s[0], kDeclaration, {w});
@@ -270,9 +285,10 @@ void EmitS71200Link(int widgetType, const Names& n, pugi::xml_node link, pugi::x
                 {w, n.g, n.v, w});
             add(s[2],
                 "function read%s(){$.get(requests7ws(getaddress%s(),'%s','{{{type}}}'),"
-                "function(data){var val; val=gets7wsresult(data,'%s'); if(%schanging==0) "
-                "{$(\"#%s\").val(val); }}).always(function(){setTimeout(read%s, %s);}); }",
-                {w, n.g, n.v, n.v, w, w, w, n.r});
+                "function(data){var val; val=gets7wsresult(data,'%s'); "
+                "if(tsrlinkstate('#%s',val) && %schanging==0) {$(\"#%s\").val(val); }})."
+                "fail(function(){tsrlinkstate('#%s');}).always(function(){setTimeout(read%s, %s);}); }",
+                {w, n.g, n.v, n.v, w, w, w, w, w, n.r});
             break;
         case kSlider:
             add(s[0], kDeclaration, {w});
@@ -284,10 +300,11 @@ void EmitS71200Link(int widgetType, const Names& n, pugi::xml_node link, pugi::x
             add(s[2],
                 "function read%s(){if(%schanging==0){%schanging=2; "
                 "$.get(requests7ws(getaddress%s(),'%s','{{{type}}}'),function(data){var val; "
-                "val=gets7wsresult(data,'%s'); $('#%s').val(val); $('#%s').slider('refresh'); "
-                "%schanging=0; }).always(function(){setTimeout(read%s, %s);});}else "
-                "setTimeout(read%s, %s); }",
-                {w, w, w, n.g, n.v, n.v, w, w, w, w, n.r, w, n.r});
+                "val=gets7wsresult(data,'%s'); if(tsrlinkstate('#%s',val)) {$('#%s').val(val); "
+                "$('#%s').slider('refresh');} %schanging=0; }).fail(function(){"
+                "tsrlinkstate('#%s'); %schanging=0;}).always(function(){setTimeout(read%s, %s);"
+                "});}else setTimeout(read%s, %s); }",
+                {w, w, w, n.g, n.v, n.v, w, w, w, w, w, w, w, n.r, w, n.r});
             break;
         case kRadio:
             add(s[0], kDeclaration, {w});
@@ -299,11 +316,12 @@ void EmitS71200Link(int widgetType, const Names& n, pugi::xml_node link, pugi::x
                 {w, w, w, n.g, n.v, w});
             add(s[2],
                 "function read%s(){$.get(requests7ws(getaddress%s(),'%s','{{{type}}}'),"
-                "function(data){var val; val=gets7wsresult(data,'%s'); if(%schanging==0) "
+                "function(data){var val; val=gets7wsresult(data,'%s'); "
+                "if(tsrlinkstate('input[name=%s]',val) && %schanging==0) "
                 "{$(\"input[name=%s][value=\" + val + \"]\").prop('checked', true); "
-                "$(\"input[name=%s]\").checkboxradio('refresh');} }).always(function(){ "
-                "setTimeout(read%s, %s); })}",
-                {w, n.g, n.v, n.v, w, w, w, w, n.r});
+                "$(\"input[name=%s]\").checkboxradio('refresh');} }).fail(function(){"
+                "tsrlinkstate('input[name=%s]');}).always(function(){ setTimeout(read%s, %s); })}",
+                {w, n.g, n.v, n.v, w, w, w, w, w, w, n.r});
             break;
         case kKnob:
             add(s[0], kDeclaration, {w});
@@ -315,10 +333,11 @@ void EmitS71200Link(int widgetType, const Names& n, pugi::xml_node link, pugi::x
                        {w, n.g, n.v, w, w})));
             add(s[2],
                 "function read%s(){$.get(requests7ws(getaddress%s(),'%s','{{{type}}}'),"
-                "function(data){var val; val=gets7wsresult(data,'%s'); if(%schanging==0) "
-                "{$(\"#%s\").val(val).trigger(\"change\");} }).always(function(){ "
-                "setTimeout(read%s, %s); })}",
-                {w, n.g, n.v, n.v, w, w, w, n.r});
+                "function(data){var val; val=gets7wsresult(data,'%s'); "
+                "if(tsrlinkstate('#%s',val) && %schanging==0) "
+                "{$(\"#%s\").val(val).trigger(\"change\");} }).fail(function(){"
+                "tsrlinkstate('#%s');}).always(function(){ setTimeout(read%s, %s); })}",
+                {w, n.g, n.v, n.v, w, w, w, w, w, n.r});
             break;
         case kPlot: {
             const std::string series = std::to_string(c.seriesCounter);
@@ -328,14 +347,16 @@ void EmitS71200Link(int widgetType, const Names& n, pugi::xml_node link, pugi::x
                 add(s[2],
                     "\r\nfunction read(((id)))()\r\n{\r\n$.get(requests7ws(getaddress{{{gatewayid}}}"
                     "(),'{{{variable}}}','{{{type}}}'),function(data){var val; "
-                    "val=gets7wsresult(data,'{{{variable}}}');\r\nif( typeof(plot(((id)))data[%u])"
+                    "val=gets7wsresult(data,'{{{variable}}}');if(!tsrlinkstate('#(((id)))',val)) "
+                    "return;\r\nif( typeof(plot(((id)))data[%u])"
                     "!='undefined' && typeof(plot(((id))))!='undefined') \r\n{\r\nvar i; \r\ni=(new "
                     "Date().getTime() / 1000)-ts(((id)));\r\nplot(((id)))data[%u].push([i, val]);  "
                     "\r\n\r\n\r\nif(plot(((id)))data[%u].length>(((length)))) "
                     "{plot(((id)))data[%u].shift();}  if( typeof(plot(((id)))data[%u])!='undefined' "
                     "&& typeof(plot(((id))))!='undefined'){plot(((id))).series[0].data "
                     "=plot(((id)))data[%u]; plot(((id))).resetAxesScale(); plot(((id))).replot();}}"
-                    "  }).always(function(){setTimeout(read(((id))), {{{refreshperiod}}});}); }",
+                    "  }).fail(function(){tsrlinkstate('#(((id)))');}).always(function(){"
+                    "setTimeout(read(((id))), {{{refreshperiod}}});}); }",
                     {k, k, k, k, k, k});
                 add(s[3], kTimeOrigin, {w});
                 add(s[3], kStart, {w});
@@ -343,24 +364,28 @@ void EmitS71200Link(int widgetType, const Names& n, pugi::xml_node link, pugi::x
                 add(s[2],
                     "\r\nfunction read(((id)))_%u()\r\n{\r\n$.get(requests7ws(getaddress"
                     "{{{gatewayid}}}(),'{{{variable}}}','{{{type}}}'),function(data){var val; "
-                    "val=gets7wsresult(data,'{{{variable}}}');\r\nif( typeof(plot(((id)))data[%u])"
+                    "val=gets7wsresult(data,'{{{variable}}}');if(!tsrlinkstate('#(((id)))',val)) "
+                    "return;\r\nif( typeof(plot(((id)))data[%u])"
                     "!='undefined' && typeof(plot(((id))))!='undefined') \r\n{\r\nvar i; \r\ni=(new "
                     "Date().getTime() / 1000)-ts(((id)));\r\nplot(((id)))data[%u].push([i, val]);  "
                     "\r\n\r\n\r\nif(plot(((id)))data[%u].length>(((length)))) "
                     "{plot(((id)))data[%u].shift();}  if( typeof(plot(((id)))data[%u])!='undefined' "
                     "&& typeof(plot(((id))))!='undefined'){plot(((id))).series[%u].data "
                     "=plot(((id)))data[%u]; plot(((id))).resetAxesScale(); plot(((id))).replot();}}"
-                    "  }).always(function(){setTimeout(read(((id)))_%u, {{{refreshperiod}}});}); }",
+                    "  }).fail(function(){tsrlinkstate('#(((id)))');}).always(function(){"
+                    "setTimeout(read(((id)))_%u, {{{refreshperiod}}});}); }",
                     {k, k, k, k, k, k, k, k, k});
                 add(s[3], "read%s_%u();", {w, k});
             }
             ++c.seriesCounter;
+            c.linkReads = true;
             return;
         }
         default:
             return;
     }
     add(s[3], kStart, {w});
+    c.linkReads = true;
 }
 
 void EmitS71200TableLink(int widgetType, const Names& n, pugi::xml_node link,
@@ -369,16 +394,19 @@ void EmitS71200TableLink(int widgetType, const Names& n, pugi::xml_node link,
     const std::string& p = n.w;
     std::string read = FormatText(
         "function read%s(){$.get(requestns7ws(getaddress%s(),'{{{variable}}}',{{{len}}},"
-        "'{{{type}}}'),function(data){var variable='{{{variable}}}';var i; "
+        "'{{{type}}}'),function(data){if(!tsrlinkstate('#%s',gets7wsresult(data,"
+        "'{{{variable}}}'))) return; var variable='{{{variable}}}';var i; "
         "plot%sdata[0].length=0; for(i=0;i<{{{len}}};i++){plot%sdata[0].push([i, "
         "gets7wsresult(data,variable)]); variable=nextvariables7ws(variable); }  \r\nif( "
         "typeof(plot(((id)))data[0])!='undefined' && typeof(plot(((id))))!='undefined') \r\n{  "
         "plot(((id))).series[0].data =plot(((id)))data[0]; plot(((id))).resetAxesScale(); "
-        "plot(((id))).replot();} }).always(function(){setTimeout(read%s, %s);}); }",
-        {p, n.g, p, p, p, n.r});
+        "plot(((id))).replot();} }).fail(function(){tsrlinkstate('#%s');})."
+        "always(function(){setTimeout(read%s, %s);}); }",
+        {p, n.g, p, p, p, p, p, n.r});
     expandLinkPlaceholders(read, ObjectTypeOf(link), widgetType, link, widget, &c.budget);
     c.scriptText[2] += read;
     c.scriptText[3] += FormatText(kStart, {p});
+    c.linkReads = true;
 }
 
 }  // namespace

@@ -229,5 +229,96 @@ TEST_F(GeneratorTest, EachS71200GatewayBringsTheScriptLibrary) {
     EXPECT_NE(out.find("function getaddresss7ws1(){return ;}"), std::string::npos);
 }
 
+
+// A page with one widget of kind `widget` holding one link of kind `link`.
+void AddLinkedWidget(ProjectDocument& doc, const char* widget, const char* link) {
+    pugi::xml_node page, w, l;
+    ASSERT_EQ(doc.CreateObject(FindTypeByKey("page"), doc.ProjectElement(), &page), 0);
+    ASSERT_EQ(doc.CreateObject(FindTypeByKey(widget), page, &w), 0) << widget;
+    ASSERT_EQ(doc.CreateObject(FindTypeByKey(link), w, &l), 0) << widget << " " << link;
+}
+
+size_t Count(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+const char kLinkStateSheet[] = "<link rel=\"stylesheet\" href=\"tsrlink.css\" />\n";
+
+// Every read function of every link kind asks the link state before it shows an answer, and
+// tells it when the request fails; the state's style sheet and function are in the document
+// once, whatever the number of links.
+TEST_F(GeneratorTest, EveryReadFunctionGuardsItsWidgetWithTheLinkState) {
+    const char* widgets[] = {"switch", "checkb", "radiob", "textinput", "slider", "knob", "plot"};
+    const char* links[] = {"cvnlink", "unitylink", "smlink", "s7iplink", "kxlink",
+                           "arduinowebserverlink", "s71200webserverlink"};
+    struct Case {
+        std::string widget, link;
+    };
+    std::vector<Case> cases;
+    for (const char* w : widgets)
+        for (const char* l : links)
+            if (!(std::string(w) == "plot" && std::string(l) == "arduinowebserverlink"))
+                cases.push_back({w, l});
+    cases.push_back({"plot", "cvnslink"});
+    cases.push_back({"plot", "s71200webserverslink"});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.widget + " / " + c.link);
+        LoadFixture("project_only");
+        AddLinkedWidget(project.document(), c.widget.c_str(), c.link.c_str());
+        const std::string doc = generator.BuildDocument();
+        EXPECT_EQ(Count(doc, kLinkStateSheet), 1u);
+        EXPECT_EQ(Count(doc, "function tsrlinkstate("), 1u);
+        // The state is defined before the script element that holds the read functions.
+        const size_t main = doc.find("<script>var ");
+        ASSERT_NE(main, std::string::npos);
+        EXPECT_LT(doc.find("function tsrlinkstate("), main);
+        size_t at = doc.find("function read", main);
+        ASSERT_NE(at, std::string::npos);
+        for (; at != std::string::npos;) {
+            const size_t next = doc.find("function read", at + 1);
+            const std::string read = doc.substr(at, next == std::string::npos ? std::string::npos : next - at);
+            at = next;
+            // The answer is asked about before anything shows it.
+            size_t shown = std::string::npos;
+            for (const char* update : {".val(data", ".val(val", ".push([i", ".prop('checked'"})
+                shown = std::min(shown, read.find(update));
+            ASSERT_NE(shown, std::string::npos) << read;
+            const size_t guard = read.find("tsrlinkstate(");
+            EXPECT_LT(guard, shown) << read;
+            EXPECT_NE(read.find(".fail(function(){tsrlinkstate('"), std::string::npos) << read;
+            EXPECT_LT(read.find(".fail("), read.find(".always(")) << read;
+            // A slider whose read failed reads again: its in-flight mark is taken away.
+            if (c.widget == "slider")
+                EXPECT_NE(read.find("tsrlinkstate('#slider1'); slider1changing=0;}"), std::string::npos) << read;
+        }
+    }
+}
+
+// Without a link that reads, the document holds neither the style sheet nor the function.
+TEST_F(GeneratorTest, OnlyDocumentsWithReadingLinksCarryTheLinkState) {
+    struct Case {
+        const char* name;
+        const char* widget;
+        const char* link;
+        bool state;
+    } cases[] = {
+        {"no link", nullptr, nullptr, false},
+        {"a button only writes", "button", "cvnlink", false},
+        {"an S7-1200 button only writes", "button", "s71200webserverlink", false},
+        {"a link under a label emits nothing", "label", "cvnlink", false},
+        {"an Arduino link under a plot emits nothing", "plot", "arduinowebserverlink", false},
+        {"a text input reads", "textinput", "kxlink", true},
+    };
+    for (const Case& c : cases) {
+        LoadFixture("project_only");
+        if (c.widget) AddLinkedWidget(project.document(), c.widget, c.link);
+        const std::string doc = generator.BuildDocument();
+        EXPECT_EQ(Count(doc, "tsrlink.css"), c.state ? 1u : 0u) << c.name;
+        EXPECT_EQ(Count(doc, "tsrlinkstate"), c.state ? 3u : 0u) << c.name;  // function, guard, failure
+    }
+}
+
 }  // namespace
 }  // namespace tsr
