@@ -271,11 +271,11 @@ TEST_F(GeneratorTest, EveryReadFunctionGuardsItsWidgetWithTheLinkState) {
         EXPECT_EQ(Count(doc, kLinkStateSheet), 1u);
         EXPECT_EQ(Count(doc, "function tsrlinkstate("), 1u);
         // The state is defined before the script element that holds the read functions.
-        const size_t main = doc.find("<script>var ");
+        size_t at = doc.find("function read");
+        ASSERT_NE(at, std::string::npos);
+        const size_t main = doc.rfind("<script>", at);
         ASSERT_NE(main, std::string::npos);
         EXPECT_LT(doc.find("function tsrlinkstate("), main);
-        size_t at = doc.find("function read", main);
-        ASSERT_NE(at, std::string::npos);
         for (; at != std::string::npos;) {
             const size_t next = doc.find("function read", at + 1);
             const std::string read = doc.substr(at, next == std::string::npos ? std::string::npos : next - at);
