@@ -30,6 +30,7 @@ set(LIBRARY_FILES
   "jquery.jqplot.css"           "node_modules/jqplot/jquery.jqplot.min.css"
   "s7wsgateway.js"              "s7wsgateway.js"
   "tsrlink.css"                 "tsrlink.css"
+  "tsrpanel.css"                "tsrpanel.css"
   "cache.manifest"              "cache.manifest"
   "aticon.png"                  "aticon.png"
   "startup.png"                 "startup.png")

@@ -117,6 +117,8 @@ int Generator::emitObject(pugi::xml_node object, int parentType, pugi::xml_node 
         if (type == kTypePage) context_.currentPageName = GetProperty(object, "name");
         context_.seriesCounter = 0;
         out += ExpandedProperty(object, type, "htmlh");
+        // The panels' own look, after the theme's style sheet of the project's template.
+        if (type == kTypeProject) out += "<link rel=\"stylesheet\" href=\"tsrpanel.css\" />\n";
         static const char* const kScriptKeys[] = {"script0", "script1", "script2",
                                                   "script3", "script4", "script5"};
         for (int k = 0; k < 6; ++k) {

@@ -139,8 +139,11 @@ bool PrinterGateway::WritePdfFile(std::string_view pdf) {
     if (fd < 0) return false;
     struct stat st;
     // The file written last time is replaced in place of the document it held, keeping its mode.
+    // Inode numbers are reused at once, so the size and the modification time must match too.
     const bool ours = !written_.empty() && lstat(written_.c_str(), &st) == 0 &&
-                      S_ISREG(st.st_mode) && st.st_dev == writtenDev_ && st.st_ino == writtenIno_;
+                      S_ISREG(st.st_mode) && st.st_dev == writtenDev_ && st.st_ino == writtenIno_ &&
+                      st.st_size == writtenSize_ && st.st_mtim.tv_sec == writtenChange_.tv_sec &&
+                      st.st_mtim.tv_nsec == writtenChange_.tv_nsec;
     bool ok = (!ours || fchmod(fd, st.st_mode & 0777) == 0) && WriteAllToFd(fd, pdf) && fsync(fd) == 0;
     ok = close(fd) == 0 && ok;
     std::string placed;
@@ -160,6 +163,8 @@ bool PrinterGateway::WritePdfFile(std::string_view pdf) {
     written_ = placed;
     writtenDev_ = st.st_dev;
     writtenIno_ = st.st_ino;
+    writtenSize_ = st.st_size;
+    writtenChange_ = st.st_mtim;
     return true;
 }
 

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <sys/types.h>
+#include <time.h>
 
 #include <mutex>
 #include <string>
@@ -76,10 +77,13 @@ private:
     Kind kind_ = Kind::None;
     std::string target_;  // the file's path or the queue's name
     // The file this gateway last wrote for its `file:` destination (replaced by the next print),
-    // identified by device and inode so that a file put there by someone else is never replaced.
+    // identified by device, inode, size and modification time so that a file put there by someone else
+    // is never replaced.
     std::string written_;
     dev_t writtenDev_ = 0;
     ino_t writtenIno_ = 0;
+    off_t writtenSize_ = 0;
+    struct timespec writtenChange_ = {};
     PageFormat format_;
 };
 
