@@ -160,6 +160,8 @@ constexpr Entry kTable[] = {
      "La page est incomplète : le projet s'étend au-delà de ce qu'une génération peut produire ; "
      "le texte de %s et de ce qui a dépassé la limite est omis. Cherchez une valeur qui contient "
      "sa propre forme de modèle."},
+    {2140, "The web server stays stopped: a setting in %s is wrong: %s",
+     "Le serveur web reste arrêté : un réglage de %s est erroné : %s"},
 };
 
 bool IsFrenchLocale(const char* value) {

@@ -86,6 +86,8 @@ enum ShellStringId : int {
     kTextTrustCaption = 2126,
     kTextTrustCliHint = 2127,
     kTextGenerationBounded = 2130,
+    // The web server's access settings in the profile are wrong.
+    kMsgServerAccessWrong = 2140,
 };
 
 // Texts of the designer's rules (src/designer).
