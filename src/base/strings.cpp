@@ -172,6 +172,8 @@ constexpr Entry kTable[] = {
      "Arrêtez ce programme ou choisissez un autre port dans les propriétés du projet."},
     {2142, "The web server cannot listen on port %u: %e",
      "Le serveur web ne peut pas écouter sur le port %u : %e"},
+    {2145, "The web server stays stopped: a setting in %s is wrong: %s",
+     "Le serveur web reste arrêté : un réglage de %s est erroné : %s"},
 };
 
 bool IsFrenchLocale(const char* value) {

@@ -90,6 +90,8 @@ enum ShellStringId : int {
     kTextServerPortPrivileged = 2140,
     kTextServerPortInUse = 2141,
     kTextServerCannotListen = 2142,
+    // The web server's access settings in the profile are wrong.
+    kMsgServerAccessWrong = 2145,
 };
 
 // Texts of the designer's rules (src/designer).

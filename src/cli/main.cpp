@@ -45,6 +45,10 @@ const char kUsage[] =
     "                           --debug logs every request; gateways that load a shared library,\n"
     "                           open a database outside the project or print to a file start\n"
     "                           only with --trust\n"
+    "      [--listen ADDR] [--allow CIDR,...] [--write-allow CIDR,...]\n"
+    "                           listen on ADDR only (IPv4 or IPv6; default: every IPv4 address);\n"
+    "                           answer only clients in --allow (others get 403 Forbidden);\n"
+    "                           carry out write items only for clients in --write-allow\n"
     "  arduino PROJECT --sketch FILE\n"
     "                           write the Arduino sketch that puts the page on an SD card\n";
 
@@ -263,9 +267,20 @@ int CommandServe(std::vector<std::string> args) {
     std::erase_if(args, [&](const std::string& a) { return a == "--debug" && (debug = true); });
     std::erase_if(args, [&](const std::string& a) { return a == "--trust" && (trust = true); });
     std::string path;
-    std::vector<std::pair<std::string, std::string>> options = {{"--port", ""}};
+    std::vector<std::pair<std::string, std::string>> options = {
+        {"--port", ""}, {"--listen", ""}, {"--allow", ""}, {"--write-allow", ""}};
     std::string why;
     if (!ParseProjectArgs(args, path, options, &why)) return UsageError(why);
+    // An option given with an empty value is refused like any other malformed value.
+    for (size_t i = 1; i < options.size(); ++i) {
+        const bool given = std::find(args.begin(), args.end(), options[i].first) != args.end();
+        if (given && options[i].second.empty())
+            return Error(options[i].first + ": the value is empty");
+    }
+    const tsr::ServerAccessResult access = tsr::ParseServerAccess(
+        {options[1].second, options[2].second, options[3].second},
+        {"--listen", "--allow", "--write-allow"});
+    if (!access) return Error(access.error);
     std::optional<uint16_t> port;
     if (!options[0].second.empty()) {
         char* end = nullptr;
@@ -303,13 +318,14 @@ int CommandServe(std::vector<std::string> args) {
         server, [&] { gateways.StopGateways(doc); }, [&] { gateways.StartGateways(doc); },
         [&](const std::string& m) { failure = m; });
     hooks.ForceServing(port, debug);
+    hooks.SetAccess(access.access);
     tsr::Generator generator(project, log, hooks, tsr::ProgramLibraryDirectory());
     if (!generator.generateApplication()) return Error("cannot write the web application");
     if (!server.IsWebServerRunning())
         return Error(failure + " (" + std::to_string(server.WebServerPort()) + "): " +
                      server.StartFailure());
     std::fprintf(stderr, "Serving %s on http://%s:%u/ - press Ctrl-C to stop\n", path.c_str(),
-                 tsr::HostAddress().c_str(), server.ListeningPort());
+                 server.ServedAddress().c_str(), server.ListeningPort());
     for (;;) {
         timespec retry{5, 0};
         int sig = sigtimedwait(&stopSignals, nullptr, &retry);

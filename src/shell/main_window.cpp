@@ -29,6 +29,7 @@
 #include "designer/property_grid.h"
 #include "platform/paths.h"
 #include "designer/arduino_build.h"
+#include "designer/server_access.h"
 #include "designer/tools.h"
 #include "platform/process.h"
 #include "shell/build_dialog.h"
@@ -220,6 +221,14 @@ MainWindow::MainWindow(StartOptions options)
     RebuildProjectTree();
     FillLibraryTree();
     RecordLayout();
+    // Who may reach the server comes from the profile; a wrong setting keeps the server stopped.
+    const ServerAccessResult access = designer::LoadServerAccess(profile_);
+    if (access) {
+        hooks_.SetAccess(access.access);
+    } else {
+        log_.LogText(access.error, kLogRed);
+        hooks_.SetAccessError(access.error);
+    }
     generator_.generateApplication();
     SetTitle(wxString::FromUTF8(generator_.title()));
     if (previewHost_.Start(preview_)) {

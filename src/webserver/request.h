@@ -92,6 +92,13 @@ inline constexpr std::string_view kNotFoundAnswer =
     "<html><head><title>404 Not Found</title></head></html>";
 static_assert(kNotFoundAnswer.size() == 125);
 
+// The answer to a client that is not allowed to connect (125 bytes), sent as soon as the
+// connection is accepted.
+inline constexpr std::string_view kForbiddenAnswer =
+    "HTTP/1.0 403 Forbidden\r\nContent-Length: 54\r\nContent-Type: text/html\r\n\r\n"
+    "<html><head><title>403 Forbidden</title></head></html>";
+static_assert(kForbiddenAnswer.size() == 125);
+
 // The status line and headers sent before a file of `length` bytes and type `contentType`.
 std::string FileAnswerHeader(unsigned long length, std::string_view contentType);
 

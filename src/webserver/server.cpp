@@ -31,10 +31,17 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string AddressText(uint32_t networkOrder) {
-    const auto* b = reinterpret_cast<const unsigned char*>(&networkOrder);
-    return std::to_string(b[0]) + "." + std::to_string(b[1]) + "." + std::to_string(b[2]) + "." +
-           std::to_string(b[3]);
+std::string AddressText(const IpAddress& address) { return address.Text(); }
+
+bool IsUnspecified(const IpAddress& a) {
+    static const IpAddress anyV6{};
+    return a == anyV6 || a == IpAddress::FromIpv4(0);
+}
+
+int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               Clock::now().time_since_epoch())
+        .count();
 }
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
@@ -89,7 +96,7 @@ struct WebServer::Slot {
     enum class State { Free, Waiting, AwaitingBody, Working, Sending, Lingering, WebSocket };
     State state = State::Free;
     int fd = -1;
-    uint32_t address = 0;
+    IpAddress address;
     std::string in;
     // What is sent: `out` (own bytes) or `shared` (a kept file answer), then `file` from
     // `fileOffset` to `fileEnd`.
@@ -136,6 +143,8 @@ struct WebServer::PostRequest {
     std::string body;
     bool hasBlankLine = false;
     std::string client;
+    IpAddress clientAddress;
+    bool mayWrite = true;  // the client is inside `write-allow`
     GatewayRoutes routes;
 };
 
@@ -235,26 +244,86 @@ int WebServer::StartFailed(uint16_t port, int error) {
     return kServerCannotListen;
 }
 
+void WebServer::LogRefusal(const IpAddress& client, const std::string& text) {
+    {
+        std::lock_guard<std::mutex> lock(refusalMutex_);
+        if (!refusals_.ShouldLog(client, NowMs())) return;
+    }
+    log_.LogText(EscapeControls(text), kLogRed);
+}
+
+std::shared_ptr<const AccessPolicy> WebServer::Policy() {
+    std::lock_guard<std::mutex> lock(settingsMutex_);
+    return policy_;
+}
+
+void WebServer::SetAccessPolicy(AccessPolicy policy) {
+    auto kept = std::make_shared<const AccessPolicy>(std::move(policy));
+    std::lock_guard<std::mutex> lock(settingsMutex_);
+    policy_ = std::move(kept);
+}
+
+void WebServer::SetListenAddress(std::optional<IpAddress> address) {
+    std::lock_guard<std::mutex> lock(settingsMutex_);
+    listenAddress_ = address;
+}
+
+std::optional<IpAddress> WebServer::ListenAddress() const {
+    std::lock_guard<std::mutex> lock(settingsMutex_);
+    return startedListenAddress_;
+}
+
+std::string WebServer::ServedAddress() const {
+    const std::optional<IpAddress> listen = ListenAddress();
+    if (!listen || IsUnspecified(*listen)) return HostAddress();
+    return listen->IsIpv4() ? listen->Text() : "[" + listen->Text() + "]";
+}
+
 int WebServer::StartWebServer(uint16_t port, std::string* hostAddressOut) {
     startFailure_.clear();
     if (running_.load()) StopWebServer();
     port_.store(port);
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    std::optional<IpAddress> listenAddress;
+    {
+        std::lock_guard<std::mutex> lock(settingsMutex_);
+        listenAddress = startedListenAddress_ = listenAddress_;
+    }
+    // IPv4 (every address, as by default, or one) on an AF_INET socket; IPv6 on an AF_INET6
+    // socket, which for "::" takes IPv4 clients too (they arrive as ::ffff:a.b.c.d).
+    const bool v6 = listenAddress && !listenAddress->IsIpv4();
+    int fd = socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) return StartFailed(port, errno);
-    int on = 1;
+    int on = 1, off = 0;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_ANY);
-    addr.sin_port = htons(port);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 128) != 0) {
+    sockaddr_storage storage{};
+    socklen_t len;
+    if (v6) {
+        setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+        auto* a6 = reinterpret_cast<sockaddr_in6*>(&storage);
+        a6->sin6_family = AF_INET6;
+        std::memcpy(&a6->sin6_addr, listenAddress->bytes.data(), 16);
+        a6->sin6_port = htons(port);
+        len = sizeof *a6;
+    } else {
+        auto* a4 = reinterpret_cast<sockaddr_in*>(&storage);
+        a4->sin_family = AF_INET;
+        if (listenAddress) {
+            std::memcpy(&a4->sin_addr.s_addr, listenAddress->bytes.data() + 12, 4);
+        } else {
+            a4->sin_addr.s_addr = htonl(INADDR_ANY);
+        }
+        a4->sin_port = htons(port);
+        len = sizeof *a4;
+    }
+    if (bind(fd, reinterpret_cast<sockaddr*>(&storage), len) != 0 || listen(fd, 128) != 0) {
         const int why = errno;
         close(fd);
         return StartFailed(port, why);
     }
-    socklen_t len = sizeof addr;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    listeningPort_.store(ntohs(addr.sin_port));
+    len = sizeof storage;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&storage), &len);
+    listeningPort_.store(ntohs(v6 ? reinterpret_cast<sockaddr_in6*>(&storage)->sin6_port
+                                  : reinterpret_cast<sockaddr_in*>(&storage)->sin_port));
     if (pipe2(wakePipe_, O_NONBLOCK | O_CLOEXEC) != 0) {
         close(fd);
         return kServerNoThread;
@@ -273,7 +342,7 @@ int WebServer::StartWebServer(uint16_t port, std::string* hostAddressOut) {
         listenFd_ = wakePipe_[0] = wakePipe_[1] = -1;
         return kServerNoThread;
     }
-    if (hostAddressOut) *hostAddressOut = HostAddress();
+    if (hostAddressOut) *hostAddressOut = ServedAddress();
     running_.store(true);
     return 0;
 }
@@ -543,12 +612,13 @@ void WebServer::Serve() {
             }
         }
         if (slotFree && (fds[1].revents & POLLIN)) {
+            const std::shared_ptr<const AccessPolicy> policy = Policy();
             for (;;) {
                 auto free = std::find_if(slots.begin(), slots.end(), [](const Slot& s) {
                     return s.state == Slot::State::Free;
                 });
                 if (free == slots.end()) break;  // the rest wait in the backlog
-                sockaddr_in peer{};
+                sockaddr_storage peer{};
                 socklen_t len = sizeof peer;
                 int fd = accept4(listenFd_, reinterpret_cast<sockaddr*>(&peer), &len,
                                  SOCK_NONBLOCK | SOCK_CLOEXEC);
@@ -556,9 +626,23 @@ void WebServer::Serve() {
                 int one = 1;
                 setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
                 free->fd = fd;
-                free->address = peer.sin_addr.s_addr;
+                if (peer.ss_family == AF_INET6) {
+                    std::memcpy(free->address.bytes.data(),
+                                &reinterpret_cast<sockaddr_in6*>(&peer)->sin6_addr, 16);
+                } else {
+                    free->address =
+                        IpAddress::FromIpv4(reinterpret_cast<sockaddr_in*>(&peer)->sin_addr.s_addr);
+                }
                 free->state = Slot::State::Waiting;
                 free->deadline = Clock::now() + idle;
+                if (!policy->MayConnect(free->address)) {
+                    // Refused at once: the answer says so, and what the client sends is dropped
+                    // while the connection lingers.
+                    LogRefusal(free->address, "Webserver : connection from IP(" +
+                                                  AddressText(free->address) +
+                                                  ") refused, not in allow");
+                    startAnswer(*free, std::string(kForbiddenAnswer), false);
+                }
             }
         }
     }
@@ -570,7 +654,19 @@ void WebServer::Serve() {
 
 int WebServer::HandleRequest(std::string_view request, uint32_t clientAddress,
                              std::string& answer) {
+    return HandleRequest(request, IpAddress::FromIpv4(clientAddress), answer);
+}
+
+int WebServer::HandleRequest(std::string_view request, const IpAddress& clientAddress,
+                             std::string& answer) {
     answer.clear();
+    if (!Policy()->MayConnect(clientAddress)) {
+        LogRefusal(clientAddress,
+                   "Webserver : connection from IP(" + AddressText(clientAddress) +
+                       ") refused, not in allow");
+        answer.assign(kForbiddenAnswer);
+        return 1;
+    }
     const std::string client = AddressText(clientAddress);
     if (StartsWithNoCase(request, "GET ")) {
         if (auto upgrade = WebSocketUpgradeAnswer(request)) {
@@ -664,7 +760,7 @@ WebServer::FileAnswer WebServer::AnswerGet(std::string_view request, const std::
 }
 
 std::optional<WebServer::PostRequest> WebServer::ParsePost(std::string_view request,
-                                                            uint32_t clientAddress) {
+                                                            const IpAddress& clientAddress) {
     const std::string_view path = RequestPath(request, "POST ");
     const RouteMatch match = MatchRoute(path);
     if (match.route == Route::None) return std::nullopt;
@@ -678,7 +774,9 @@ std::optional<WebServer::PostRequest> WebServer::ParsePost(std::string_view requ
     }
     post.payload.assign(CutAtSpace(path.substr(match.payloadStart)));
     post.client = AddressText(clientAddress);
+    post.clientAddress = clientAddress;
     std::lock_guard<std::mutex> lock(settingsMutex_);
+    post.mayWrite = policy_->MayWrite(clientAddress);
     post.routes = routes_;
     return post;
 }
@@ -735,8 +833,15 @@ std::string WebServer::RunPost(const PostRequest& post) {
     }
     std::string text;
     bool first = true;
+    bool dropped = false;
     for (std::string_view item : SplitItems(post.payload)) {
         if (IsWriteItem(item)) {
+            // A client outside `write-allow` never reaches the device with a write; a write item
+            // answers no text in any case, so the answer is the same.
+            if (!post.mayWrite) {
+                dropped = true;
+                continue;
+            }
             if (family) family->WriteItem(item);
             continue;
         }
@@ -746,6 +851,8 @@ std::string WebServer::RunPost(const PostRequest& post) {
         if (text.size() + value.size() > kBufferSize) break;  // the answer buffer is full
         text += value;
     }
+    if (dropped)
+        LogRefusal(post.clientAddress, from + word + " write items not carried out, not in write-allow");
     Log(from + word + " request (" + post.payload + "), answer (" + text + ")", kLogBlue);
     return DeviceAnswer(text);
 }

@@ -14,6 +14,11 @@
 // kMaxWebSockets slots, so idle clients cannot lock phones out. Files are served only from
 // inside the site; small ones are kept in memory between generations, large ones are streamed
 // from disk with sendfile.
+//
+// Access: the server listens on every local IPv4 address unless a listen address is set. A client
+// outside the `allow` list is answered "403 Forbidden" as soon as it connects and nothing it sends
+// is read; the write items of a client outside `write-allow` are not carried out while its read
+// items are answered as usual. Both are logged in red, at most once per client per minute.
 #pragma once
 
 #include <atomic>
@@ -29,6 +34,7 @@
 #include "base/log_sink.h"
 #include "base/strings.h"
 #include "gateways/families.h"
+#include "webserver/access_rules.h"
 #include "webserver/file_store.h"
 #include "webserver/request.h"
 
@@ -61,10 +67,23 @@ public:
     WebServer(const WebServer&) = delete;
     WebServer& operator=(const WebServer&) = delete;
 
-    // Listens on `port` (0 picks a free port, see ListeningPort) on every local IPv4 address and
-    // starts the serving thread. Returns 0, kServerCannotListen or kServerNoThread;
-    // `hostAddressOut` receives HostAddress() on success.
+    // Listens on `port` (0 picks a free port, see ListeningPort) on the listen address (every
+    // local IPv4 address when none is set) and starts the serving thread. Returns 0,
+    // kServerCannotListen or kServerNoThread; `hostAddressOut` receives ServedAddress() on
+    // success.
     int StartWebServer(uint16_t port, std::string* hostAddressOut = nullptr);
+
+    // The address the next StartWebServer listens on; nullopt: every local IPv4 address. An
+    // unspecified address ("::") listens on every IPv6 and IPv4 address.
+    void SetListenAddress(std::optional<IpAddress> address);
+    // The listen address given to the last StartWebServer.
+    std::optional<IpAddress> ListenAddress() const;
+    // The address a browser uses to reach the server, for titles and log lines: the listen
+    // address ("[...]" for IPv6), or HostAddress() when the server listens on every address.
+    std::string ServedAddress() const;
+    // Who may connect and whose write items are carried out; takes effect at the next
+    // connection. The default allows everyone.
+    void SetAccessPolicy(AccessPolicy policy);
 
     // Stops the serving thread, sends the close frame to every WebSocket client and closes every
     // connection. Returns 0; does nothing when the server is not running.
@@ -95,6 +114,8 @@ public:
     // order): 1 = `answer` holds the answer (empty: none is sent) and the connection closes after
     // it; 2 = a WebSocket handshake answer, the connection stays open.
     int HandleRequest(std::string_view request, uint32_t clientAddress, std::string& answer);
+    // The same for a client at any address; a client outside `allow` gets kForbiddenAnswer.
+    int HandleRequest(std::string_view request, const IpAddress& client, std::string& answer);
 
 private:
     int StartFailed(uint16_t port, int error);
@@ -106,19 +127,28 @@ private:
     // The answer to a GET: kept bytes, or a header followed by an open file to stream.
     FileAnswer AnswerGet(std::string_view request, const std::string& client);
     // Parses a POST into what its family's worker needs; nullopt for an unknown route.
-    std::optional<PostRequest> ParsePost(std::string_view request, uint32_t clientAddress);
+    std::optional<PostRequest> ParsePost(std::string_view request, const IpAddress& client);
     // Runs a parsed POST against its family and builds the whole answer.
     std::string RunPost(const PostRequest& post);
     void Log(const std::string& text, unsigned colour);
+    // Logs `text` in red whatever the debug switch says, unless a line about `client` was
+    // logged less than a minute ago.
+    void LogRefusal(const IpAddress& client, const std::string& text);
+    std::shared_ptr<const AccessPolicy> Policy();
 
     LogSink& log_;
-    std::mutex settingsMutex_;
+    mutable std::mutex settingsMutex_;
     GatewayRoutes routes_;
     std::string webRoot_;
     std::chrono::milliseconds bodyWait_{500};
     std::chrono::milliseconds linger_{2000};
     std::chrono::milliseconds idle_{5000};
     FileCache files_;
+    std::optional<IpAddress> listenAddress_;         // for the next start
+    std::optional<IpAddress> startedListenAddress_;  // of the last start
+    std::shared_ptr<const AccessPolicy> policy_ = std::make_shared<AccessPolicy>();
+    std::mutex refusalMutex_;
+    PerClientLimiter refusals_;
     std::atomic<bool> debugMessages_{false};
     std::atomic<bool> running_{false};
     std::atomic<bool> stopRequested_{false};

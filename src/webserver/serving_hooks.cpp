@@ -18,6 +18,18 @@ void ServingHooks::ForceServing(std::optional<uint16_t> port, bool debug) {
     forcedDebug_ = debug;
 }
 
+void ServingHooks::SetAccess(const ServerAccess& access) {
+    listen_ = access.listen;
+    server_.SetListenAddress(access.listen);
+    server_.SetAccessPolicy(access.policy);
+    accessError_.clear();
+}
+
+void ServingHooks::SetAccessError(std::string message) {
+    accessError_ = std::move(message);
+    accessErrorShown_ = false;
+}
+
 std::string ServingHooks::ApplyServerSettings(ServerSettings& s) {
     if (forced_) {
         s.on = true;
@@ -26,8 +38,16 @@ std::string ServingHooks::ApplyServerSettings(ServerSettings& s) {
     }
     server_.SetWebRoot(s.webRoot);
     server_.SetDebugMessages(s.debugMessages);
+    if (!accessError_.empty() && s.on) {
+        // Serving with rules other than the user's would be worse than not serving.
+        s.on = false;
+        if (!accessErrorShown_ && showError_) showError_(accessError_);
+        accessErrorShown_ = true;
+    }
     const bool running = server_.IsWebServerRunning();
-    if (running && (!s.on || server_.WebServerPort() != s.port)) server_.StopWebServer();
+    if (running && (!s.on || server_.WebServerPort() != s.port ||
+                    server_.ListenAddress() != listen_))
+        server_.StopWebServer();
     if (s.on && !server_.IsWebServerRunning()) {
         if (server_.StartWebServer(s.port, &address_) != 0 && showError_)
             showError_(LoadString(kMsgCannotCreateWebServer));

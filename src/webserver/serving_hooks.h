@@ -23,6 +23,13 @@ public:
     // `port` when given, with debug lines when `debug` is set.
     void ForceServing(std::optional<uint16_t> port, bool debug);
 
+    // The listen address and the access lists: the lists apply at once, the address from the
+    // next generation pass (which restarts a running server on another address).
+    void SetAccess(const ServerAccess& access);
+    // The access settings are wrong: the server is stopped and not started again; `message`
+    // goes to `showError` once, at the next generation pass.
+    void SetAccessError(std::string message);
+
     std::string ApplyServerSettings(ServerSettings& settings) override;
     void SetTitle(const std::string& title) override;
     const std::string& title() const { return title_; }
@@ -34,6 +41,9 @@ private:
     bool forced_ = false;
     std::optional<uint16_t> forcedPort_;
     bool forcedDebug_ = false;
+    std::optional<IpAddress> listen_;
+    std::string accessError_;
+    bool accessErrorShown_ = false;
     std::string address_;
     std::string title_;
 };
