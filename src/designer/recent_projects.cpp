@@ -21,9 +21,13 @@ std::string Absolute(const std::string& path) {
     return error ? path : absolute.lexically_normal().string();
 }
 
+// Writes the entries that differ from what the profile holds (each write replaces the file).
 void Store(Profile& profile, const std::vector<std::string>& list) {
-    for (size_t i = 0; i < kRecentProjectCount; ++i)
-        profile.SetString(kSection, KeyOf(i), i < list.size() ? list[i] : std::string());
+    for (size_t i = 0; i < kRecentProjectCount; ++i) {
+        const std::string value = i < list.size() ? list[i] : std::string();
+        if (profile.GetString(kSection, KeyOf(i), "") != value)
+            profile.SetString(kSection, KeyOf(i), value);
+    }
 }
 
 }  // namespace
