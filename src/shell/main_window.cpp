@@ -658,21 +658,25 @@ std::optional<std::string> MainWindow::EditLongText(const designer::RowRef& ref)
     return dialog.text();
 }
 
-void MainWindow::OnProjectRightClick(wxTreeEvent& event) {
-    const int serial = SerialOfItem(event.GetItem());
-    if (serial < 0 || !designer::HasContextMenu(project_.document(), serial)) return;
+std::unique_ptr<wxMenu> MainWindow::BuildContextMenu(int serial) {
+    if (serial < 0 || !designer::HasContextMenu(project_.document(), serial)) return nullptr;
     contextSerial_ = serial;
-    wxMenu menu;
-    menu.Append(kCmdDelete, UiText(kMenuDelete));
-    menu.Append(kCmdDuplicate, UiText(kMenuDuplicate));
-    menu.AppendSeparator();
-    menu.Append(kCmdMoveUp, UiText(kMenuMoveUp));
-    menu.Append(kCmdMoveDown, UiText(kMenuMoveDown));
-    menu.Enable(kCmdMoveUp, designer::CanMoveAmongSiblings(project_.document(), serial,
-                                                           designer::MoveDirection::Up));
-    menu.Enable(kCmdMoveDown, designer::CanMoveAmongSiblings(project_.document(), serial,
-                                                             designer::MoveDirection::Down));
-    PopupMenu(&menu);
+    auto menu = std::make_unique<wxMenu>();
+    menu->Append(kCmdDelete, UiText(kMenuDelete));
+    menu->Append(kCmdDuplicate, UiText(kMenuDuplicate));
+    menu->AppendSeparator();
+    menu->Append(kCmdMoveUp, UiText(kMenuMoveUp));
+    menu->Append(kCmdMoveDown, UiText(kMenuMoveDown));
+    menu->Enable(kCmdMoveUp, designer::CanMoveAmongSiblings(project_.document(), serial,
+                                                            designer::MoveDirection::Up));
+    menu->Enable(kCmdMoveDown, designer::CanMoveAmongSiblings(project_.document(), serial,
+                                                              designer::MoveDirection::Down));
+    return menu;
+}
+
+void MainWindow::OnProjectRightClick(wxTreeEvent& event) {
+    if (std::unique_ptr<wxMenu> menu = BuildContextMenu(SerialOfItem(event.GetItem())))
+        PopupMenu(menu.get());
 }
 
 void MainWindow::OnContextCommand(wxCommandEvent& event) {

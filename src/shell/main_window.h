@@ -97,6 +97,9 @@ class MainWindow : public wxFrame, private designer::FileCommandHost {
     void BuildPropertyGrid(const wxTreeItemId& item);
     void OnProjectSelChanged(wxTreeEvent& event);
     void OnProjectRightClick(wxTreeEvent& event);
+    // The context menu of the object at `serial`, which becomes the context item; none for the
+    // project item.
+    std::unique_ptr<wxMenu> BuildContextMenu(int serial);
     void OnContextCommand(wxCommandEvent& event);
     void OnMoveCommand(wxCommandEvent& event);
     // Delete, Alt+Up and Alt+Down on the selected object.

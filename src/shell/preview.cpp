@@ -34,8 +34,11 @@ void ForgetEarlierRuns() {
     if (setCacheModel) setCacheModel(context, kNoCache);
     if (!getDataManager || !clearData) return;
     void* manager = getDataManager(context);
-    // Every kind of website data (the flags up to WEBKIT_WEBSITE_DATA_DOM_CACHE), of any age.
-    constexpr unsigned kAllData = (1u << 14) - 1;
+    // Of any age: the memory and disk caches, the offline application cache, session and local
+    // storage, IndexedDB databases, cookies, the HSTS cache, service worker registrations and
+    // the DOM cache (the WEBKIT_WEBSITE_DATA_* flags of those kinds).
+    constexpr unsigned kAllData = (1u << 0) | (1u << 1) | (1u << 2) | (1u << 3) | (1u << 4) |
+                                  (1u << 6) | (1u << 8) | (1u << 10) | (1u << 12) | (1u << 13);
     if (manager) clearData(manager, kAllData, 0, nullptr, nullptr, nullptr);
 }
 
@@ -43,10 +46,12 @@ void ForgetEarlierRuns() {
 
 bool PreviewHost::Start(wxWindow* frame) {
     if (!wxWebView::IsBackendAvailable(wxWebViewBackendDefault)) return false;
-    ForgetEarlierRuns();
     view_ = wxWebView::New(frame, wxID_ANY, wxWebViewDefaultURLStr, wxDefaultPosition,
                            frame->GetClientSize(), wxWebViewBackendDefault, wxBORDER_NONE);
     if (!view_) return false;
+    // Before the first page of the application is asked for (the engine's own blank page comes
+    // first, see below).
+    ForgetEarlierRuns();
     // The page's own context menu would offer navigation away from the application.
     view_->EnableContextMenu(false);
     // The engine first loads its blank page; a URL asked for before that is done would be
