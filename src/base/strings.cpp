@@ -88,7 +88,7 @@ constexpr Entry kTable[] = {
     {2005, "Property", "Propriété"},
     {2006, "Value", "Valeur"},
     {2010, "File", "Fichier"},
-    {2011, "New", "Nouveau"},
+    {2011, "New\tCtrl+N", "Nouveau\tCtrl+N"},
     {2012, "Open\tCtrl+O", "Ouvrir\tCtrl+O"},
     {2013, "Save\tCtrl+S", "Sauver\tCtrl+S"},
     {2014, "Save as", "Sauver sous"},
@@ -174,6 +174,26 @@ constexpr Entry kTable[] = {
      "Le serveur web ne peut pas écouter sur le port %u : %e"},
     {2145, "The web server stays stopped: a setting in %s is wrong: %s",
      "Le serveur web reste arrêté : un réglage de %s est erroné : %s"},
+    {2200, "Edit", "Edition"},
+    {2201, "Undo\tCtrl+Z", "Annuler\tCtrl+Z"},
+    {2202, "Redo\tCtrl+Y", "Rétablir\tCtrl+Y"},
+    {2203, "Move up\tAlt+Up", "Monter\tAlt+Up"},
+    {2204, "Move down\tAlt+Down", "Descendre\tAlt+Down"},
+    {2205, "Quit\tCtrl+Q", "Quitter\tCtrl+Q"},
+    {2210,
+     "The working directory is removed when Tessora ends. Save the sketch and the index.htm it "
+     "carries to a directory of your choice?",
+     "Le répertoire de travail est supprimé quand Tessora se termine. Enregistrer le croquis et "
+     "le fichier index.htm qu'il contient dans un répertoire de votre choix ?"},
+    {2211, "Directory for the sketch and its index.htm",
+     "Répertoire pour le croquis et son fichier index.htm"},
+    {2212,
+     "The sketch was saved as\n%s\nand the page it carries as\n%s\nOpen the sketch in the "
+     "Arduino software (copy it into a sketch) and upload it, or copy index.htm to the SD card "
+     "yourself.",
+     "Le croquis a été enregistré sous\n%s\net la page qu'il contient sous\n%s\nOuvrez le "
+     "croquis dans le logiciel Arduino (copiez-le dans un croquis) et téléversez-le, ou copiez "
+     "vous-même index.htm sur la carte SD."},
 };
 
 bool IsFrenchLocale(const char* value) {

@@ -92,6 +92,16 @@ enum ShellStringId : int {
     kTextServerCannotListen = 2142,
     // The web server's access settings in the profile are wrong.
     kMsgServerAccessWrong = 2145,
+    // The Edit menu, reordering in the project tree, Quit, and Build to Arduino's copy.
+    kMenuEdit = 2200,
+    kMenuEditUndo = 2201,
+    kMenuEditRedo = 2202,
+    kMenuMoveUp = 2203,
+    kMenuMoveDown = 2204,
+    kMenuFileQuit = 2205,
+    kTextArduinoSaveQuestion = 2210,
+    kTextArduinoSaveDirectory = 2211,
+    kTextArduinoSaved = 2212,
 };
 
 // Texts of the designer's rules (src/designer).

@@ -12,6 +12,15 @@ bool IsSameOrInside(pugi::xml_node node, pugi::xml_node ancestor) {
     return false;
 }
 
+// The nearest sibling of `object` before (Up) or after (Down) it that is an object.
+pugi::xml_node SiblingObject(pugi::xml_node object, MoveDirection direction) {
+    pugi::xml_node n = direction == MoveDirection::Up ? object.previous_sibling()
+                                                      : object.next_sibling();
+    while (n && ObjectTypeOf(n) < 0)
+        n = direction == MoveDirection::Up ? n.previous_sibling() : n.next_sibling();
+    return n;
+}
+
 }  // namespace
 
 DragSource DragSource::Project(const ProjectDocument& doc, int serial) {
@@ -63,6 +72,29 @@ StructuralChange RunContextCommand(ProjectDocument& doc, ContextCommand command,
     }
     if (!doc.DuplicateObject(object)) return {};
     return {true, {}};
+}
+
+StructuralChange DeleteSelected(ProjectDocument& doc, std::optional<int> serial) {
+    if (!serial || !HasContextMenu(doc, *serial)) return {};
+    return RunContextCommand(doc, ContextCommand::Delete, serial);
+}
+
+bool CanMoveAmongSiblings(const ProjectDocument& doc, int serial, MoveDirection direction) {
+    pugi::xml_node object = doc.FindObjectBySerial(serial);
+    return object && object != doc.ProjectElement() && SiblingObject(object, direction);
+}
+
+StructuralChange MoveAmongSiblings(ProjectDocument& doc, int serial, MoveDirection direction) {
+    if (!CanMoveAmongSiblings(doc, serial, direction)) return {};
+    pugi::xml_node object = doc.FindObjectBySerial(serial);
+    pugi::xml_node neighbour = SiblingObject(object, direction);
+    pugi::xml_node parent = object.parent();
+    pugi::xml_node moved = direction == MoveDirection::Up
+                               ? parent.insert_move_before(object, neighbour)
+                               : parent.insert_move_after(object, neighbour);
+    if (!moved) return {};
+    doc.SetProjectChanged(true);
+    return {true, moved};
 }
 
 }  // namespace tsr::designer

@@ -76,4 +76,21 @@ enum class ContextCommand { Delete, Duplicate };
 StructuralChange RunContextCommand(ProjectDocument& doc, ContextCommand command,
                                    std::optional<int> serial);
 
+// The Delete key on the selected object: the same deletion as the context menu's, but a key
+// pressed on the project item (or with nothing selected) changes nothing, not even the
+// unsaved-changes flag.
+StructuralChange DeleteSelected(ProjectDocument& doc, std::optional<int> serial);
+
+enum class MoveDirection { Up, Down };
+
+// True when the object at `serial` can trade places with the object just before it (Up) or just
+// after it (Down) among the objects of the same parent. Elements that are no objects do not
+// count as places.
+bool CanMoveAmongSiblings(const ProjectDocument& doc, int serial, MoveDirection direction);
+
+// "Move up" and "Move down": the object at `serial`, with its subtree, trades places with its
+// neighbour among its sibling objects; the project is marked changed and the rebuilt tree
+// selects the moved object. At either end (or for a missing object) nothing changes.
+StructuralChange MoveAmongSiblings(ProjectDocument& doc, int serial, MoveDirection direction);
+
 }  // namespace tsr::designer

@@ -1,5 +1,6 @@
 #include "designer/file_commands.h"
 
+#include "designer/recent_projects.h"
 #include "gateways/trust.h"
 
 namespace tsr::designer {
@@ -53,6 +54,7 @@ CommandResult FileCommands::New() {
     host_.StopServing();
     project_.ClearCurrentPath();
     project_.document().NewProjectDocument();
+    host_.ProjectReplaced();
     SetTrusted(true);  // built here, by the user
     return CommandResult::Rebuild;
 }
@@ -67,11 +69,30 @@ CommandResult FileCommands::Open() {
     return CommandResult::Rebuild;
 }
 
+CommandResult FileCommands::OpenRecent(const std::string& path) {
+    if (!ConfirmDiscardChanges()) return AfterPrompt();
+    host_.StopServing();
+    if (!LoadProjectFile(path)) {
+        Profile profile(profilePath_);
+        RemoveRecentProject(profile, path);
+    }
+    return CommandResult::Rebuild;
+}
+
+std::vector<std::string> FileCommands::RecentProjects() const {
+    return designer::RecentProjects(Profile(profilePath_));
+}
+
 bool FileCommands::LoadProjectFile(const std::string& path) {
     Status status = project_.Load(path);
     if (!status) {
         host_.ShowError(status.message);
         return false;
+    }
+    host_.ProjectReplaced();
+    {
+        Profile profile(profilePath_);
+        AddRecentProject(profile, path);
     }
     const std::vector<OutsideReach> reaches =
         FindOutsideReaches(project_.document(), project_.workingDirectory().path());
@@ -113,6 +134,11 @@ CommandResult FileCommands::SaveTo(const std::string& path) {
     if (!status) {
         host_.ShowError(status.message);
         return CommandResult::Nothing;
+    }
+    host_.ProjectSaved();
+    {
+        Profile profile(profilePath_);
+        AddRecentProject(profile, path);
     }
     // A trusted project stays trusted under the name the user saved it as.
     const std::vector<OutsideReach> reaches =

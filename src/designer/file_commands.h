@@ -57,6 +57,10 @@ public:
     // Starts the gateways that reach outside the project (true) or keeps them stopped (false)
     // from the next generation on.
     virtual void SetProjectTrusted(bool trusted) = 0;
+    // New built a project, or a file was loaded: what could be undone belongs to the old one.
+    virtual void ProjectReplaced() {}
+    // The project was saved: the saved state is the one without unsaved changes.
+    virtual void ProjectSaved() {}
 };
 
 // What the window does after a command.
@@ -87,16 +91,24 @@ public:
     // project (the title shows the new path).
     CommandResult Open();
 
+    // An entry of the recent projects: like Open, with `path` instead of the dialog. A file
+    // that cannot be loaded any more is shown and taken out of the list.
+    CommandResult OpenRecent(const std::string& path);
+
+    // The projects last opened or saved, most recent first (at most five, from the profile).
+    std::vector<std::string> RecentProjects() const;
+
     // Saves to the current path without asking; without one, asks for a path like SaveAs.
     CommandResult Save();
 
-    // Asks for a path and saves there; success makes it the current path.
+    // Asks for a path and saves there; success makes it the current path and puts it at the head
+    // of the recent projects.
     CommandResult SaveAs();
 
     // Loads the project file `path` (a failure is shown and keeps the project as it was), then
     // decides whether it is trusted: a project that reaches outside its own files is, when the
     // user trusted this file with this content before or answers Yes now (remembered).
-    // False when the file could not be loaded.
+    // A loaded file heads the recent projects. False when the file could not be loaded.
     bool LoadProjectFile(const std::string& path);
 
     // False while the open project came from a file the user did not trust.

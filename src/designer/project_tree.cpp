@@ -18,6 +18,15 @@ std::vector<int> ProjectTree::TopLevel() const {
     return top;
 }
 
+std::string ProjectItemText(pugi::xml_node object) {
+    const char* type = TypeDisplayName(ObjectTypeOf(object));
+    std::string text = type ? type : "";
+    std::string label = GetProperty(object, "id");
+    if (label.empty()) label = GetProperty(object, "name");
+    if (!label.empty()) text += " \xE2\x80\x94 " + label;  // an em dash
+    return text;
+}
+
 ProjectTree BuildProjectTree(const ProjectDocument& doc, pugi::xml_node select) {
     ProjectTree tree;
     // ancestry[d] is the index of the last item seen at depth d: the parent of depth d + 1.
@@ -25,7 +34,7 @@ ProjectTree BuildProjectTree(const ProjectDocument& doc, pugi::xml_node select) 
     doc.ForEachObject([&](pugi::xml_node element, int depth) {
         ProjectTreeItem item;
         item.typeId = ObjectTypeOf(element);
-        item.text = TypeDisplayName(item.typeId);
+        item.text = ProjectItemText(element);
         item.serial = static_cast<int>(tree.items.size());
         item.image = ImageIndexOfType(item.typeId);
         ancestry.resize(depth);

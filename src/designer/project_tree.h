@@ -11,7 +11,7 @@
 namespace tsr::designer {
 
 struct ProjectTreeItem {
-    std::string text;           // the display name of the object's type ("Knob"); no name or id
+    std::string text;           // ProjectItemText: "Knob — knob1", "Page — FirstPage", "Header"
     int typeId = -1;            // the object's type
     int serial = -1;            // the object's pre-order position, as FindObjectBySerial takes it
     int image = 0;              // ImageIndexOfType(typeId), for the normal and the selected state
@@ -32,6 +32,11 @@ struct ProjectTree {
     // Indexes of the items at the top level, in order.
     std::vector<int> TopLevel() const;
 };
+
+// The text of an object's item: the display name of its type, then " — " and the object's `id`
+// when it has a non-empty one (unique, so two sliders can be told apart), else its `name` (pages,
+// which have no id); the bare display name when it has neither.
+std::string ProjectItemText(pugi::xml_node object);
 
 // Builds the tree of `doc`. When `select` is an object of the document, its item becomes the
 // selected one; an empty or foreign node selects nothing.

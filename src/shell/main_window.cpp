@@ -4,6 +4,8 @@
 #include <wx/dragimag.h>
 #include <wx/filedlg.h>
 #include <wx/filename.h>
+#include <wx/accel.h>
+#include <wx/dirdlg.h>
 #include <wx/menu.h>
 #include <wx/msgdlg.h>
 #include <wx/panel.h>
@@ -27,6 +29,7 @@
 #include "designer/page_follow.h"
 #include "designer/project_tree.h"
 #include "designer/property_grid.h"
+#include "designer/recent_projects.h"
 #include "platform/paths.h"
 #include "designer/arduino_build.h"
 #include "designer/server_access.h"
@@ -70,6 +73,13 @@ enum CommandId : int {
     kTimerDrag,
     kTimerCommandLine,
     kTimerRetry,
+    kCmdUndo,
+    kCmdRedo,
+    kCmdMoveUp,
+    kCmdMoveDown,
+    kCmdQuit,
+    kCmdRecentFirst,
+    kCmdRecentLast = kCmdRecentFirst + static_cast<int>(designer::kRecentProjectCount) - 1,
 };
 
 // The background of the window around the controls.
@@ -306,6 +316,7 @@ void MainWindow::CreateControls() {
     projectTree_->Bind(wxEVT_TREE_BEGIN_DRAG, &MainWindow::OnProjectBeginDrag, this);
     projectTree_->Bind(wxEVT_TREE_SEL_CHANGED, &MainWindow::OnProjectSelChanged, this);
     projectTree_->Bind(wxEVT_TREE_ITEM_RIGHT_CLICK, &MainWindow::OnProjectRightClick, this);
+    projectTree_->Bind(wxEVT_TREE_KEY_DOWN, &MainWindow::OnProjectKeyDown, this);
     grid_->Bind(wxEVT_PG_CHANGED, &MainWindow::OnGridChanged, this);
     grid_->Bind(wxEVT_PG_DOUBLE_CLICK, &MainWindow::OnGridDoubleClick, this);
 }
@@ -316,6 +327,15 @@ void MainWindow::CreateMenus() {
     file->Append(kCmdFileOpen, UiText(kMenuFileOpen));
     file->Append(kCmdFileSave, UiText(kMenuFileSave));
     file->Append(kCmdFileSaveAs, UiText(kMenuFileSaveAs));
+    fileMenu_ = file;
+    fileMenuFixedItems_ = file->GetMenuItemCount();
+    UpdateRecentMenu();
+
+    auto* edit = new wxMenu;
+    edit->Append(kCmdUndo, UiText(kMenuEditUndo));
+    edit->Append(kCmdRedo, UiText(kMenuEditRedo));
+    editMenu_ = edit;
+    UpdateEditMenu();
 
     auto* tool = new wxMenu;
     tool->Append(kCmdOpenBrowser, UiText(kMenuToolOpenBrowser));
@@ -336,12 +356,16 @@ void MainWindow::CreateMenus() {
 
     auto* bar = new wxMenuBar;
     bar->Append(file, UiText(kMenuFile));
+    bar->Append(edit, UiText(kMenuEdit));
     bar->Append(tool, UiText(kMenuTool));
     bar->Append(build, UiText(kMenuBuild));
     bar->Append(help, UiText(kMenuHelp));
     SetMenuBar(bar);
 
-    // The accelerators come with the item texts ("\tCtrl+S", "\tCtrl+O").
+    // The accelerators come with the item texts ("\tCtrl+S", "\tCtrl+Z"...); Ctrl+Shift+Z is a
+    // second key for Redo.
+    wxAcceleratorEntry keys[] = {{wxACCEL_CTRL | wxACCEL_SHIFT, 'Z', kCmdRedo}};
+    SetAcceleratorTable(wxAcceleratorTable(std::size(keys), keys));
     Bind(wxEVT_MENU, &MainWindow::OnFileNew, this, kCmdFileNew);
     Bind(wxEVT_MENU, &MainWindow::OnFileOpen, this, kCmdFileOpen);
     Bind(wxEVT_MENU, &MainWindow::OnFileSave, this, kCmdFileSave);
@@ -357,6 +381,11 @@ void MainWindow::CreateMenus() {
     Bind(wxEVT_MENU, &MainWindow::OnHide, this, kCmdHide);
     Bind(wxEVT_MENU, &MainWindow::OnToggleExpertMode, this, kCmdExpertMode);
     Bind(wxEVT_MENU, &MainWindow::OnContextCommand, this, kCmdDelete, kCmdDuplicate);
+    Bind(wxEVT_MENU, &MainWindow::OnMoveCommand, this, kCmdMoveUp, kCmdMoveDown);
+    Bind(wxEVT_MENU, &MainWindow::OnUndo, this, kCmdUndo);
+    Bind(wxEVT_MENU, &MainWindow::OnRedo, this, kCmdRedo);
+    Bind(wxEVT_MENU, &MainWindow::OnQuit, this, kCmdQuit);
+    Bind(wxEVT_MENU, &MainWindow::OnRecentProject, this, kCmdRecentFirst, kCmdRecentLast);
 }
 
 void MainWindow::LoadTypeIcons() {
@@ -458,8 +487,7 @@ std::string MainWindow::PreviewUrl() const {
 
 void MainWindow::RefreshPreview() {
     if (shutDown_) return;
-    previewHost_.Refresh(PreviewUrl(),
-                         project_.workingDirectory().outputDirectory() + "/index.html");
+    previewHost_.Refresh(PreviewUrl());
 }
 
 // ---- trees and grid
@@ -603,8 +631,10 @@ void MainWindow::OnGridChanged(wxPropertyGridEvent& event) {
             break;
     }
     row.value = value;
+    designer::DocumentSnapshot before = designer::TakeSnapshot(project_.document());
     const designer::EditOutcome outcome =
         designer::ApplyPropertyEdit(project_.document(), row.ref, value);
+    RecordStep(std::move(before));
     if (outcome.refresh) RunRefreshCycle();
 }
 
@@ -621,8 +651,10 @@ void MainWindow::OnGridDoubleClick(wxPropertyGridEvent& event) {
                                                   : wxString::FromUTF8(next->text));
     p->SetModifiedStatus(true);
     grid_->GetGrid()->RefreshProperty(p);
+    designer::DocumentSnapshot before = designer::TakeSnapshot(project_.document());
     const designer::EditOutcome outcome =
         designer::ApplyPropertyEdit(project_.document(), row.ref, *next);
+    RecordStep(std::move(before));
     if (outcome.refresh) RunRefreshCycle();
 }
 
@@ -635,23 +667,111 @@ std::optional<std::string> MainWindow::EditLongText(const designer::RowRef& ref)
     return dialog.text();
 }
 
-void MainWindow::OnProjectRightClick(wxTreeEvent& event) {
-    const int serial = SerialOfItem(event.GetItem());
-    if (serial < 0 || !designer::HasContextMenu(project_.document(), serial)) return;
+std::unique_ptr<wxMenu> MainWindow::BuildContextMenu(int serial) {
+    if (serial < 0 || !designer::HasContextMenu(project_.document(), serial)) return nullptr;
     contextSerial_ = serial;
-    wxMenu menu;
-    menu.Append(kCmdDelete, UiText(kMenuDelete));
-    menu.Append(kCmdDuplicate, UiText(kMenuDuplicate));
-    PopupMenu(&menu);
+    auto menu = std::make_unique<wxMenu>();
+    menu->Append(kCmdDelete, UiText(kMenuDelete));
+    menu->Append(kCmdDuplicate, UiText(kMenuDuplicate));
+    menu->AppendSeparator();
+    menu->Append(kCmdMoveUp, UiText(kMenuMoveUp));
+    menu->Append(kCmdMoveDown, UiText(kMenuMoveDown));
+    menu->Enable(kCmdMoveUp, designer::CanMoveAmongSiblings(project_.document(), serial,
+                                                            designer::MoveDirection::Up));
+    menu->Enable(kCmdMoveDown, designer::CanMoveAmongSiblings(project_.document(), serial,
+                                                              designer::MoveDirection::Down));
+    return menu;
+}
+
+void MainWindow::OnProjectRightClick(wxTreeEvent& event) {
+    if (std::unique_ptr<wxMenu> menu = BuildContextMenu(SerialOfItem(event.GetItem())))
+        PopupMenu(menu.get());
 }
 
 void MainWindow::OnContextCommand(wxCommandEvent& event) {
     const auto command = event.GetId() == kCmdDelete ? designer::ContextCommand::Delete
                                                      : designer::ContextCommand::Duplicate;
-    const designer::StructuralChange change =
-        designer::RunContextCommand(project_.document(), command, contextSerial_);
+    const std::optional<int> serial = contextSerial_;
     contextSerial_.reset();
-    if (change.rebuild) RunRebuildCycle();
+    RunStructuralChange([&] {
+        // The rebuilt tree selects nothing, as before the command.
+        return designer::RunContextCommand(project_.document(), command, serial);
+    });
+}
+
+void MainWindow::OnMoveCommand(wxCommandEvent& event) {
+    const auto direction = event.GetId() == kCmdMoveUp ? designer::MoveDirection::Up
+                                                       : designer::MoveDirection::Down;
+    const std::optional<int> serial = contextSerial_;
+    contextSerial_.reset();
+    if (!serial) return;
+    RunStructuralChange(
+        [&] { return designer::MoveAmongSiblings(project_.document(), *serial, direction); });
+}
+
+void MainWindow::OnProjectKeyDown(wxTreeEvent& event) {
+    const wxKeyEvent& key = event.GetKeyEvent();
+    const int code = key.GetKeyCode();
+    const int serial = SerialOfItem(projectTree_->GetSelection());
+    if ((code == WXK_DELETE || code == WXK_NUMPAD_DELETE) && key.GetModifiers() == wxMOD_NONE) {
+        if (drag_ || serial < 0) return;
+        RunStructuralChange([&] { return designer::DeleteSelected(project_.document(), serial); });
+        return;
+    }
+    if ((code == WXK_UP || code == WXK_DOWN) && key.GetModifiers() == wxMOD_ALT) {
+        if (drag_ || serial < 0) return;
+        const auto direction =
+            code == WXK_UP ? designer::MoveDirection::Up : designer::MoveDirection::Down;
+        RunStructuralChange(
+            [&] { return designer::MoveAmongSiblings(project_.document(), serial, direction); });
+        return;
+    }
+    event.Skip();
+}
+
+// ---- undo and redo
+
+void MainWindow::RunStructuralChange(const std::function<designer::StructuralChange()>& change) {
+    designer::DocumentSnapshot before = designer::TakeSnapshot(project_.document());
+    // The generation pass closes the gateways that are in the tree it finds; one that the change
+    // removes is closed now, while it is still there.
+    if (server_.IsWebServerRunning()) gateways_.StopGateways(project_.document());
+    const designer::StructuralChange done = change();
+    if (!done.rebuild) return;
+    RecordStep(std::move(before));
+    RunRebuildCycle(done.select);
+}
+
+void MainWindow::RecordStep(designer::DocumentSnapshot before) {
+    if (history_.Record(std::move(before), project_.document())) UpdateEditMenu();
+}
+
+void MainWindow::StepHistory(bool undo) {
+    if (drag_ || !(undo ? history_.CanUndo() : history_.CanRedo())) return;
+    ProjectDocument& doc = project_.document();
+    // The selection stays on the same place of the tree when the object is still there.
+    const int selected = SerialOfItem(projectTree_->GetSelection());
+    if (server_.IsWebServerRunning()) gateways_.StopGateways(doc);
+    if (undo)
+        history_.Undo(doc);
+    else
+        history_.Redo(doc);
+    UpdateEditMenu();
+    RunRebuildCycle(selected >= 0 ? doc.FindObjectBySerial(selected) : pugi::xml_node());
+}
+
+void MainWindow::UpdateEditMenu() {
+    if (!editMenu_) return;
+    editMenu_->Enable(kCmdUndo, history_.CanUndo());
+    editMenu_->Enable(kCmdRedo, history_.CanRedo());
+}
+
+void MainWindow::OnUndo(wxCommandEvent&) {
+    StepHistory(true);
+}
+
+void MainWindow::OnRedo(wxCommandEvent&) {
+    StepHistory(false);
 }
 
 // ---- drag and drop
@@ -703,8 +823,7 @@ void MainWindow::OnDragTimer(wxTimerEvent&) {
     const designer::DragSource source = drag_->source();
     const std::optional<int> target = drag_->target();
     EndDrag();
-    const designer::StructuralChange change = designer::Drop(project_.document(), source, target);
-    if (change.rebuild) RunRebuildCycle(change.select);
+    RunStructuralChange([&] { return designer::Drop(project_.document(), source, target); });
 }
 
 void MainWindow::TrackDrag(const wxPoint& screen) {
@@ -791,12 +910,55 @@ bool MainWindow::AskTrust(const std::string& question) {
 
 void MainWindow::SetProjectTrusted(bool trusted) { gateways_.SetTrusted(trusted); }
 
+void MainWindow::ProjectReplaced() {
+    history_.Clear();
+    UpdateEditMenu();
+}
+
+void MainWindow::ProjectSaved() {
+    history_.MarkSaved(project_.document());
+}
+
+void MainWindow::UpdateRecentMenu() {
+    if (!fileMenu_) return;
+    while (fileMenu_->GetMenuItemCount() > fileMenuFixedItems_)
+        fileMenu_->Destroy(fileMenu_->FindItemByPosition(fileMenuFixedItems_));
+    recentPaths_ = files_.RecentProjects();
+    if (!recentPaths_.empty()) {
+        fileMenu_->AppendSeparator();
+        for (size_t i = 0; i < recentPaths_.size(); ++i) {
+            // "&1 /home/...": the digit is the item's mnemonic; a '&' of the path is doubled to
+            // stay a '&', and a tab would start an accelerator.
+            wxString path = wxString::FromUTF8(recentPaths_[i]);
+            path.Replace("&", "&&");
+            path.Replace("\t", " ");
+            fileMenu_->Append(kCmdRecentFirst + static_cast<int>(i),
+                              wxString::Format("&%zu %s", i + 1, path));
+        }
+    }
+    fileMenu_->AppendSeparator();
+    fileMenu_->Append(kCmdQuit, UiText(kMenuFileQuit));
+}
+
+void MainWindow::OnRecentProject(wxCommandEvent& event) {
+    const size_t index = static_cast<size_t>(event.GetId() - kCmdRecentFirst);
+    if (index >= recentPaths_.size()) return;
+    const std::string path = recentPaths_[index];
+    RunFileCommand(files_.OpenRecent(path));
+}
+
+void MainWindow::OnQuit(wxCommandEvent&) {
+    // As closing the window: the prompt for unsaved changes may keep it open.
+    Close();
+}
+
 void MainWindow::StopServing() {
     if (server_.IsWebServerRunning()) server_.StopWebServer();
     gateways_.StopGateways(project_.document());
 }
 
 void MainWindow::RunFileCommand(designer::CommandResult result) {
+    UpdateRecentMenu();
     if (result == designer::CommandResult::Rebuild) RunRebuildCycle();
 }
 
@@ -869,6 +1031,17 @@ class ArduinoDialogs : public designer::ArduinoHost {
     void ShowInfo(const std::string& text) override {
         wxMessageBox(wxString::FromUTF8(text), Caption(), wxOK | wxICON_INFORMATION, parent_);
     }
+    bool AskYesNo(const std::string& text) override {
+        return wxMessageBox(wxString::FromUTF8(text), Caption(), wxYES_NO | wxICON_QUESTION,
+                            parent_) == wxYES;
+    }
+    std::optional<std::string> AskDirectory(const std::string& prompt,
+                                            const std::string& initial) override {
+        wxDirDialog dialog(parent_, wxString::FromUTF8(prompt), wxString::FromUTF8(initial),
+                           wxDD_DEFAULT_STYLE);
+        if (dialog.ShowModal() != wxID_OK) return std::nullopt;
+        return dialog.GetPath().utf8_string();
+    }
     std::optional<std::string> AskText(const std::string& prompt,
                                        const std::string& initial) override {
         wxTextEntryDialog dialog(parent_, wxString::FromUTF8(prompt), Caption(),
@@ -919,7 +1092,9 @@ void MainWindow::OnToggleExpertMode(wxCommandEvent&) {
 }
 
 void MainWindow::LoadProject(const std::string& path) {
-    if (files_.LoadProjectFile(path)) RunRebuildCycle();
+    const bool loaded = files_.LoadProjectFile(path);
+    UpdateRecentMenu();
+    if (loaded) RunRebuildCycle();
 }
 
 void MainWindow::ShowError(const std::string& text) {

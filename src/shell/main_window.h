@@ -11,6 +11,7 @@
 #include <wx/treectrl.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,6 +20,7 @@
 #include "designer/drop_rule.h"
 #include "designer/file_commands.h"
 #include "designer/property_grid.h"
+#include "designer/undo_history.h"
 #include "gateways/lifecycle.h"
 #include "generator/generator.h"
 #include "model/project_file.h"
@@ -28,6 +30,7 @@
 #include "webserver/server.h"
 #include "webserver/serving_hooks.h"
 
+class wxMenu;
 class wxPanel;
 class wxPropertyGridManager;
 class wxPropertyGridEvent;
@@ -67,8 +70,8 @@ class MainWindow : public wxFrame, private designer::FileCommandHost {
     explicit MainWindow(StartOptions options);
     ~MainWindow() override;
 
-    // After a generation: sends the preview the URL to show; it reloads only when the URL or
-    // the page changed.
+    // After a generation: sends the preview the URL to show, which it loads or reloads without
+    // any cache.
     void RefreshPreview();
     // What the preview shows: the local server while it runs, else the generated file.
     std::string PreviewUrl() const;
@@ -94,7 +97,13 @@ class MainWindow : public wxFrame, private designer::FileCommandHost {
     void BuildPropertyGrid(const wxTreeItemId& item);
     void OnProjectSelChanged(wxTreeEvent& event);
     void OnProjectRightClick(wxTreeEvent& event);
+    // The context menu of the object at `serial`, which becomes the context item; none for the
+    // project item.
+    std::unique_ptr<wxMenu> BuildContextMenu(int serial);
     void OnContextCommand(wxCommandEvent& event);
+    void OnMoveCommand(wxCommandEvent& event);
+    // Delete, Alt+Up and Alt+Down on the selected object.
+    void OnProjectKeyDown(wxTreeEvent& event);
     void OnGridChanged(wxPropertyGridEvent& event);
     void OnGridDoubleClick(wxPropertyGridEvent& event);
     int SerialOfItem(const wxTreeItemId& item) const;
@@ -109,6 +118,16 @@ class MainWindow : public wxFrame, private designer::FileCommandHost {
     // Shows the cursor that tells no drop is possible here, or the usual one.
     void ShowNoDropCursor(bool noDrop);
 
+    // Undo and redo. A structural change runs `change` and, when it changed the document,
+    // records the step and runs the rebuild cycle.
+    void RunStructuralChange(const std::function<designer::StructuralChange()>& change);
+    // After a change whose state before was `before`: the step to undo.
+    void RecordStep(designer::DocumentSnapshot before);
+    void StepHistory(bool undo);
+    void UpdateEditMenu();
+    void OnUndo(wxCommandEvent& event);
+    void OnRedo(wxCommandEvent& event);
+
     // File and mode commands.
     // What the file commands ask of the window (designer::FileCommandHost).
     designer::SaveAnswer AskSaveChanges() override;
@@ -117,6 +136,12 @@ class MainWindow : public wxFrame, private designer::FileCommandHost {
     void StopServing() override;
     bool AskTrust(const std::string& question) override;
     void SetProjectTrusted(bool trusted) override;
+    void ProjectReplaced() override;
+    void ProjectSaved() override;
+    // The File menu's entries after "Save as": the recent projects, then Quit.
+    void UpdateRecentMenu();
+    void OnRecentProject(wxCommandEvent& event);
+    void OnQuit(wxCommandEvent& event);
     void RunFileCommand(designer::CommandResult result);
     void OnFileNew(wxCommandEvent& event);
     void OnFileOpen(wxCommandEvent& event);
@@ -151,6 +176,7 @@ class MainWindow : public wxFrame, private designer::FileCommandHost {
     ServingHooks hooks_;
     Generator generator_;
     designer::FileCommands files_;
+    designer::UndoHistory history_;
 
     Profile profile_;
     ShowRequestListener showRequests_;  // a later start of the designer asks to be shown
@@ -169,6 +195,10 @@ class MainWindow : public wxFrame, private designer::FileCommandHost {
     wxStaticText* logsCaption_ = nullptr;
     LogPane* logPane_ = nullptr;
     wxImageList images_{16, 16, true, 1};
+    wxMenu* fileMenu_ = nullptr;
+    wxMenu* editMenu_ = nullptr;
+    size_t fileMenuFixedItems_ = 0;       // New, Open, Save, Save as: never rebuilt
+    std::vector<std::string> recentPaths_;  // what the recent entries of the File menu open
 
     // Rows of the layout table: a control, its resizing flags and its two margins.
     struct LayoutRow {

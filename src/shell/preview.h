@@ -12,13 +12,14 @@ namespace tsr::shell {
 class PreviewHost {
   public:
     // Creates the browser inside `frame`, filling it and following its size. False when no
-    // browser engine can be created; the designer then works without preview.
+    // browser engine can be created; the designer then works without preview. The engine keeps
+    // no cache, and whatever an earlier run left in its data (cache, storage, cookies) is cleared
+    // first, so no page of an earlier run can be shown.
     bool Start(wxWindow* frame);
 
-    // After a generation: shows `url`, loading it when it is not the URL shown, reloading it
-    // when the generated page `pagePath` changed since the last load, and else leaving the view
-    // alone (no flicker).
-    void Refresh(const std::string& url, const std::string& pagePath);
+    // After a generation: shows `url`, loading it when it is not the URL shown and else reloading
+    // it; either way nothing comes from a cache, so the page is the one just generated.
+    void Refresh(const std::string& url);
 
     // On a repaint: loads `url` only when it is not the URL shown; the page is not read.
     void Show(const std::string& url);
@@ -36,9 +37,7 @@ class PreviewHost {
     wxWebView* view_ = nullptr;
     bool ready_ = false;  // the engine's own first page is loaded
     std::string pending_;
-    std::string pendingPage_;
     std::string url_;
-    std::string pageText_;
     int loads_ = 0;
 };
 

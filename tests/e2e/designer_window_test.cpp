@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <wx/app.h>
 #include <wx/button.h>
+#include <wx/dirdlg.h>
 #include <wx/checkbox.h>
 #include <wx/image.h>
 #include <wx/menu.h>
@@ -24,6 +25,8 @@
 #include <functional>
 #include <algorithm>
 #include <iterator>
+#include <sstream>
+#include <utility>
 #include <string>
 #include <thread>
 #include <vector>
@@ -54,6 +57,8 @@ class MainWindowTestAccess {
     designer::FileCommands& files() { return w_.files_; }
     void rebuild(pugi::xml_node select) { w_.RunRebuildCycle(select); }
     int serialOf(const wxTreeItemId& item) { return w_.SerialOfItem(item); }
+    std::unique_ptr<wxMenu> contextMenu(int serial) { return w_.BuildContextMenu(serial); }
+    const designer::UndoHistory& history() { return w_.history_; }
 
   private:
     MainWindow& w_;
@@ -406,7 +411,7 @@ TEST_F(DesignerWindowTest, SavingClosingAndReopeningGivesTheSameProjectAndTree) 
     Select(header);
     TypeIntoRow(Row("Text"), "Line 7");
     const std::string tree = TreeText();
-    ASSERT_EQ(tree, "Project\n  Page\n    Knob\n    Header\n");
+    ASSERT_EQ(tree, "Project\n  Page \u2014 FirstPage\n    Knob \u2014 knob1\n    Header\n");
 
     ASSERT_TRUE(w().project().Save(path)) << "save failed";
     EXPECT_FALSE(w().project().document().ProjectChanged());
@@ -834,6 +839,371 @@ TEST_F(DesignerWindowTest, TheBuildDialogCopiesWithShortNamesAndRemembersItsSett
     tsr::shell::generate dialog(window_, again, output);
     EXPECT_EQ(dialog.targetField()->GetValue().utf8_string(), target.string());
     EXPECT_TRUE(dialog.use83Box()->GetValue());
+}
+
+// The document as raw XML text.
+std::string DocumentText(MainWindowTestAccess& w) {
+    std::ostringstream out;
+    w.project().document().xml().save(out, "", pugi::format_raw);
+    return out.str();
+}
+
+// The centre of `item` of `tree`, on the screen.
+wxPoint ItemCentre(wxTreeCtrl* tree, const wxTreeItemId& item) {
+    wxRect r;
+    EXPECT_TRUE(tree->GetBoundingRect(item, r, true));
+    return tree->ClientToScreen(wxPoint(r.x + r.width / 2, r.y + r.height / 2));
+}
+
+// The library item whose text is `text`.
+wxTreeItemId LibraryItem(wxTreeCtrl* library, const wxString& text) {
+    std::vector<wxTreeItemId> stack{library->GetRootItem()};
+    while (!stack.empty()) {
+        const wxTreeItemId item = stack.back();
+        stack.pop_back();
+        if (item != library->GetRootItem() && library->GetItemText(item) == text) return item;
+        wxTreeItemIdValue cookie;
+        for (wxTreeItemId c = library->GetFirstChild(item, cookie); c.IsOk();
+             c = library->GetNextChild(item, cookie))
+            stack.push_back(c);
+    }
+    return {};
+}
+
+// Presses `key` with `modifiers` on the real keyboard (XTest), with the focus in `target`.
+void PressKey(wxWindow* target, int key, int modifiers = wxMOD_NONE) {
+    wxGetTopLevelParent(target)->Raise();
+    target->SetFocus();
+    Pump(100);
+    wxUIActionSimulator sim;
+    sim.Char(key, modifiers);
+    Pump(200);
+}
+
+TEST_F(DesignerWindowTest, UndoAndRedoGiveBackEveryStepByteForByteAndRegenerate) {
+    setenv("LANG", "C", 1);
+    const std::string path = (root_ / "steps.tsr").string();
+    OpenWindow();
+    window_->Raise();
+    const pugi::xml_node page = FirstPage();
+    AddObject("knob", page);
+    AddObject("header", page);
+    AddObject("script", w().project().document().FindObjectBySerial(0));
+    ASSERT_TRUE(w().project().Save(path));
+    w().rebuild({});
+    Pump(100);
+    EXPECT_NE(Title().back(), '*') << Title();
+    const std::string index = w().project().workingDirectory().outputDirectory() + "/index.html";
+    wxTreeCtrl* tree = w().projectTree();
+    tsr::ProjectDocument& doc = w().project().document();
+    auto serialOf = [&](const char* element) {
+        return doc.SerialOf(doc.xml().find_node(
+            [&](pugi::xml_node n) { return std::string(n.name()) == element; }));
+    };
+
+    struct Step {
+        const char* name;
+        std::function<void()> run;
+    };
+    const std::vector<Step> steps = {
+        {"drop a slider from the library onto the page",
+         [&] {
+             DragPointer(ItemCentre(w().libraryTree(), LibraryItem(w().libraryTree(), "Slider")),
+                         ItemCentre(tree, FindItem(1)));
+         }},
+        {"move the header up with Alt+Up",
+         [&] {
+             tree->SelectItem(FindItem(serialOf("header")));
+             PressKey(tree, WXK_UP, wxMOD_ALT);
+         }},
+        {"delete the knob with the Delete key",
+         [&] {
+             tree->SelectItem(FindItem(serialOf("knob")));
+             PressKey(tree, WXK_DELETE);
+         }},
+        {"type a port into the grid",
+         [&] {
+             Select(doc.FindObjectBySerial(0));
+             TypeIntoRow(Row("Web server port number"), "8080");
+         }},
+        {"edit the script in the script editor",
+         [&] {
+             Select(doc.FindObjectBySerial(serialOf("script")));
+             wxPGProperty* row = Row("Script");
+             ASSERT_NE(row, nullptr);
+             DialogAnswers answers([&](wxDialog* dialog) {
+                 auto* editor = static_cast<tsr::shell::editcode*>(dialog);
+                 editor->codeWindow()->AppendText("undoable();");
+                 Click(editor->okButton());
+             });
+             ASSERT_TRUE(w().grid()->SelectProperty(row, true));
+             Click(w().grid()->GetEditorControlSecondary());
+             Pump(50);
+         }},
+    };
+    std::vector<std::string> texts{DocumentText(w())};
+    std::vector<std::string> pages{ReadFile(index)};
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        const int generated = GenerateLines();
+        step.run();
+        EXPECT_GT(GenerateLines(), generated) << "the step did not regenerate";
+        texts.push_back(DocumentText(w()));
+        pages.push_back(ReadFile(index));
+        ASSERT_NE(texts.back(), texts[texts.size() - 2]) << "the step changed nothing";
+    }
+    EXPECT_EQ(w().history().undoCount(), steps.size());
+    EXPECT_EQ(Title().back(), '*');
+
+    // Ctrl+Z takes the steps back one by one; each one regenerates.
+    for (size_t i = steps.size(); i > 0; --i) {
+        SCOPED_TRACE(std::string("undo: ") + steps[i - 1].name);
+        const int generated = GenerateLines();
+        PressKey(tree, 'z', wxMOD_CONTROL);
+        EXPECT_EQ(DocumentText(w()), texts[i - 1]);
+        EXPECT_EQ(ReadFile(index), pages[i - 1]);
+        EXPECT_EQ(GenerateLines(), generated + 1);
+    }
+    // Back where the project was saved: nothing unsaved.
+    EXPECT_FALSE(doc.ProjectChanged());
+    EXPECT_NE(Title().back(), '*') << Title();
+    EXPECT_EQ(TreeText(),
+              "Project\n  Page \u2014 FirstPage\n    Knob \u2014 knob1\n    Header\n  Script\n");
+
+    // Ctrl+Y and Ctrl+Shift+Z replay them.
+    for (size_t i = 0; i < steps.size(); ++i) {
+        SCOPED_TRACE(std::string("redo: ") + steps[i].name);
+        PressKey(tree, i % 2 ? 'z' : 'y', i % 2 ? wxMOD_CONTROL | wxMOD_SHIFT : wxMOD_CONTROL);
+        EXPECT_EQ(DocumentText(w()), texts[i + 1]);
+        EXPECT_EQ(ReadFile(index), pages[i + 1]);
+    }
+    EXPECT_TRUE(doc.ProjectChanged());
+    EXPECT_FALSE(w().history().CanRedo());
+
+    // The Edit menu names both, and New forgets the history.
+    EXPECT_NE(window_->GetMenuBar()->FindMenuItem("Edit", "Undo"), wxNOT_FOUND);
+    EXPECT_NE(window_->GetMenuBar()->FindMenuItem("Edit", "Redo"), wxNOT_FOUND);
+    {
+        MessageAnswers answers({wxID_NO});  // discard the changes
+        PressKey(tree, 'n', wxMOD_CONTROL);
+        EXPECT_EQ(answers.messages.size(), 1u);
+    }
+    EXPECT_FALSE(w().history().CanUndo());
+    EXPECT_EQ(TreeText(), "Project\n  Page \u2014 FirstPage\n");
+    const std::string fresh = DocumentText(w());
+    PressKey(tree, 'z', wxMOD_CONTROL);
+    EXPECT_EQ(DocumentText(w()), fresh);
+}
+
+TEST_F(DesignerWindowTest, MoveUpAndMoveDownFromTheContextMenuReorderThePage) {
+    setenv("LANG", "C", 1);
+    OpenWindow();
+    const pugi::xml_node page = FirstPage();
+    AddObject("slider", page);
+    AddObject("button", page);
+    AddObject("knob", page);
+    ASSERT_EQ(TreeText(), "Project\n  Page \u2014 FirstPage\n    Slider \u2014 slider1\n"
+                          "    Button \u2014 b1\n    Knob \u2014 knob1\n");
+    // Runs the context menu entry `label` on the object at `serial`, as a click on it would.
+    auto runContext = [&](int serial, const wxString& label, bool enabled) {
+        std::unique_ptr<wxMenu> menu = w().contextMenu(serial);
+        ASSERT_TRUE(menu);
+        const int id = menu->FindItem(label);
+        ASSERT_NE(id, wxNOT_FOUND) << label;
+        EXPECT_EQ(menu->IsEnabled(id), enabled) << label;
+        if (!enabled) return;
+        wxCommandEvent event(wxEVT_MENU, id);
+        window_->GetEventHandler()->ProcessEvent(event);
+        Pump(50);
+    };
+    runContext(2, "Move up", false);  // the first child
+    runContext(4, "Move down", false);  // the last child
+    runContext(2, "Move down", true);
+    EXPECT_EQ(TreeText(), "Project\n  Page \u2014 FirstPage\n    Button \u2014 b1\n"
+                          "    Slider \u2014 slider1\n    Knob \u2014 knob1\n");
+    // The moved object stays selected.
+    EXPECT_EQ(w().serialOf(w().projectTree()->GetSelection()), 3);
+    runContext(4, "Move up", true);
+    EXPECT_EQ(TreeText(), "Project\n  Page \u2014 FirstPage\n    Button \u2014 b1\n"
+                          "    Knob \u2014 knob1\n    Slider \u2014 slider1\n");
+    const std::string page_ =
+        ReadFile(w().project().workingDirectory().outputDirectory() + "/index.html");
+    EXPECT_LT(page_.find("knob1"), page_.find("slider1")) << "not regenerated in the new order";
+    // The project item has no context menu.
+    EXPECT_FALSE(w().contextMenu(0));
+
+    // Alt+Down moves the selected object down, as long as there is a place below it.
+    wxTreeCtrl* tree = w().projectTree();
+    tree->SelectItem(FindItem(2));  // the button
+    PressKey(tree, WXK_DOWN, wxMOD_ALT);
+    PressKey(tree, WXK_DOWN, wxMOD_ALT);
+    PressKey(tree, WXK_DOWN, wxMOD_ALT);
+    EXPECT_EQ(TreeText(), "Project\n  Page \u2014 FirstPage\n    Knob \u2014 knob1\n"
+                          "    Slider \u2014 slider1\n    Button \u2014 b1\n");
+    EXPECT_EQ(w().serialOf(tree->GetSelection()), 4);
+
+    // A drop still appends last: a second page goes after the first.
+    AddObject("page", w().project().document().FindObjectBySerial(0));
+    EXPECT_NE(TreeText().find("  Page \u2014 Newpage2\n"), std::string::npos) << TreeText();
+
+    // The Delete key on the project item deletes nothing and changes nothing.
+    w().project().document().SetProjectChanged(false);
+    const std::string before = DocumentText(w());
+    tree->SelectItem(FindItem(0));
+    PressKey(tree, WXK_DELETE);
+    EXPECT_EQ(DocumentText(w()), before);
+    EXPECT_FALSE(w().project().document().ProjectChanged());
+    // ...and on a page deletes it with its content.
+    tree->SelectItem(FindItem(1));
+    PressKey(tree, WXK_DELETE);
+    EXPECT_EQ(TreeText(), "Project\n  Page \u2014 Newpage2\n");
+    EXPECT_TRUE(w().project().document().ProjectChanged());
+}
+
+TEST_F(DesignerWindowTest, AfterOpeningAProjectThePreviewShowsItsPageAtOnce) {
+    // Two projects served on the same address, each with a header of its own.
+    const unsigned port = 20000 + (static_cast<unsigned>(::getpid()) + 7) % 20000;
+    auto make = [&](const std::string& name, const char* text) {
+        const std::string path = (root_ / (name + ".tsr")).string();
+        tsr::Project made;
+        fs::create_directories(root_ / ("make-" + name));
+        EXPECT_EQ(made.Start((root_ / ("make-" + name)).string()), 0);
+        tsr::ProjectDocument& doc = made.document();
+        doc.SetProperty(doc.ProjectElement(), "webserveron", "1");
+        doc.SetProperty(doc.ProjectElement(), "webserverport", std::to_string(port));
+        pugi::xml_node header;
+        doc.CreateObject(tsr::FindTypeByKey("header"), doc.FindObjectBySerial(1), &header);
+        doc.SetProperty(header, "text", text);
+        EXPECT_TRUE(made.Save(path));
+        return path;
+    };
+    const std::string alpha = make("alpha", "Alpha panel");
+    const std::string beta = make("beta", "Beta panel");
+    auto shows = [&](const char* text) {
+        return WaitFor([&] { return PreviewText().find(text) != std::string::npos; }, 5);
+    };
+
+    // An earlier run showed the second project on that address.
+    OpenWindow(beta);
+    ASSERT_TRUE(w().preview().running()) << "no browser engine";
+    ASSERT_TRUE(shows("Beta panel")) << PreviewText();
+    CloseWindow();
+
+    // This run opens the first one: its page, not the one the address served before.
+    OpenWindow(alpha);
+    EXPECT_TRUE(shows("Alpha panel")) << PreviewText();
+    EXPECT_EQ(w().preview().shownUrl(), "http://localhost:" + std::to_string(port));
+    EXPECT_EQ(PreviewText().find("Beta panel"), std::string::npos);
+    // Opening the other one on the same address shows it at once too, and back again.
+    for (const auto& [path, text] : {std::pair{beta, "Beta panel"}, {alpha, "Alpha panel"}}) {
+        ASSERT_TRUE(w().files().LoadProjectFile(path));
+        w().rebuild({});
+        EXPECT_TRUE(shows(text)) << text << ": " << PreviewText();
+    }
+}
+
+TEST_F(DesignerWindowTest, TheFileMenuQuitsWithThePromptAndListsRecentProjects) {
+    setenv("LANG", "C", 1);
+    const std::string first = (root_ / "first.tsr").string();
+    const std::string second = (root_ / "second.tsr").string();
+    OpenWindow();
+    ASSERT_TRUE(w().project().Save(first));
+    AddObject("knob", FirstPage());
+    ASSERT_TRUE(w().project().Save(second));
+    CloseWindow();
+
+    // The files opened before are listed, most recent first, also in a later run.
+    OpenWindow(first);
+    CloseWindow();
+    OpenWindow(second);
+    wxMenuBar* bar = window_->GetMenuBar();
+    EXPECT_NE(bar->FindMenuItem("File", "1 " + second), wxNOT_FOUND);
+    EXPECT_NE(bar->FindMenuItem("File", "2 " + first), wxNOT_FOUND);
+    RunMenu(window_, "File", "2 " + first);
+    EXPECT_EQ(Title(), "Tessora V1.08 (" + first + ")");
+    EXPECT_EQ(TreeText(), "Project\n  Page \u2014 FirstPage\n");
+    EXPECT_NE(bar->FindMenuItem("File", "1 " + first), wxNOT_FOUND);
+
+    // Quit with an unsaved change asks; Cancel keeps the window open, No closes it.
+    AddObject("knob", FirstPage());
+    w().project().document().SetProjectChanged(true);
+    {
+        MessageAnswers answers({wxID_CANCEL});
+        PressKey(w().projectTree(), 'q', wxMOD_CONTROL);
+        ASSERT_EQ(answers.messages.size(), 1u);
+        EXPECT_EQ(answers.messages[0], "Project changed, save modifications?");
+    }
+    Pump(100);
+    EXPECT_NE(wxTopLevelWindows.Find(window_), nullptr) << "closed although cancelled";
+    {
+        MessageAnswers answers({wxID_NO});
+        RunMenu(window_, "File", "Quit");
+        EXPECT_EQ(answers.messages.size(), 1u);
+    }
+    access_.reset();
+    MainWindow* closed = window_;
+    window_ = nullptr;
+    Pump(200);
+    EXPECT_EQ(wxTopLevelWindows.Find(closed), nullptr) << "still open after Quit";
+    EXPECT_TRUE(fs::is_empty(root_ / "tmp")) << "working directory left behind";
+}
+
+// Answers the Build to Arduino questions: Yes to both, and `directory` in the directory dialog.
+class ArduinoAnswers : public wxModalDialogHook {
+  public:
+    explicit ArduinoAnswers(std::string directory) : directory_(std::move(directory)) {
+        Register();
+    }
+    ~ArduinoAnswers() override { Unregister(); }
+    std::vector<std::string> messages;
+
+  protected:
+    int Enter(wxDialog* dialog) override {
+        if (auto* dir = dynamic_cast<wxDirDialog*>(dialog)) {
+            messages.push_back("directory: " + dir->GetMessage().utf8_string());
+            // Shown, then accepted as a click on its button would, once the directory given
+            // at start is the chooser's folder.
+            dir->CallAfter([dir] {
+                Pump(300);
+                dir->GTKOnAccept();
+            });
+            return wxID_NONE;
+        }
+        if (auto* box = dynamic_cast<wxMessageDialog*>(dialog)) {
+            messages.push_back(box->GetMessage().utf8_string());
+            return (box->GetMessageDialogStyle() & wxYES_NO) ? wxID_YES : wxID_OK;
+        }
+        messages.push_back("(another dialog)");
+        return wxID_CANCEL;
+    }
+    void Exit(wxDialog*) override {}
+
+  private:
+    std::string directory_;
+};
+
+TEST_F(DesignerWindowTest, BuildToArduinoWithoutArduinoCliSavesTheSketchWhereTheUserAsks) {
+    setenv("LANG", "C", 1);
+    const std::string oldPath = std::getenv("PATH");
+    setenv("PATH", (root_ / "empty").c_str(), 1);  // no arduino-cli to be found
+    OpenWindow();
+    // The directory chosen last time is offered; the answer takes it.
+    const fs::path kept = root_ / "kept";
+    fs::create_directories(kept);
+    ASSERT_TRUE(tsr::Profile().SetString("Tessora", "arduinosavedir", kept.string()));
+    ArduinoAnswers answers(kept.string());
+    RunMenu(window_, "Build", "Buld to Arduino");
+    setenv("PATH", oldPath.c_str(), 1);
+    ASSERT_EQ(answers.messages.size(), 4u);
+    EXPECT_NE(answers.messages[1].find("Save the sketch"), std::string::npos) << answers.messages[1];
+    EXPECT_EQ(answers.messages[2].rfind("directory: ", 0), 0u);
+    EXPECT_NE(answers.messages[3].find((kept / "arduinosdwrite.c").string()), std::string::npos)
+        << answers.messages[3];
+    EXPECT_NE(answers.messages[3].find((kept / "index.htm").string()), std::string::npos);
+    const std::string sketch = w().project().workingDirectory().path() + "/arduinosdwrite.c";
+    EXPECT_EQ(ReadFile(kept / "arduinosdwrite.c"), ReadFile(sketch));
+    EXPECT_EQ(ReadFile(kept / "index.htm"),
+              ReadFile(w().project().workingDirectory().outputDirectory() + "/index.html"));
 }
 
 int testsResult = 1;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "designer/drop_rule.h"
@@ -100,7 +102,7 @@ TEST_F(DesignerDropRule, LibraryDropCreatesTheLastChildAndSelectsIt) {
     EXPECT_STREQ(change.select.attribute("id").value(), "knob2");
     ProjectTree tree = BuildProjectTree(doc, change.select);
     ASSERT_GE(tree.selected, 0);
-    EXPECT_EQ(tree.items[tree.selected].text, "Knob");
+    EXPECT_EQ(tree.items[tree.selected].text, "Knob — knob2");
     EXPECT_EQ(tree.items[tree.selected].parent, kPage2);
 }
 
@@ -159,7 +161,8 @@ TEST_F(DesignerDropRule, DeleteRemovesTheWholeSubtree) {
     ProjectTree tree = BuildProjectTree(doc);
     std::vector<std::string> texts;
     for (const ProjectTreeItem& item : tree.items) texts.push_back(item.text);
-    EXPECT_EQ(texts, (std::vector<std::string>{"Project", "Page", "Script", "Corvane Gateway"}));
+    EXPECT_EQ(texts, (std::vector<std::string>{"Project", "Page — P2", "Script",
+                                               "Corvane Gateway — cvn1"}));
     EXPECT_EQ(doc.CountObjects(19), 0u);
     EXPECT_EQ(doc.CountObjects(4), 0u);
 }
@@ -173,6 +176,105 @@ TEST_F(DesignerDropRule, DuplicateAppendsACopyUnderTheSameParent) {
     EXPECT_STREQ(div1.last_child().attribute("style").value(), "d2");
     // Ids are copied unchanged.
     EXPECT_STREQ(div1.last_child().child("button").attribute("id").value(), "button1");
+}
+
+// Serials of the fixture, in tree order, as a compact text: "1 P1 [2 3 4] 5 | 6 P2 ..." is
+// not needed; the order of the object elements under one parent is enough.
+std::vector<std::string> ChildNames(pugi::xml_node parent) {
+    std::vector<std::string> names;
+    for (pugi::xml_node c = parent.first_child(); c; c = c.next_sibling()) {
+        std::string label = c.attribute("name").value();
+        if (label.empty()) label = c.attribute("id").value();
+        if (label.empty()) label = c.attribute("style").value();
+        names.push_back(label.empty() ? c.name() : label);
+    }
+    return names;
+}
+
+TEST_F(DesignerDropRule, MoveUpAndDownTradePlacesAmongSiblings) {
+    struct Case {
+        const char* name;
+        int serial;
+        MoveDirection direction;
+        bool moves;
+        const char* parentName;  // the parent whose children are compared, by its label
+        std::vector<std::string> childrenAfter;
+        int selectedSerialAfter;  // where the moved object is afterwards (-1: nothing moved)
+    } cases[] = {
+        {"knob up past the div", kKnob, MoveDirection::Up, true, "P1", {"knob1", "d1"}, 2},
+        {"div down past the knob", kDiv1, MoveDirection::Down, true, "P1", {"knob1", "d1"}, 3},
+        {"first child up: nothing", kDiv1, MoveDirection::Up, false, "P1", {"d1", "knob1"}, -1},
+        {"last child down: nothing", kKnob, MoveDirection::Down, false, "P1", {"d1", "knob1"},
+         -1},
+        {"only child: nothing", kButton, MoveDirection::Up, false, "d2", {"button1"}, -1},
+        {"page down past the other page", kPage1, MoveDirection::Down, true, "project",
+         {"P2", "P1", "script", "cvn1"}, 2},
+        {"gateway up past the script", kGateway, MoveDirection::Up, true, "project",
+         {"P1", "P2", "cvn1", "script"}, 7},
+        {"the project never moves", kProject, MoveDirection::Down, false, "project",
+         {"P1", "P2", "script", "cvn1"}, -1},
+        {"no such object", 99, MoveDirection::Up, false, "project",
+         {"P1", "P2", "script", "cvn1"}, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LoadXml(doc, kDocument);
+        EXPECT_EQ(CanMoveAmongSiblings(doc, c.serial, c.direction), c.moves);
+        const std::string before = XmlText(doc);
+        StructuralChange change = MoveAmongSiblings(doc, c.serial, c.direction);
+        EXPECT_EQ(change.rebuild, c.moves);
+        EXPECT_EQ(doc.ProjectChanged(), c.moves);
+        pugi::xml_node parent = std::string(c.parentName) == "project"
+                                    ? doc.ProjectElement()
+                                    : doc.xml().find_node([&](pugi::xml_node n) {
+                                          return std::string(n.attribute("name").value()) ==
+                                                     c.parentName ||
+                                                 std::string(n.attribute("style").value()) ==
+                                                     c.parentName;
+                                      });
+        ASSERT_TRUE(parent);
+        EXPECT_EQ(ChildNames(parent), c.childrenAfter);
+        if (c.moves) {
+            // The moved object keeps its subtree and is the one the rebuilt tree selects.
+            EXPECT_EQ(doc.SerialOf(change.select), c.selectedSerialAfter);
+            EXPECT_EQ(doc.CountObjects(4), 1u);
+        } else {
+            EXPECT_EQ(XmlText(doc), before);
+            EXPECT_FALSE(change.select);
+        }
+    }
+}
+
+TEST_F(DesignerDropRule, ElementsThatAreNoObjectsAreNoPlaces) {
+    LoadXml(doc, "<tsr><project><page name='A'/><note/><page name='B'/></project></tsr>");
+    // B goes up past the note, before A.
+    StructuralChange change = MoveAmongSiblings(doc, 2, MoveDirection::Up);
+    ASSERT_TRUE(change.rebuild);
+    EXPECT_EQ(ChildNames(doc.ProjectElement()), (std::vector<std::string>{"B", "A", "note"}));
+}
+
+TEST_F(DesignerDropRule, TheDeleteKeySparesTheProjectAndAnEmptySelection) {
+    struct Case {
+        const char* name;
+        std::optional<int> serial;
+        bool deletes;
+    } cases[] = {
+        {"a page", kPage1, true},
+        {"a gateway", kGateway, true},
+        {"the project", kProject, false},
+        {"nothing selected", std::nullopt, false},
+        {"no such object", 99, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LoadXml(doc, kDocument);
+        const std::string before = XmlText(doc);
+        const StructuralChange change = DeleteSelected(doc, c.serial);
+        EXPECT_EQ(change.rebuild, c.deletes);
+        // Unlike the context menu's command, a key that deletes nothing leaves no change behind.
+        EXPECT_EQ(doc.ProjectChanged(), c.deletes);
+        EXPECT_EQ(XmlText(doc) != before, c.deletes);
+    }
 }
 
 TEST_F(DesignerDropRule, CommandsWithoutAnObjectOnlyMarkTheProjectChanged) {

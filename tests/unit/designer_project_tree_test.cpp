@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "designer/library_tree.h"
 #include "designer/project_tree.h"
 #include "designer_test_support.h"
@@ -27,8 +29,8 @@ TEST(DesignerProjectTree, OneItemPerObjectInDocumentOrder) {
         int parent;
         std::vector<int> children;
     } expected[] = {
-        {"Project", 0, -1, {1, 5, 6}},      {"Page", 1, 0, {2, 4}}, {"Button", 4, 1, {3}},
-        {"On Click Run Script", 13, 2, {}}, {"Knob", 19, 1, {}},    {"Script", 14, 0, {}},
+        {"Project", 0, -1, {1, 5, 6}},      {"Page — A", 1, 0, {2, 4}}, {"Button", 4, 1, {3}},
+        {"On Click Run Script", 13, 2, {}}, {"Knob", 19, 1, {}},        {"Script", 14, 0, {}},
         {"Corvane Gateway", 20, 0, {}},
     };
     ASSERT_EQ(tree.items.size(), std::size(expected));
@@ -95,8 +97,40 @@ TEST(DesignerProjectTree, NewProjectShowsTheProjectAndItsFirstPage) {
     ProjectTree tree = BuildProjectTree(doc);
     ASSERT_EQ(tree.items.size(), 2u);
     EXPECT_EQ(tree.items[0].text, "Project");
-    EXPECT_EQ(tree.items[1].text, "Page");
+    EXPECT_EQ(tree.items[1].text, "Page — FirstPage");
     EXPECT_EQ(tree.items[1].parent, 0);
+}
+
+TEST(DesignerProjectTree, ItemTextsNameTheObject) {
+    struct Case {
+        const char* xml;
+        const char* expected;
+    } cases[] = {
+        {"<page name='FirstPage'/>", "Page — FirstPage"},
+        {"<slider id='slider1'/>", "Slider — slider1"},
+        // A radio button's name is its group, shared by several: the id tells them apart.
+        {"<radiob name='radio' id='rb2'/>", "Radio Button — rb2"},
+        {"<radiob name='radio' id=''/>", "Radio Button — radio"},
+        {"<page name=''/>", "Page"},
+        {"<page/>", "Page"},
+        {"<header text='My Header'/>", "Header"},
+        {"<corvanegateway id='cvn1'/>", "Corvane Gateway — cvn1"},
+        {"<page name='Vue générale'/>", "Page — Vue générale"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.xml);
+        pugi::xml_document doc;
+        ASSERT_TRUE(doc.load_string(c.xml));
+        auto text = [&] {
+            std::ostringstream out;
+            doc.save(out, "", pugi::format_raw);
+            return out.str();
+        };
+        const std::string before = text();
+        EXPECT_EQ(ProjectItemText(doc.first_child()), c.expected);
+        // Reading the label appends no missing attribute to the object.
+        EXPECT_EQ(text(), before);
+    }
 }
 
 }  // namespace

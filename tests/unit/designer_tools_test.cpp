@@ -2,6 +2,8 @@
 // command line, the manual's files, the build dialog's settings and Build to Arduino.
 #include <sys/stat.h>
 
+#include <cstdlib>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -108,6 +110,8 @@ class ScriptedHost : public ArduinoHost {
   public:
     bool answerContinue = true;
     std::vector<std::optional<std::string>> answers;  // for AskText, in order
+    bool answerYesNo = false;
+    std::optional<std::string> directory;  // for AskDirectory; nullopt: cancelled
     std::vector<std::string> calls;
     std::vector<std::string> logLines;
 
@@ -117,6 +121,15 @@ class ScriptedHost : public ArduinoHost {
     }
     void ShowError(const std::string& text) override { calls.push_back("error: " + text); }
     void ShowInfo(const std::string& text) override { calls.push_back("info: " + text); }
+    bool AskYesNo(const std::string& text) override {
+        calls.push_back("yes/no: " + text);
+        return answerYesNo;
+    }
+    std::optional<std::string> AskDirectory(const std::string& prompt,
+                                            const std::string& initial) override {
+        calls.push_back("directory: " + prompt + " [" + initial + "]");
+        return directory;
+    }
     std::optional<std::string> AskText(const std::string& prompt,
                                        const std::string& initial) override {
         calls.push_back("text: " + prompt.substr(0, 13) + " [" + initial + "]");
@@ -184,8 +197,54 @@ TEST_F(DesignerArduino, WithoutArduinoCliTheUserIsToldWhereTheSketchIs) {
     EXPECT_NE(sketch.find("0x61,0x61,0x61,0x61,0x61,0x61,0x61,0x61,0x61,0x61,0x61,0x61,0x61,0x61,"
                           "0x61,0x61,\r\n0x61,\r\n};"),
               std::string::npos);
+    // Told where it is, and asked whether to keep a copy; No asks nothing more.
     ASSERT_EQ(host.calls.size(), 2u);
+    EXPECT_EQ(host.calls[1].rfind("yes/no: ", 0), 0u);
     EXPECT_NE(host.calls[1].find(dir_ / "arduinosdwrite.c"), std::string::npos) << host.calls[1];
+    EXPECT_NE(host.calls[1].find(LoadString(kTextArduinoSaveQuestion)), std::string::npos);
+}
+
+TEST_F(DesignerArduino, WithoutArduinoCliTheSketchAndItsPageAreCopiedWhereTheUserAsks) {
+    const std::string target = dir_ / "kept";
+    ASSERT_TRUE(MakeDirectory(target));
+    // An older copy is replaced.
+    ASSERT_TRUE(WriteFile(target + "/index.htm", "old"));
+    ScriptedHost host;
+    host.answerYesNo = true;
+    host.directory = target;
+    EXPECT_EQ(Run(host, std::nullopt), ArduinoOutcome::SketchSaved);
+    std::string sketch, copy, page;
+    ASSERT_TRUE(ReadFile(dir_ / "arduinosdwrite.c", sketch));
+    ASSERT_TRUE(ReadFile(target + "/arduinosdwrite.c", copy));
+    EXPECT_EQ(copy, sketch);
+    ASSERT_TRUE(ReadFile(target + "/index.htm", page));
+    EXPECT_EQ(page, std::string(17, 'a'));
+    // The directory is asked starting at the home directory, then kept for the next time.
+    ASSERT_EQ(host.calls.size(), 4u);
+    const char* home = std::getenv("HOME");
+    EXPECT_EQ(host.calls[2], "directory: " + LoadString(kTextArduinoSaveDirectory) + " [" +
+                                 std::string(home && *home ? home : "/") + "]");
+    // The message says where both went.
+    EXPECT_EQ(host.calls[3].rfind("info: ", 0), 0u);
+    EXPECT_NE(host.calls[3].find(target + "/arduinosdwrite.c"), std::string::npos) << host.calls[3];
+    EXPECT_NE(host.calls[3].find(target + "/index.htm"), std::string::npos) << host.calls[3];
+    EXPECT_EQ(profile_.GetString("Tessora", "arduinosavedir", ""), target);
+
+    ScriptedHost again;
+    again.answerYesNo = true;
+    EXPECT_EQ(Run(again, std::nullopt), ArduinoOutcome::SketchOnly);  // cancelled this time
+    ASSERT_EQ(again.calls.size(), 3u);
+    EXPECT_EQ(again.calls[2], "directory: " + LoadString(kTextArduinoSaveDirectory) + " [" +
+                                  target + "]");
+}
+
+TEST_F(DesignerArduino, ACopyThatCannotBeWrittenIsReportedWithItsPath) {
+    ScriptedHost host;
+    host.answerYesNo = true;
+    host.directory = dir_ / "no/such/directory";
+    EXPECT_EQ(Run(host, std::nullopt), ArduinoOutcome::SaveFailed);
+    EXPECT_EQ(host.calls.back(), "error: " + LoadString(136) + "\n" +
+                                     (dir_ / "no/such/directory/arduinosdwrite.c"));
 }
 
 TEST_F(DesignerArduino, AMissingPageIsReportedWithTheReadMessage) {
