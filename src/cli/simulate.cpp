@@ -136,7 +136,7 @@ class S7Simulation : public Simulation {
 
 class KxSimulation : public Simulation {
   public:
-    KxSimulation() : sim_(KxPrefixFromEnvironment()) {}
+    KxSimulation() : prefix_(KxPrefixFromEnvironment()), sim_(prefix_) {}
     bool Start() override {
         if (!sim_.Start()) {
             std::fprintf(stderr, "tessora-cli: cannot create the KX shared-memory blocks\n");
@@ -155,7 +155,9 @@ class KxSimulation : public Simulation {
     }
     void Stop() override { sim_.Stop(); }
     std::string Describe() const override {
-        return "KX gateway program simulator: the eight shared-memory blocks kxxg#1 to kxxg#8\n"
+        return "KX gateway program simulator: the shared-memory blocks " + KxBlockName(prefix_, 1) +
+               " to " + KxBlockName(prefix_, 8) +
+               "\n"
                "gateway ip: none (the KX gateway finds the blocks by itself)\n"
                "moving: ramp@SIM#1 (ramp 0 to 100), sine@SIM#1 (sine 0 to 100, real),\n"
                "        bit@SIM#1 (toggles every second), counter@SIM#1 (counter, seconds)\n"
@@ -164,6 +166,7 @@ class KxSimulation : public Simulation {
     }
 
   private:
+    std::string prefix_;
     sims::KxSim sim_;
 };
 
