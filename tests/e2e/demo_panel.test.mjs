@@ -103,6 +103,14 @@ test('the demo panel moves by itself and reads back a slider write', async () =>
   const valuesAfter = await page.evaluate(() => JSON.stringify(plotplot1data));
   assert.notEqual(valuesAfter, valuesBefore);
   assert.ok(!before.equals(after), 'the plot is drawn again with other values');
+  // The points are numbers, and the axis scaled over them holds them all.
+  const scale = await page.evaluate(() => ({
+    numbers: plotplot1data[0].every(([x, y]) => typeof x === 'number' && typeof y === 'number'),
+    min: plotplot1.axes.yaxis.min, max: plotplot1.axes.yaxis.max,
+    low: Math.min(...plotplot1data[0].map((p) => p[1])), high: Math.max(...plotplot1data[0].map((p) => p[1])),
+  }));
+  assert.ok(scale.numbers, JSON.stringify(scale));
+  assert.ok(scale.min <= scale.low && scale.max >= scale.high, JSON.stringify(scale));
   // The knob shows the moving sine too: a whole number between 0 and 100.
   const knob = Number(await page.inputValue('#knob1'));
   assert.ok(knob >= 0 && knob <= 100, `knob ${knob}`);
