@@ -69,17 +69,47 @@ build() {
   cmake --build "$BUILD" -j "$JOBS"
 }
 
+# The simulators the example project is bound to (Unity on 127.0.0.1:5020, S7 on
+# 127.0.0.1:10102: ports that need no privileges) run beside the program, which runs in the
+# background too so that Ctrl-C or SIGTERM to this script ends all three at once.
+CHILD_PIDS=()
+stop_children() {
+  local i
+  # The program first (it ends its gateways' sessions), then the simulators.
+  for ((i = ${#CHILD_PIDS[@]} - 1; i >= 0; i--)); do
+    kill -TERM "${CHILD_PIDS[i]}" 2>/dev/null || true
+    wait "${CHILD_PIDS[i]}" 2>/dev/null || true
+  done
+  CHILD_PIDS=()
+}
+run_beside_simulators() {
+  local family program
+  trap stop_children EXIT
+  trap 'exit 130' INT
+  trap 'exit 143' TERM
+  for family in unity s7; do
+    "$BUILD/tessora-cli" simulate "$family" &
+    CHILD_PIDS+=("$!")
+  done
+  sleep 0.3
+  "$@" &
+  program=$!
+  CHILD_PIDS+=("$program")
+  wait "$program" || true
+}
+
 run_program() {
   local demo="$ROOT/examples/demo.tsr"
   # The designer when there is a display to show it on; else the example is served headless.
   if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x "$BUILD/tessora" ]; then
-    log "The designer on the example project $demo"
-    exec "$BUILD/tessora" "$demo"
+    log "The designer on the example project $demo, beside its simulators"
+    run_beside_simulators "$BUILD/tessora" "$demo"
+    return
   fi
   log "The example project $demo"
   "$BUILD/tessora-cli" show "$demo"
-  log "Serving it (Ctrl-C stops); open the address below in a browser on this network"
-  exec "$BUILD/tessora-cli" serve "$demo" ${TESSORA_PORT:+--port "$TESSORA_PORT"}
+  log "Serving it beside its simulators (Ctrl-C stops); open the address below in a browser"
+  run_beside_simulators "$BUILD/tessora-cli" serve "$demo" ${TESSORA_PORT:+--port "$TESSORA_PORT"}
 }
 
 run_benchmarks() {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "base/strings.h"
+#include "cli/simulate.h"
 #include "generator/arduino_sketch.h"
 #include "generator/build_copy.h"
 #include "generator/generator.h"
@@ -52,8 +53,13 @@ const char kUsage[] =
     "  arduino PROJECT --sketch FILE\n"
     "                           write the Arduino sketch that puts the page on an SD card\n";
 
+// The usage text with the simulate command's lines.
+std::string UsageText() {
+    return std::string(kUsage) + tsr::cli::kSimulateUsage;
+}
+
 int Usage() {
-    std::fputs(kUsage, stderr);
+    std::fputs(UsageText().c_str(), stderr);
     return 2;
 }
 
@@ -357,8 +363,9 @@ int main(int argc, char** argv) {
     if (command == "arduino") return CommandArduino(args);
     if (command == "build") return CommandBuild(args);
     if (command == "serve") return CommandServe(args);
+    if (command == "simulate") return tsr::cli::CommandSimulate(args);
     if (command == "--help" || command == "-h" || command == "help") {
-        std::fputs(kUsage, stdout);
+        std::fputs(UsageText().c_str(), stdout);
         return 0;
     }
     return UsageError("unknown command " + command);

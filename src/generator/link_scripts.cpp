@@ -178,12 +178,14 @@ void EmitServerLink(int widgetType, const Names& n, pugi::xml_node link, pugi::x
         case kPlot: {
             if (arduino) return;  // an Arduino link draws no plot
             s[2] += FormatText(kTimeDeclaration, {w});
+            // The answer is pushed as a number, as the series link does: the plot scales its
+            // axes by comparing the points, and text compares "9" above "10".
             std::string read = FormatText(
                 "function read%s(){$.post(getaddress%s()+'%s',function(data){"
                 "if(!tsrlinkstate('#%s',data)) return;\r\nif( "
                 "typeof(plot(((id)))data[0])!='undefined' && typeof(plot(((id))))!='undefined') "
                 "\r\n \r\n{\r\nvar i; \r\ni=(new Date().getTime() / 1000)-ts(((id)));\r\nplot%sdata[0]"
-                ".push([i, data]);  \r\nif(plot(((id))))\r\n{\r\nif(plot(((id)))data[0].length>"
+                ".push([i, parseFloat(data)]);  \r\nif(plot(((id))))\r\n{\r\nif(plot(((id)))data[0].length>"
                 "(((length)))) {plot(((id)))data[0].shift();}  plot(((id))).series[0].data "
                 "=plot(((id)))data[0]; plot(((id))).resetAxesScale(); plot(((id))).replot();}}  "
                 "}).fail(function(){tsrlinkstate('#%s');}).always(function(){setTimeout(read%s, "

@@ -32,10 +32,12 @@ void CorvaneRuntimeSim::Stop() {
     server_.Stop();
 }
 
+#ifdef TESSORA_SIM_FAULTS
 void CorvaneRuntimeSim::SetLibraryDirectory(const std::string& directory) {
     std::lock_guard<std::mutex> lock(mutex_);
     libraryDirectory_ = directory;
 }
+#endif  // TESSORA_SIM_FAULTS
 
 // One connection: the 4-byte query, then the answer. A connection that sends nothing (the
 // gateway's presence probe) just closes.

@@ -31,9 +31,11 @@ class CorvaneRuntimeSim {
     void Stop();
     bool IsRunning() const { return server_.IsRunning(); }
 
+#ifdef TESSORA_SIM_FAULTS
     void SetQueryMode(QueryMode mode) { mode_.store(mode); }
     // The directory whose path the query answers (a directory without orvo8.so: the load fails).
     void SetLibraryDirectory(const std::string& directory);
+#endif  // TESSORA_SIM_FAULTS
     // Queries answered so far.
     int queries() const { return queries_.load(); }
 

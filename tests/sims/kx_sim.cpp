@@ -97,6 +97,7 @@ std::optional<KxSim::Variable> KxSim::Get(const std::string& name) const {
     return it->second;
 }
 
+#ifdef TESSORA_SIM_FAULTS
 bool KxSim::SetOwner(unsigned number, uint32_t owner) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (number < 1 || number > blocks_.size() || blocks_[number - 1].data == nullptr) return false;
@@ -112,6 +113,7 @@ bool KxSim::Shorten(unsigned number, size_t size) {
     b.data = nullptr;
     return ftruncate(b.fd, static_cast<off_t>(size)) == 0;
 }
+#endif  // TESSORA_SIM_FAULTS
 
 uint32_t KxSim::Owner(unsigned number) const {
     std::lock_guard<std::mutex> lock(mutex_);

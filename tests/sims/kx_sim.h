@@ -54,6 +54,7 @@ public:
     void SetDouble(const std::string& name, double value);
     std::optional<Variable> Get(const std::string& name) const;
 
+#ifdef TESSORA_SIM_FAULTS
     // Fault modes.
     void SetStopped(bool stopped) { stopped_ = stopped; }  // no heartbeat and no answers
     void SetRefusing(bool refusing) { refusing_ = refusing; }
@@ -65,6 +66,7 @@ public:
     // Makes block `number`'s shared-memory object `size` bytes long; the simulator stops using
     // that block. False when there is no such block or it cannot be resized.
     bool Shorten(unsigned number, size_t size);
+#endif  // TESSORA_SIM_FAULTS
 
     // What was seen: the owner and the bytes of a block (empty for a shortened one), how many
     // times each command (1 to 4) was taken, and the variable names of every record taken.

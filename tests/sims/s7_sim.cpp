@@ -85,11 +85,13 @@ std::vector<uint8_t> S7Sim::GetBytes(uint8_t area, size_t offset, size_t count) 
     return std::vector<uint8_t>(a->begin() + offset, a->begin() + offset + count);
 }
 
+#ifdef TESSORA_SIM_FAULTS
 void S7Sim::SetAnswerDelay(std::chrono::milliseconds delay, int count) {
     std::lock_guard<std::mutex> lock(mutex_);
     delay_ = delay;
     delayCount_ = count;
 }
+#endif  // TESSORA_SIM_FAULTS
 
 std::vector<uint8_t> S7Sim::LastConnectionRequest() const {
     std::lock_guard<std::mutex> lock(mutex_);

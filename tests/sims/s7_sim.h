@@ -35,6 +35,7 @@ public:
     void SetBytes(uint8_t area, size_t offset, const std::vector<uint8_t>& bytes);
     std::vector<uint8_t> GetBytes(uint8_t area, size_t offset, size_t count) const;
 
+#ifdef TESSORA_SIM_FAULTS
     // Fault modes. Silent: every packet is read and left unanswered. Answer delay: each answer
     // to a read, write or CPU state request is sent this much later (0: at once); with
     // `count` > 0 only the next `count` such answers are delayed. Refuse: connection requests
@@ -42,6 +43,7 @@ public:
     void SetSilent(bool silent) { silent_ = silent; }
     void SetAnswerDelay(std::chrono::milliseconds delay, int count = 0);
     void SetRefuseConnections(bool refuse) { refuse_ = refuse; }
+#endif  // TESSORA_SIM_FAULTS
 
     // What arrived: read, write and CPU state requests since the start, and the last
     // connection request and setup communication packets.

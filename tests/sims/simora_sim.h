@@ -32,10 +32,12 @@ class SimoraSim {
     // Requests received with `wParam`.
     int Requests(uint32_t wParam) const;
 
+#ifdef TESSORA_SIM_FAULTS
     // Faults: the check answers 0 instead of 9876 (the simulation is not running); nothing is
     // answered at all (a hung simulator).
     void SetReady(bool ready) { ready_.store(ready); }
     void SetSilent(bool silent) { silent_.store(silent); }
+#endif  // TESSORA_SIM_FAULTS
 
   private:
     void Serve(int fd, const std::atomic<bool>& stopping);

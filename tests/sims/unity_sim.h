@@ -57,6 +57,7 @@ class UnitySim {
     bool Set(std::string_view name, std::string_view value);
     std::optional<std::string> Get(std::string_view name) const;
 
+#ifdef TESSORA_SIM_FAULTS
     // Fault modes. The next `count` answers carry another transaction number.
     void SetWrongTransactions(int count) { wrongTransactions_.store(count); }
     // Requests are received and never answered.
@@ -67,6 +68,7 @@ class UnitySim {
     void SetRejecting(bool on) { rejecting_.store(on); }
     // The next request closes its connection instead of being answered.
     void SetCloseOnNextRequest(bool on) { closeOnRequest_.store(on); }
+#endif  // TESSORA_SIM_FAULTS
 
     // Every request frame received (the newest 4096), in order.
     std::vector<Bytes> Requests() const;

@@ -2,6 +2,10 @@
 // answer through the result request; the watched list is executed as a snapshot and fetched in
 // order. Value layout in an answer: bits in word 3's low byte (0 means set); C and M in word 5;
 // T and L low half in word 5, high half in word 6; F high half in word 5, low half in word 6.
+// Built with ORVO8_FAULTS (the tests' copy) it can be told to misbehave; built with
+// ORVO8_MOVING_VALUES (the copy beside tessora-cli for `simulate corvane`) the variables M0 (a
+// ramp), M1 (a sine), F0 (the sine as a real), B0 (a toggling bit) and M2 (a counter) change by
+// themselves.
 #include <algorithm>
 #include <array>
 #include <map>
@@ -9,6 +13,13 @@
 #include <vector>
 
 #include "orvo8_api.h"
+
+#ifdef ORVO8_MOVING_VALUES
+#include <bit>
+#include <chrono>
+
+#include "../moving_values.h"
+#endif
 
 namespace {
 
@@ -54,6 +65,23 @@ size_t Slot(int type, int index) {
 
 bool IsBit(int type) {
     return type <= 2;
+}
+
+// A variable's value as the runtime answers it: the stored one, or the moving one.
+uint32_t Read(const Store& s, int type, int index) {
+#ifdef ORVO8_MOVING_VALUES
+    using namespace tsr::sims;
+    static const auto start = std::chrono::steady_clock::now();
+    const int64_t ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now() - start)
+                           .count();
+    if (type == 5 && index == 0) return static_cast<uint32_t>(RampValue(ms));
+    if (type == 5 && index == 1) return static_cast<uint32_t>(SineWord(ms));
+    if (type == 5 && index == 2) return static_cast<uint32_t>(CounterValue(ms));
+    if (type == 6 && index == 0) return std::bit_cast<uint32_t>(static_cast<float>(SineValue(ms)));
+    if (type == 2 && index == 0) return ToggleBit(ms) ? 1 : 0;
+#endif
+    return s.values[Slot(type, index)];
 }
 
 uint16_t Get(const unsigned char* b, int word) {
@@ -144,7 +172,7 @@ uint16_t DirectResult(Store& s, unsigned char* out) {
     }
     s.pending.active = false;
     if (s.pending.read)
-        Answer(out, s.pending.type, s.values[Slot(s.pending.type, s.pending.index)]);
+        Answer(out, s.pending.type, Read(s, s.pending.type, s.pending.index));
     return 0;
 }
 
@@ -167,7 +195,7 @@ uint16_t Dispatch(Store& s, const unsigned char* b, unsigned char* out) {
         }
         case 0x1300:
             s.snapshot.clear();
-            for (auto [type, index] : s.list) s.snapshot.push_back(s.values[Slot(type, index)]);
+            for (auto [type, index] : s.list) s.snapshot.push_back(Read(s, type, index));
             s.cursor = 0;
             return 0;
         case 0x0F00: {
@@ -243,6 +271,7 @@ void Orvo8LastWrite(uint16_t words[9]) {
     for (int i = 0; i < 9; ++i) words[i] = s.lastWrite[i];
 }
 
+#ifdef ORVO8_FAULTS
 void Orvo8SetStatusFails(int fail) {
     Store& s = S();
     std::lock_guard<std::mutex> lock(s.mutex);
@@ -260,5 +289,6 @@ void Orvo8SetReadStatus(unsigned status) {
     std::lock_guard<std::mutex> lock(s.mutex);
     s.readStatus = status;
 }
+#endif  // ORVO8_FAULTS
 
 }  // extern "C"

@@ -23,12 +23,14 @@ unsigned Orvo8CommandCount(unsigned command);
 unsigned Orvo8DirectReadCount(int type, int index);
 // The nine input words of the last direct write's start.
 void Orvo8LastWrite(uint16_t words[9]);
-// Faults: the status request answers 1 instead of 0 while `fail` is set; the result request of a
+#ifdef ORVO8_FAULTS
+// Faults (the tests' copy only): the status request answers 1 instead of 0 while `fail` is set; the result request of a
 // direct read or write answers 0xFFFF (not ready) `polls` times first (-1: never ready); a direct
 // read's start answers `status` (0: accepted).
 void Orvo8SetStatusFails(int fail);
 void Orvo8SetResultDelay(int polls);
 void Orvo8SetReadStatus(unsigned status);
+#endif
 
 #ifdef __cplusplus
 }

@@ -1,0 +1,152 @@
+// The example project served as `./tessora.sh run` serves it without a display: the Unity and S7
+// simulators of `tessora-cli simulate` beside `tessora-cli serve examples/demo.tsr`, seen by
+// headless Chromium at phone size. The plot moves by itself, and a slider write reaches the
+// simulator and is read back.
+import { test, before, after } from 'node:test';
+import assert from 'node:assert/strict';
+import { createRequire } from 'node:module';
+import { spawn } from 'node:child_process';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { fileURLToPath } from 'node:url';
+
+const here = path.dirname(fileURLToPath(import.meta.url));
+const root = path.resolve(here, '../..');
+const require = createRequire(path.join(root, 'web/package.json'));
+const { chromium } = require('playwright-core');
+
+const cli = process.env.TESSORA_CLI || path.join(root, 'build/tessora-cli');
+const browserPath = process.env.CHROMIUM || '/usr/bin/chromium';
+const artifacts = process.env.TESSORA_ARTIFACTS || path.join(root, 'build/e2e');
+
+let work;
+const simulators = [];
+let serve;
+let serveLog = '';
+let browser;
+
+// Starts `tessora-cli ARGS` and resolves when its output matches `ready`.
+function start(args, ready, onOutput) {
+  const child = spawn(cli, args, {
+    env: { ...process.env, TMPDIR: work, XDG_RUNTIME_DIR: work, LC_ALL: 'C' },
+    stdio: ['ignore', 'pipe', 'pipe'],
+  });
+  let text = '';
+  return new Promise((resolve, reject) => {
+    const seen = (d) => {
+      text += d;
+      if (onOutput) onOutput(String(d));
+      if (ready.test(text)) resolve(child);
+    };
+    child.stdout.on('data', seen);
+    child.stderr.on('data', seen);
+    child.once('exit', (code) => reject(new Error(`${args.join(' ')} ended (${code}): ${text}`)));
+  });
+}
+
+function stop(child) {
+  if (!child || child.exitCode !== null) return Promise.resolve();
+  const ended = new Promise((r) => child.once('exit', r));
+  child.kill('SIGTERM');
+  return ended;
+}
+
+before(async () => {
+  work = fs.mkdtempSync(path.join(os.tmpdir(), 'tessora-e2e-demo-'));
+  fs.mkdirSync(artifacts, { recursive: true });
+  // The ports the example project's gateways name.
+  for (const family of ['unity', 's7'])
+    simulators.push(await start(['simulate', family], /Ctrl-C or SIGTERM stops it\./));
+  serve = await start(['serve', path.join(root, 'examples/demo.tsr'), '--port', '0'],
+    /Serving .* on http:\/\/[0-9.]+:[0-9]+\//, (d) => { serveLog += d; });
+  browser = await chromium.launch({
+    executablePath: browserPath,
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+  });
+});
+
+after(async () => {
+  if (browser) await browser.close();
+  await stop(serve);
+  for (const s of simulators) await stop(s);
+  if (work) fs.rmSync(work, { recursive: true, force: true });
+});
+
+// A read of the Unity simulator's variable through the server, as a page reads it.
+async function readUnity(port, name) {
+  const answer = await fetch(`http://127.0.0.1:${port}/UNI${name}`, { method: 'POST' });
+  return answer.text();
+}
+
+test('the demo panel moves by itself and reads back a slider write', async () => {
+  const m = /Serving .* on http:\/\/[0-9.]+:([0-9]+)\//.exec(serveLog);
+  assert.ok(m, serveLog);
+  const port = m[1];
+  assert.match(serveLog, /Connected to Unity simulator or M340/);
+  assert.match(serveLog, /Connected to S7 IP/);
+
+  const page = await browser.newPage({ viewport: { width: 390, height: 844 }, isMobile: true, hasTouch: true });
+  const errors = [];
+  page.on('pageerror', (e) => errors.push(String(e)));
+  await page.goto(`http://127.0.0.1:${port}/`);
+  await page.waitForFunction(() => window.jQuery && jQuery.mobile && jQuery('.ui-page-active').length === 1);
+
+  // The plot has values, and its picture changes: two screenshots 2 s apart differ.
+  await page.waitForFunction(() => window.plotplot1data && plotplot1data[0].length >= 4, null, { timeout: 10000 });
+  const plot = page.locator('#plot1');
+  const before = await plot.screenshot({ path: path.join(artifacts, 'demo_plot_1.png') });
+  const valuesBefore = await page.evaluate(() => JSON.stringify(plotplot1data));
+  await page.waitForTimeout(2000);
+  const after = await plot.screenshot({ path: path.join(artifacts, 'demo_plot_2.png') });
+  const valuesAfter = await page.evaluate(() => JSON.stringify(plotplot1data));
+  assert.notEqual(valuesAfter, valuesBefore);
+  assert.ok(!before.equals(after), 'the plot is drawn again with other values');
+  // The points are numbers, and the axis scaled over them holds them all.
+  const scale = await page.evaluate(() => ({
+    numbers: plotplot1data[0].every(([x, y]) => typeof x === 'number' && typeof y === 'number'),
+    min: plotplot1.axes.yaxis.min, max: plotplot1.axes.yaxis.max,
+    low: Math.min(...plotplot1data[0].map((p) => p[1])), high: Math.max(...plotplot1data[0].map((p) => p[1])),
+  }));
+  assert.ok(scale.numbers, JSON.stringify(scale));
+  assert.ok(scale.min <= scale.low && scale.max >= scale.high, JSON.stringify(scale));
+  // The knob shows the moving sine too: a whole number between 0 and 100.
+  const knob = Number(await page.inputValue('#knob1'));
+  assert.ok(knob >= 0 && knob <= 100, `knob ${knob}`);
+
+  // Moving the set point slider writes it into the simulator; the page reads it back into the
+  // read-back field, and the simulator holds it.
+  const handle = page.locator('#slider1').locator('xpath=..').locator('.ui-slider-handle');
+  await handle.scrollIntoViewIfNeeded();
+  const box = await handle.boundingBox();
+  await page.mouse.move(box.x + box.width / 2, box.y + box.height / 2);
+  await page.mouse.down();
+  await page.mouse.move(box.x + box.width / 2 + 60, box.y + box.height / 2, { steps: 5 });
+  await page.mouse.up();
+  await page.waitForFunction(() => window.slider1changing === 0);
+  const value = await page.inputValue('#slider1');
+  assert.notEqual(value, '50');
+  await page.waitForFunction((v) => jQuery('#textinput1').val() === v, value, { timeout: 5000 });
+  assert.equal(await readUnity(port, '%MW10'), value);
+  await page.waitForTimeout(1200);
+  assert.equal(await page.inputValue('#slider1'), value);
+  await page.screenshot({ path: path.join(artifacts, 'demo_panel.png'), fullPage: true });
+
+  // The second page, bound to the S7 simulator, moves as well.
+  await page.click('text=Line 2 - S7');
+  await page.waitForFunction(() => jQuery('.ui-page-active').attr('id') === 'Trend');
+  const knob2 = await page.inputValue('#knob2');
+  await page.waitForFunction((k) => jQuery('#knob2').val() !== k, knob2, { timeout: 5000 });
+  assert.deepEqual(errors, []);
+  await page.close();
+});
+
+test('the simulators stop on SIGTERM within a second', async () => {
+  for (const s of simulators) {
+    const t0 = Date.now();
+    await stop(s);
+    assert.ok(Date.now() - t0 < 1000, `stopped in ${Date.now() - t0} ms`);
+    assert.equal(s.exitCode, 0);
+  }
+});
