@@ -132,6 +132,12 @@ test('the demo panel moves by itself and reads back a slider write', async () =>
   await page.waitForTimeout(1200);
   assert.equal(await page.inputValue('#slider1'), value);
   await page.screenshot({ path: path.join(artifacts, 'demo_panel.png'), fullPage: true });
+  // The same panel on a desktop screen.
+  const phone = page.viewportSize();
+  await page.setViewportSize({ width: 1280, height: 800 });
+  await page.waitForTimeout(300);
+  await page.screenshot({ path: path.join(artifacts, 'demo_panel_desktop.png'), fullPage: true });
+  await page.setViewportSize(phone);
 
   // The second page, bound to the S7 simulator, moves as well.
   await page.click('text=Line 2 - S7');
