@@ -27,8 +27,9 @@ SIM_PID=$!
 exec 9>"$WORK/sim.in"  # keeps the simulator's commands open until the end
 for _ in $(seq 50); do [ -s "$WORK/sim.out" ] && break; sleep 0.1; done
 SIM_PORT=$(head -1 "$WORK/sim.out")
-sed "s|</project>|<unigateway ip=\"127.0.0.1:$SIM_PORT\" id=\"uni1\" /></project>|" \
-  "$ROOT/examples/demo.tsr" >"$WORK/bench.tsr"
+# The example's document, with its Unity gateway pointed at this simulator.
+sed "s|<unigateway ip=\"[^\"]*\"|<unigateway ip=\"127.0.0.1:$SIM_PORT\"|" \
+  "$ROOT/examples/demo/tsr.tsr" >"$WORK/bench.tsr"
 TMPDIR="$WORK" "$BUILD/tessora-cli" serve "$WORK/bench.tsr" --port "$PORT_TSR" \
   2>"$WORK/tessora.log" &
 TSR_PID=$!
