@@ -4,21 +4,10 @@
 // simulator and is read back.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { createRequire } from 'node:module';
-import { spawn } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { fileURLToPath } from 'node:url';
-
-const here = path.dirname(fileURLToPath(import.meta.url));
-const root = path.resolve(here, '../..');
-const require = createRequire(path.join(root, 'web/package.json'));
-const { chromium } = require('playwright-core');
-
-const cli = process.env.TESSORA_CLI || path.join(root, 'build/tessora-cli');
-const browserPath = process.env.CHROMIUM || '/usr/bin/chromium';
-const artifacts = process.env.TESSORA_ARTIFACTS || path.join(root, 'build/e2e');
+import { artifacts, cli, launchBrowser, root, serving, start, stop } from './support.mjs';
 
 let work;
 const simulators = [];
@@ -26,45 +15,15 @@ let serve;
 let serveLog = '';
 let browser;
 
-// Starts `tessora-cli ARGS` and resolves when its output matches `ready`.
-function start(args, ready, onOutput) {
-  const child = spawn(cli, args, {
-    env: { ...process.env, TMPDIR: work, XDG_RUNTIME_DIR: work, LC_ALL: 'C' },
-    stdio: ['ignore', 'pipe', 'pipe'],
-  });
-  let text = '';
-  return new Promise((resolve, reject) => {
-    const seen = (d) => {
-      text += d;
-      if (onOutput) onOutput(String(d));
-      if (ready.test(text)) resolve(child);
-    };
-    child.stdout.on('data', seen);
-    child.stderr.on('data', seen);
-    child.once('exit', (code) => reject(new Error(`${args.join(' ')} ended (${code}): ${text}`)));
-  });
-}
-
-function stop(child) {
-  if (!child || child.exitCode !== null) return Promise.resolve();
-  const ended = new Promise((r) => child.once('exit', r));
-  child.kill('SIGTERM');
-  return ended;
-}
-
 before(async () => {
   work = fs.mkdtempSync(path.join(os.tmpdir(), 'tessora-e2e-demo-'));
   fs.mkdirSync(artifacts, { recursive: true });
   // The ports the example project's gateways name.
   for (const family of ['unity', 's7'])
-    simulators.push(await start(['simulate', family], /Ctrl-C or SIGTERM stops it\./));
-  serve = await start(['serve', path.join(root, 'examples/demo.tsr'), '--port', '0'],
-    /Serving .* on http:\/\/[0-9.]+:[0-9]+\//, (d) => { serveLog += d; });
-  browser = await chromium.launch({
-    executablePath: browserPath,
-    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-  });
+    simulators.push(await start(cli, ['simulate', family], { work, ready: /Ctrl-C or SIGTERM stops it\./ }));
+  serve = await start(cli, ['serve', path.join(root, 'examples/demo.tsr'), '--port', '0'],
+    { work, ready: serving, onOutput: (d) => { serveLog += d; } });
+  browser = await launchBrowser();
 });
 
 after(async () => {
@@ -81,7 +40,7 @@ async function readUnity(port, name) {
 }
 
 test('the demo panel moves by itself and reads back a slider write', async () => {
-  const m = /Serving .* on http:\/\/[0-9.]+:([0-9]+)\//.exec(serveLog);
+  const m = serving.exec(serveLog);
   assert.ok(m, serveLog);
   const port = m[1];
   assert.match(serveLog, /Connected to Unity simulator or M340/);

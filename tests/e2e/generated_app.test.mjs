@@ -4,22 +4,13 @@
 // its variables and writes only after the user moves a widget.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { createRequire } from 'node:module';
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import http from 'node:http';
 import os from 'node:os';
 import path from 'node:path';
-import { fileURLToPath, pathToFileURL } from 'node:url';
-
-const here = path.dirname(fileURLToPath(import.meta.url));
-const root = path.resolve(here, '../..');
-const require = createRequire(path.join(root, 'web/package.json'));
-const { chromium } = require('playwright-core');
-
-const cli = process.env.TESSORA_CLI || path.join(root, 'build/tessora-cli');
-const artifacts = process.env.TESSORA_ARTIFACTS || path.join(root, 'build/e2e');
-const browserPath = process.env.CHROMIUM || '/usr/bin/chromium';
+import { pathToFileURL } from 'node:url';
+import { artifacts, cli, here, launchBrowser } from './support.mjs';
 
 let outDir;
 let browser;
@@ -28,11 +19,7 @@ before(async () => {
   outDir = fs.mkdtempSync(path.join(os.tmpdir(), 'tessora-e2e-'));
   execFileSync(cli, ['generate', path.join(here, 'all_widgets.tsr'), '--out', outDir], { stdio: 'pipe' });
   fs.mkdirSync(artifacts, { recursive: true });
-  browser = await chromium.launch({
-    executablePath: browserPath,
-    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-  });
+  browser = await launchBrowser();
 });
 
 after(async () => {

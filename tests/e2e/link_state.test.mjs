@@ -6,24 +6,15 @@
 // the widgets read again. Writes still reach the simulator.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { createRequire } from 'node:module';
 import { spawn } from 'node:child_process';
 import fs from 'node:fs';
 import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
 import readline from 'node:readline';
-import { fileURLToPath } from 'node:url';
+import { artifacts, cli, launchBrowser } from './support.mjs';
 
-const here = path.dirname(fileURLToPath(import.meta.url));
-const root = path.resolve(here, '../..');
-const require = createRequire(path.join(root, 'web/package.json'));
-const { chromium } = require('playwright-core');
-
-const cli = process.env.TESSORA_CLI || path.join(root, 'build/tessora-cli');
 const simPath = path.join(path.dirname(cli), 'tests/unity_sim');
-const browserPath = process.env.CHROMIUM || '/usr/bin/chromium';
-const artifacts = process.env.TESSORA_ARTIFACTS || path.join(root, 'build/e2e');
 
 const PERIOD = 500;  // the refresh period of every link, in ms
 
@@ -160,11 +151,7 @@ before(async () => {
   await startSim({ '%M5': 1, '%M6': 1, '%MW4': 2, '%MW2': 1234, '%MW0': 37, '%MW6': 60, '%MW8': 5 });
   fs.writeFileSync(path.join(work, 'tsr.tsr'), project(simPort));
   await startServe(0);
-  browser = await chromium.launch({
-    executablePath: browserPath,
-    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-  });
+  browser = await launchBrowser();
 });
 
 after(async () => {

@@ -5,22 +5,14 @@
 // started again.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { createRequire } from 'node:module';
 import { spawn } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import readline from 'node:readline';
-import { fileURLToPath } from 'node:url';
+import { cli, launchBrowser, root, serving, start, stop } from './support.mjs';
 
-const here = path.dirname(fileURLToPath(import.meta.url));
-const root = path.resolve(here, '../..');
-const require = createRequire(path.join(root, 'web/package.json'));
-const { chromium } = require('playwright-core');
-
-const cli = process.env.TESSORA_CLI || path.join(root, 'build/tessora-cli');
 const simPath = path.join(root, 'tests/sims/snap7_server.mjs');
-const browserPath = process.env.CHROMIUM || '/usr/bin/chromium';
 
 let work;
 let sim;
@@ -69,26 +61,14 @@ before(async () => {
   assert.equal(await simCommand('set MK 20 5502'), 'ok');
 
   fs.writeFileSync(path.join(work, 'tsr.tsr'), project(simPort));
-  serve = spawn(cli, ['serve', path.join(work, 'tsr.tsr'), '--port', '0'], {
-    env: { ...process.env, TMPDIR: work, LC_ALL: 'C' }, stdio: ['ignore', 'ignore', 'pipe'] });
-  serve.stderr.on('data', (d) => { serveLog += d; });
-  for (let i = 0; i < 100 && !/Serving .* on http:\/\/[0-9.]+:[0-9]+\//.test(serveLog); ++i)
-    await new Promise((r) => setTimeout(r, 50));
-
-  browser = await chromium.launch({
-    executablePath: browserPath,
-    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-  });
+  serve = await start(cli, ['serve', path.join(work, 'tsr.tsr'), '--port', '0'],
+    { work, ready: serving, onOutput: (d) => { serveLog += d; } });
+  browser = await launchBrowser();
 });
 
 after(async () => {
   if (browser) await browser.close();
-  if (serve) {
-    const ended = new Promise((r) => serve.once('exit', r));
-    serve.kill('SIGTERM');
-    await ended;
-  }
+  await stop(serve);
   if (sim) {
     const ended = new Promise((r) => sim.once('exit', r));
     sim.stdin.write('quit\n');
@@ -98,7 +78,7 @@ after(async () => {
 });
 
 test('the panel shows and writes the S7 server\'s memory', async () => {
-  const m = /Serving .* on http:\/\/[0-9.]+:([0-9]+)\//.exec(serveLog);
+  const m = serving.exec(serveLog);
   assert.ok(m, `tessora-cli serve started; log: ${serveLog}`);
   assert.match(serveLog, /Connected to S7 IP/);
 
@@ -159,7 +139,7 @@ async function logAfter(mark, pattern, ms) {
 
 test('the retry ticks of serve report the S7 server going and coming back', async () => {
   const page = await browser.newPage({ viewport: { width: 480, height: 800 } });
-  const m = /Serving .* on http:\/\/[0-9.]+:([0-9]+)\//.exec(serveLog);
+  const m = serving.exec(serveLog);
   await page.goto(`http://127.0.0.1:${m[1]}/`);
   await page.waitForFunction(() => window.jQuery && jQuery.mobile && jQuery('.ui-page-active').length === 1);
 

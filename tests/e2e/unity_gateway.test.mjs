@@ -3,22 +3,14 @@
 // value into the simulator.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { createRequire } from 'node:module';
 import { spawn } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import readline from 'node:readline';
-import { fileURLToPath } from 'node:url';
+import { cli, launchBrowser, serving, start, stop } from './support.mjs';
 
-const here = path.dirname(fileURLToPath(import.meta.url));
-const root = path.resolve(here, '../..');
-const require = createRequire(path.join(root, 'web/package.json'));
-const { chromium } = require('playwright-core');
-
-const cli = process.env.TESSORA_CLI || path.join(root, 'build/tessora-cli');
 const simPath = path.join(path.dirname(cli), 'tests/unity_sim');
-const browserPath = process.env.CHROMIUM || '/usr/bin/chromium';
 
 let work;
 let sim;
@@ -62,26 +54,14 @@ before(async () => {
   assert.ok(simPort > 0, 'the simulator tells its port');
 
   fs.writeFileSync(path.join(work, 'tsr.tsr'), project(simPort));
-  serve = spawn(cli, ['serve', path.join(work, 'tsr.tsr'), '--port', '0'], {
-    env: { ...process.env, TMPDIR: work, LC_ALL: 'C' }, stdio: ['ignore', 'ignore', 'pipe'] });
-  serve.stderr.on('data', (d) => { serveLog += d; });
-  for (let i = 0; i < 100 && !/Serving .* on http:\/\/[0-9.]+:[0-9]+\//.test(serveLog); ++i)
-    await new Promise((r) => setTimeout(r, 50));
-
-  browser = await chromium.launch({
-    executablePath: browserPath,
-    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-  });
+  serve = await start(cli, ['serve', path.join(work, 'tsr.tsr'), '--port', '0'],
+    { work, ready: serving, onOutput: (d) => { serveLog += d; } });
+  browser = await launchBrowser();
 });
 
 after(async () => {
   if (browser) await browser.close();
-  if (serve) {
-    const ended = new Promise((r) => serve.once('exit', r));
-    serve.kill('SIGTERM');
-    await ended;
-  }
+  await stop(serve);
   if (sim) {
     const ended = new Promise((r) => sim.once('exit', r));
     sim.stdin.write('quit\n');
@@ -91,7 +71,7 @@ after(async () => {
 });
 
 test('the panel shows and writes the simulator\'s variables', async () => {
-  const m = /Serving .* on http:\/\/[0-9.]+:([0-9]+)\//.exec(serveLog);
+  const m = serving.exec(serveLog);
   assert.ok(m, `tessora-cli serve started; log: ${serveLog}`);
   assert.match(serveLog, /Connected to Unity simulator or M340/);
 

@@ -290,8 +290,10 @@ TEST_F(GeneratorTest, EveryReadFunctionGuardsItsWidgetWithTheLinkState) {
             EXPECT_NE(read.find(".fail(function(){tsrlinkstate('"), std::string::npos) << read;
             EXPECT_LT(read.find(".fail("), read.find(".always(")) << read;
             // A slider whose read failed reads again: its in-flight mark is taken away.
-            if (c.widget == "slider")
-                EXPECT_NE(read.find("tsrlinkstate('#slider1'); slider1changing=0;}"), std::string::npos) << read;
+            if (c.widget == "slider") {
+                EXPECT_NE(read.find("tsrlinkstate('#slider1'); slider1changing=0;}"), std::string::npos)
+                    << read;
+            }
         }
     }
 }
