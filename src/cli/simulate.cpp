@@ -61,14 +61,28 @@ std::string GatewayAddress(const std::string& listen, uint16_t port) {
            std::to_string(port);
 }
 
-class UnitySimulation : public Simulation {
+// A simulator listening on a TCP address and port: `Sim` has Start(address, port), port() and
+// Stop().
+template <typename Sim>
+class TcpSimulation : public Simulation {
   public:
-    UnitySimulation(std::string listen, uint16_t port) : listen_(std::move(listen)), port_(port) {}
+    TcpSimulation(std::string listen, uint16_t port) : listen_(std::move(listen)), port_(port) {}
     bool Start() override {
         if (sim_.Start(listen_, port_)) return true;
         std::fprintf(stderr, "tessora-cli: cannot listen on %s port %u\n", listen_.c_str(), port_);
         return false;
     }
+    void Stop() override { sim_.Stop(); }
+
+  protected:
+    std::string listen_;
+    uint16_t port_;
+    Sim sim_;
+};
+
+class UnitySimulation : public TcpSimulation<sims::UnitySim> {
+  public:
+    using TcpSimulation::TcpSimulation;
     void Tick(int64_t ms) override {
         using namespace sims;
         sim_.SetMemoryWord(0, static_cast<uint16_t>(RampValue(ms)));
@@ -77,7 +91,6 @@ class UnitySimulation : public Simulation {
         sim_.SetMemoryBit(0, ToggleBit(ms));
         sim_.SetMemoryWord(4, static_cast<uint16_t>(CounterValue(ms)));
     }
-    void Stop() override { sim_.Stop(); }
     std::string Describe() const override {
         return "Unity / M340 simulator on " + listen_ + " port " + std::to_string(sim_.port()) +
                "\n"
@@ -86,11 +99,6 @@ class UnitySimulation : public Simulation {
                "        %M0 (bit, toggles every second), %MW4 (counter, seconds)\n"
                "read back: %MW10 (set point), %M10 and %M11 (bits), %MW12 (value)\n";
     }
-
-  private:
-    std::string listen_;
-    uint16_t port_;
-    sims::UnitySim sim_;
 };
 
 // S7 words and reals are big-endian in the flag area.
@@ -100,14 +108,9 @@ std::vector<uint8_t> BigEndian(uint32_t value, size_t size) {
     return bytes;
 }
 
-class S7Simulation : public Simulation {
+class S7Simulation : public TcpSimulation<sims::S7Sim> {
   public:
-    S7Simulation(std::string listen, uint16_t port) : listen_(std::move(listen)), port_(port) {}
-    bool Start() override {
-        if (sim_.Start(listen_, port_)) return true;
-        std::fprintf(stderr, "tessora-cli: cannot listen on %s port %u\n", listen_.c_str(), port_);
-        return false;
-    }
+    using TcpSimulation::TcpSimulation;
     void Tick(int64_t ms) override {
         using namespace sims;
         constexpr uint8_t kFlags = 0x83;
@@ -118,7 +121,6 @@ class S7Simulation : public Simulation {
         sim_.SetBytes(kFlags, 10, BigEndian(static_cast<uint32_t>(CounterValue(ms)), 2));
         sim_.SetBytes(kFlags, 21, {static_cast<uint8_t>(ToggleBit(ms) ? 1 : 0)});  // %M20.8
     }
-    void Stop() override { sim_.Stop(); }
     std::string Describe() const override {
         return "S7 simulator on " + listen_ + " port " + std::to_string(sim_.port()) +
                "\n"
@@ -127,11 +129,6 @@ class S7Simulation : public Simulation {
                "        %M20.8 (bit, toggles every second), %MW10 (counter, seconds)\n"
                "read back: %MW40 (set point), %M30.8 and %M30.9 (bits), %MW42 (value)\n";
     }
-
-  private:
-    std::string listen_;
-    uint16_t port_;
-    sims::S7Sim sim_;
 };
 
 class KxSimulation : public Simulation {
