@@ -31,11 +31,15 @@ constexpr const char* kStartScripts = "$(document).ready(function()\n{\n%s\n});\
 // last value and is marked as having no communication (class, tooltip) until the next value.
 // The mark goes on the widget's visible box: the plot's own div, else the element that the
 // page libraries wrap around the input (switch, text input, slider, check box, radio, knob).
+// An input or select of a page that jQuery Mobile has not created yet (it creates a page when
+// it is first shown) takes no value: refreshing a widget that does not exist yet throws, which
+// would end its read loop. It reads on, and shows the next value once its page is shown.
 constexpr const char* kLinkState =
     "<link rel=\"stylesheet\" href=\"tsrlink.css\" />\n"
     "<script>function tsrlinkstate(s,v){var w=$(s),lost=v===undefined||v===null||"
-    "String(v).charAt(0)=='[';if(!w.is('div')) w=w.parent();w.toggleClass('tsrnocomm',lost)."
-    "attr('title',lost?'No communication':null);return !lost;}</script>\n";
+    "String(v).charAt(0)=='[';if(w.is('input,select')&&!w.closest('[data-role=page]')."
+    "hasClass('ui-page')) return false;if(!w.is('div')) w=w.parent();w.toggleClass('tsrnocomm',"
+    "lost).attr('title',lost?'No communication':null);return !lost;}</script>\n";
 
 // Types whose closing template is written after their children.
 bool WritesClosingTemplate(std::string_view key) {

@@ -19,7 +19,8 @@ let serve;
 let serveLog = '';
 let browser;
 
-// The project: a slider on %MW0 and a switch on %M5, both through one Unity gateway.
+// The project: a slider on %MW0 and a switch on %M5, both through one Unity gateway, and the
+// same on a second page, which jQuery Mobile enhances only when it is first shown.
 function project(simPort) {
   return `<?xml version="1.0"?>
 <tsr>
@@ -31,6 +32,17 @@ function project(simPort) {
 			<switch text="Pump" texton="On" textoff="Off" id="toggle1">
 				<unitylink variable="%M5" refreshperiod="200" gatewayid="uni1" />
 			</switch>
+		</page>
+		<page name="SecondPage">
+			<slider text="Level" value="50" min="0" max="100" step="1" id="slider2">
+				<unitylink variable="%MW0" refreshperiod="200" gatewayid="uni1" />
+			</slider>
+			<switch text="Pump" texton="On" textoff="Off" id="toggle2">
+				<unitylink variable="%M5" refreshperiod="200" gatewayid="uni1" />
+			</switch>
+			<checkb text="Pump" id="check2">
+				<unitylink variable="%M5" refreshperiod="200" gatewayid="uni1" />
+			</checkb>
 		</page>
 		<unigateway ip="127.0.0.1:${simPort}" address="" id="uni1" />
 	</project>
@@ -107,6 +119,16 @@ test('the panel shows and writes the simulator\'s variables', async () => {
   // And the page keeps showing it.
   await page.waitForTimeout(600);
   assert.equal(await page.inputValue('#slider1'), value);
+
+  // The widgets of the page not shown yet kept reading meanwhile, without a script error, and
+  // show the values once their page is shown.
+  assert.deepEqual(errors, []);
+  await page.evaluate(() => jQuery.mobile.changePage('#SecondPage'));
+  await page.waitForFunction(() => jQuery('.ui-page-active').attr('id') === 'SecondPage');
+  await page.waitForFunction((v) => jQuery('#slider2').val() === v, value, { timeout: 5000 });
+  assert.equal(await simCommand('set %M5 1'), 'ok');
+  await page.waitForFunction(() => jQuery('#toggle2').val() === 'On', null, { timeout: 5000 });
+  await page.waitForFunction(() => jQuery('#check2').prop('checked') === true, null, { timeout: 5000 });
   assert.deepEqual(errors, []);
   await page.close();
 });
