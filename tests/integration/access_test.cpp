@@ -18,6 +18,7 @@
 #include "model/catalogue.h"
 #include "model/project_file.h"
 #include "serve_support.h"
+#include "served_program.h"
 #include "socket_support.h"
 #include "test_support.h"
 #include "unity_sim.h"
@@ -75,21 +76,16 @@ std::string ExchangeFrom(const std::string& from, uint16_t port, const std::stri
     return out;
 }
 
-std::string Post(const std::string& path) { return "POST " + path + " HTTP/1.0\r\n\r\n"; }
+std::string PostRequest(const std::string& path) { return "POST " + path + " HTTP/1.0\r\n\r\n"; }
 
 // The designer's objects with one Unity gateway on the simulator, serving on a free port.
-class AccessTest : public ::testing::Test {
+class AccessTest : public ::testing::Test, protected test::ServedProgram {
   protected:
     void SetUp() override {
-        setenv("LC_ALL", "C", 1);
         ASSERT_TRUE(sim.Start());
-        ASSERT_EQ(project.Start(tmp.path()), 0);
-        ProjectDocument& doc = project.document();
-        doc.SetProperty(doc.ProjectElement(), "webserveron", "1");
-        doc.SetProperty(doc.ProjectElement(), "webserverport", "0");
-        pugi::xml_node n;
-        doc.CreateObject(FindTypeByKey("unigateway"), doc.ProjectElement(), &n);
-        doc.SetProperty(n, "ip", "127.0.0.1:" + std::to_string(sim.port()));
+        ASSERT_EQ(started, 0);
+        project.document().SetProperty(Add("unigateway"), "ip",
+                                       "127.0.0.1:" + std::to_string(sim.port()));
         sim.SetMemoryWord(0, 7);
         sim.SetMemoryWord(2, 65535);
     }
@@ -113,34 +109,23 @@ class AccessTest : public ::testing::Test {
     size_t FramesFor(const std::string& client, uint16_t port, const std::string& path,
                      std::string* body) {
         sim.ClearRequests();
-        *body = test::AnswerBody(ExchangeFrom(client, port, Post(path)));
+        *body = test::AnswerBody(ExchangeFrom(client, port, PostRequest(path)));
         return sim.Requests().size();
     }
 
     sims::UnitySim sim;
-    test::ScratchDir tmp;
-    Project project;
-    RecordingLogSink log;
-    Gateways gateways{log, project.workingDirectory()};
-    WebServer server{log, gateways.Routes()};
-    std::vector<std::string> shown;
-    ServingHooks hooks{server,
-                       [this] { gateways.StopGateways(project.document()); },
-                       [this] { gateways.StartGateways(project.document()); },
-                       [this](const std::string& m) { shown.push_back(m); }};
-    Generator generator{project, log, hooks, tmp / "nolibs"};
 };
 
 TEST_F(AccessTest, AClientOutsideAllowIsAnsweredForbiddenAndNeverReachesTheDevice) {
     const uint16_t port = Serve({"", "127.0.0.1", ""});
     EXPECT_EQ(ExchangeFrom("127.0.0.2", port, "GET / HTTP/1.0\r\n\r\n"), kForbiddenAnswer);
     sim.ClearRequests();
-    EXPECT_EQ(ExchangeFrom("127.0.0.2", port, Post("/UNI%MW1=3;%MW0")), kForbiddenAnswer);
+    EXPECT_EQ(ExchangeFrom("127.0.0.2", port, PostRequest("/UNI%MW1=3;%MW0")), kForbiddenAnswer);
     EXPECT_EQ(ExchangeFrom("127.0.0.2", port, ""), kForbiddenAnswer);  // even saying nothing
     EXPECT_EQ(sim.MemoryWord(1), 0);
     EXPECT_TRUE(sim.Requests().empty());
     // The operator's machine is served as documented.
-    EXPECT_EQ(test::AnswerBody(ExchangeFrom("127.0.0.1", port, Post("/UNI%MW1=3;%MW0"))), "7");
+    EXPECT_EQ(test::AnswerBody(ExchangeFrom("127.0.0.1", port, PostRequest("/UNI%MW1=3;%MW0"))), "7");
     EXPECT_EQ(sim.MemoryWord(1), 3);
     // Three refusals, one red line.
     const std::vector<std::string> red = RedLines();
@@ -159,13 +144,13 @@ TEST_F(AccessTest, AClientOutsideWriteAllowReadsButItsWritesAreDropped) {
     const size_t readsOnly = FramesFor("127.0.0.2", port, "/UNI%MW0;%MW2", &body);
     EXPECT_EQ(body, "7;65535");
     EXPECT_EQ(withWrite, readsOnly);  // not one frame for the write item
-    EXPECT_EQ(test::AnswerBody(ExchangeFrom("127.0.0.2", port, Post("/UNI%MW1=4"))), "");
+    EXPECT_EQ(test::AnswerBody(ExchangeFrom("127.0.0.2", port, PostRequest("/UNI%MW1=4"))), "");
     EXPECT_EQ(sim.MemoryWord(1), 0);
     const std::vector<std::string> red = RedLines();
     EXPECT_EQ(red, std::vector<std::string>{"Webserver : POST from IP(127.0.0.2), UNI write items "
                                             "not carried out, not in write-allow"});
     // Inside write-allow: the write is carried out.
-    EXPECT_EQ(test::AnswerBody(ExchangeFrom("127.0.0.1", port, Post("/UNI%MW0;%MW1=3;%MW2"))),
+    EXPECT_EQ(test::AnswerBody(ExchangeFrom("127.0.0.1", port, PostRequest("/UNI%MW0;%MW1=3;%MW2"))),
               "7;65535");
     EXPECT_EQ(sim.MemoryWord(1), 3);
     EXPECT_EQ(RedLines().size(), 1u);
@@ -186,7 +171,7 @@ TEST_F(AccessTest, AClientInsideBothListsAndNoRulesGetTheDocumentedBehaviour) {
         const uint16_t port = Serve(c.settings);
         ++value;
         const std::string answer = ExchangeFrom(
-            "127.0.0.2", port, Post("/UNI%MW0;%MW1=" + std::to_string(value) + ";%MW1"));
+            "127.0.0.2", port, PostRequest("/UNI%MW0;%MW1=" + std::to_string(value) + ";%MW1"));
         EXPECT_EQ(answer.rfind("HTTP/1.0 200 OK\r\n", 0), 0u) << c.name;
         EXPECT_EQ(test::AnswerBody(answer), "7;" + std::to_string(value)) << c.name;
         EXPECT_EQ(sim.MemoryWord(1), value) << c.name;
@@ -201,33 +186,33 @@ TEST_F(AccessTest, TheListenAddressIsServedAndShownInTheTitleAndTheLog) {
               std::string::npos)
         << hooks.title();
     EXPECT_EQ(log.Lines().back().text, "Generate: " + hooks.title());
-    EXPECT_EQ(test::AnswerBody(ExchangeFrom("127.0.0.2", port, Post("/UNI%MW0"))), "7");
-    EXPECT_EQ(ExchangeFrom("127.0.0.2", port, Post("/UNI%MW0"), "127.0.0.2"), "(no connection)");
+    EXPECT_EQ(test::AnswerBody(ExchangeFrom("127.0.0.2", port, PostRequest("/UNI%MW0"))), "7");
+    EXPECT_EQ(ExchangeFrom("127.0.0.2", port, PostRequest("/UNI%MW0"), "127.0.0.2"), "(no connection)");
 
     // Another address restarts the server there.
     port = Serve({"127.0.0.2", "", ""});
     EXPECT_NE(hooks.title().find(" Server activated: 127.0.0.2:"), std::string::npos);
-    EXPECT_EQ(test::AnswerBody(ExchangeFrom("127.0.0.2", port, Post("/UNI%MW0"), "127.0.0.2")), "7");
-    EXPECT_EQ(ExchangeFrom("127.0.0.2", port, Post("/UNI%MW0"), "127.0.0.1"), "(no connection)");
+    EXPECT_EQ(test::AnswerBody(ExchangeFrom("127.0.0.2", port, PostRequest("/UNI%MW0"), "127.0.0.2")), "7");
+    EXPECT_EQ(ExchangeFrom("127.0.0.2", port, PostRequest("/UNI%MW0"), "127.0.0.1"), "(no connection)");
 
     // Back to every address: the host's address, as documented.
     port = Serve({"", "", ""});
     EXPECT_EQ(server.ServedAddress(), HostAddress());
-    EXPECT_EQ(test::AnswerBody(ExchangeFrom("127.0.0.2", port, Post("/UNI%MW0"), "127.0.0.2")), "7");
+    EXPECT_EQ(test::AnswerBody(ExchangeFrom("127.0.0.2", port, PostRequest("/UNI%MW0"), "127.0.0.2")), "7");
 }
 
 TEST_F(AccessTest, IPv6ListenAndIPv4ClientsOnADualStackSocket) {
     uint16_t port = Serve({"::1", "::1", ""});
     EXPECT_EQ(server.ServedAddress(), "[::1]");
     EXPECT_NE(hooks.title().find(" Server activated: [::1]:"), std::string::npos) << hooks.title();
-    EXPECT_EQ(test::AnswerBody(ExchangeFrom("::1", port, Post("/UNI%MW0"), "::1")), "7");
+    EXPECT_EQ(test::AnswerBody(ExchangeFrom("::1", port, PostRequest("/UNI%MW0"), "::1")), "7");
 
     // "::" takes IPv4 clients too; IPv4 rules apply to them.
     port = Serve({"::", "127.0.0.1,::1", "::1"});
-    EXPECT_EQ(ExchangeFrom("127.0.0.2", port, Post("/UNI%MW0")), kForbiddenAnswer);
-    EXPECT_EQ(test::AnswerBody(ExchangeFrom("127.0.0.1", port, Post("/UNI%MW1=5;%MW0"))), "7");
+    EXPECT_EQ(ExchangeFrom("127.0.0.2", port, PostRequest("/UNI%MW0")), kForbiddenAnswer);
+    EXPECT_EQ(test::AnswerBody(ExchangeFrom("127.0.0.1", port, PostRequest("/UNI%MW1=5;%MW0"))), "7");
     EXPECT_EQ(sim.MemoryWord(1), 0);  // 127.0.0.1 is not in write-allow
-    EXPECT_EQ(test::AnswerBody(ExchangeFrom("::1", port, Post("/UNI%MW1=5;%MW0"), "::1")), "7");
+    EXPECT_EQ(test::AnswerBody(ExchangeFrom("::1", port, PostRequest("/UNI%MW1=5;%MW0"), "::1")), "7");
     EXPECT_EQ(sim.MemoryWord(1), 5);
 }
 
@@ -289,10 +274,10 @@ TEST(CliServeAccess, RefusesMalformedRulesAtStartAndAppliesGoodOnes) {
     const std::string port = std::to_string(serve.port());
     EXPECT_NE(serve.log().find("on http://127.0.0.1:" + port + "/"), std::string::npos) << serve.log();
     EXPECT_NE(serve.log().find("Server activated: 127.0.0.1:" + port), std::string::npos);
-    EXPECT_EQ(test::AnswerBody(ExchangeFrom("127.0.0.2", serve.port(), Post("/UNI%MW1=9;%MW0"))),
+    EXPECT_EQ(test::AnswerBody(ExchangeFrom("127.0.0.2", serve.port(), PostRequest("/UNI%MW1=9;%MW0"))),
               "7");
     EXPECT_EQ(sim.MemoryWord(1), 0);
-    EXPECT_EQ(test::AnswerBody(ExchangeFrom("127.0.0.1", serve.port(), Post("/UNI%MW1=9;%MW0"))),
+    EXPECT_EQ(test::AnswerBody(ExchangeFrom("127.0.0.1", serve.port(), PostRequest("/UNI%MW1=9;%MW0"))),
               "7");
     EXPECT_EQ(sim.MemoryWord(1), 9);
     EXPECT_EQ(serve.Stop(), 0);

@@ -6,6 +6,7 @@
 
 #include "base/strings.h"
 #include "generator/generator.h"
+#include "served_program.h"
 #include "socket_support.h"
 #include "test_support.h"
 #include "webserver/serving_hooks.h"
@@ -13,61 +14,29 @@
 namespace tsr {
 namespace {
 
-std::string Post(uint16_t port, const std::string& path, const std::string& body = "") {
-    return test::AnswerBody(test::HttpExchange(
-        port, "POST " + path + " HTTP/1.0\r\nContent-Length: " + std::to_string(body.size()) +
-                  "\r\n\r\n" + body));
-}
-
-// A running program without a window: project, gateways, server and generator, as serve has them.
-class GatewaysTest : public ::testing::Test {
+// A running program without a window, as serve has it.
+class GatewaysTest : public ::testing::Test, protected test::ServedProgram {
 protected:
-    void SetUp() override {
-        setenv("LC_ALL", "C", 1);
-        ASSERT_EQ(project.Start(tmp.path()), 0);
-        ProjectDocument& doc = project.document();
-        doc.SetProperty(doc.ProjectElement(), "webserveron", "1");
-        doc.SetProperty(doc.ProjectElement(), "webserverport", "0");
-    }
-    pugi::xml_node Add(const char* key) {
-        pugi::xml_node n;
-        project.document().CreateObject(FindTypeByKey(key), project.document().ProjectElement(), &n);
-        return n;
-    }
+    void SetUp() override { ASSERT_EQ(started, 0); }
     void Generate() { ASSERT_TRUE(generator.generateApplication()); }
-    std::vector<std::string> Messages() {
-        std::vector<std::string> out;
-        for (const auto& l : log.Lines())
-            if (l.text.rfind("Generate:", 0) != 0) out.push_back(l.text);
-        return out;
-    }
-    uint16_t port() { return server.ListeningPort(); }
 
-    test::ScratchDir tmp;
     // No local program's socket is found there.
     test::ScopedEnvironment runtimeDir{"XDG_RUNTIME_DIR", tmp.path()};
-    Project project;
-    RecordingLogSink log;
-    Gateways gateways{log, project.workingDirectory()};
-    WebServer server{log, gateways.Routes()};
-    ServingHooks hooks{server, [this] { gateways.StopGateways(project.document()); },
-                       [this] { gateways.StartGateways(project.document()); }, {}};
-    Generator generator{project, log, hooks, tmp / "nolibs"};
 };
 
 TEST_F(GatewaysTest, SqlEndToEnd) {
     Add("sqllitegateway");  // db.sql in the working directory
     Generate();
     EXPECT_EQ(Messages(), std::vector<std::string>{"Connected to SQL database"});
-    EXPECT_EQ(Post(port(), "/SQLcreate%20table%20t(a,b)"), "");
-    EXPECT_EQ(Post(port(), "/SQLinsert%20into%20t%20values(1,'x')"), "");
-    EXPECT_EQ(Post(port(), "/SQLinsert%20into%20t%20values(2,NULL)"), "");
-    EXPECT_EQ(Post(port(), "/SQLselect%20a,b%20from%20t%20order%20by%20a"), "1;x;2;");
-    EXPECT_EQ(Post(port(), "/SQLselect%20nothing%20from%20nowhere"), "[err=-1]");
+    EXPECT_EQ(Post("/SQLcreate%20table%20t(a,b)"), "");
+    EXPECT_EQ(Post("/SQLinsert%20into%20t%20values(1,'x')"), "");
+    EXPECT_EQ(Post("/SQLinsert%20into%20t%20values(2,NULL)"), "");
+    EXPECT_EQ(Post("/SQLselect%20a,b%20from%20t%20order%20by%20a"), "1;x;2;");
+    EXPECT_EQ(Post("/SQLselect%20nothing%20from%20nowhere"), "[err=-1]");
     EXPECT_FALSE(test::ReadAll(project.workingDirectory().path() + "/db.sql").empty());
     // An answer that would pass 100000 bytes is refused whole.
-    EXPECT_EQ(Post(port(), "/SQLselect%20hex(zeroblob(60000))"), "[err=-1]");
-    EXPECT_EQ(Post(port(), "/SQLselect%20hex(zeroblob(40000))"), std::string(80000, '0'));
+    EXPECT_EQ(Post("/SQLselect%20hex(zeroblob(60000))"), "[err=-1]");
+    EXPECT_EQ(Post("/SQLselect%20hex(zeroblob(40000))"), std::string(80000, '0'));
 }
 
 TEST_F(GatewaysTest, ASecondSqlGatewayReplacesTheFirstDatabase) {
@@ -77,7 +46,7 @@ TEST_F(GatewaysTest, ASecondSqlGatewayReplacesTheFirstDatabase) {
     Generate();
     EXPECT_EQ(Messages(), (std::vector<std::string>{"Connected to SQL database",
                                                     "Connected to SQL database"}));
-    Post(port(), "/SQLcreate%20table%20only_here(a)");
+    Post("/SQLcreate%20table%20only_here(a)");
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open((tmp / "other.sql").c_str(), &db), SQLITE_OK);
     EXPECT_EQ(sqlite3_exec(db, "select * from only_here", nullptr, nullptr, nullptr), SQLITE_OK);
@@ -90,12 +59,12 @@ TEST_F(GatewaysTest, DllEndToEnd) {
     Generate();
     // Stopping the gateways before starting them reports the DLL even when none was loaded.
     EXPECT_EQ(Messages(), (std::vector<std::string>{"Disconnected from dll", "Connected to dll"}));
-    EXPECT_EQ(Post(port(), "/DLLecho", "hello body"), "echo:hello body");
-    EXPECT_EQ(Post(port(), "/DLLecho"), "echo:");
-    EXPECT_EQ(Post(port(), "/DLLunknown", "x"), "[error:can't find proc]");
-    EXPECT_EQ(Post(port(), "/DLLnothing"), "");
-    EXPECT_EQ(Post(port(), "/DLLhuge").size(), 100000u);
-    EXPECT_EQ(Post(port(), "/DLLroot", "16"), "4");
+    EXPECT_EQ(Post("/DLLecho", "hello body"), "echo:hello body");
+    EXPECT_EQ(Post("/DLLecho"), "echo:");
+    EXPECT_EQ(Post("/DLLunknown", "x"), "[error:can't find proc]");
+    EXPECT_EQ(Post("/DLLnothing"), "");
+    EXPECT_EQ(Post("/DLLhuge").size(), 100000u);
+    EXPECT_EQ(Post("/DLLroot", "16"), "4");
 
     // Only the library's own procedures: not those of the libraries it depends on, not its data.
     test::ScratchDir scratch;
@@ -113,22 +82,22 @@ TEST_F(GatewaysTest, DllEndToEnd) {
         {"_init", ""},
     };
     for (const auto& r : refused)
-        EXPECT_EQ(Post(port(), std::string("/DLL") + r.name, r.body), "[error:can't find proc]")
+        EXPECT_EQ(Post(std::string("/DLL") + r.name, r.body), "[error:can't find proc]")
             << r.name;
     EXPECT_FALSE(test::Exists(trace));
-    EXPECT_EQ(Post(port(), "/DLLecho", "still here"), "echo:still here");
+    EXPECT_EQ(Post("/DLLecho", "still here"), "echo:still here");
 
     // A name without '/' is a file of the working directory; a missing file loads nothing.
     ASSERT_TRUE(WriteFile(project.workingDirectory().path() + "/mine.so",
                           test::ReadAll(TESSORA_TEST_LIBRARY)));
     project.document().SetProperty(dll, "dllfilename", "mine.so");
     Generate();
-    EXPECT_EQ(Post(port(), "/DLLecho", "again"), "echo:again");
+    EXPECT_EQ(Post("/DLLecho", "again"), "echo:again");
     project.document().SetProperty(dll, "dllfilename", "missing.so");
     Generate();
     EXPECT_EQ(Messages().back(),
               "Cannot connect to dll, verify the filename and the dll file");
-    EXPECT_EQ(Post(port(), "/DLLecho", "x"), "[no dll loaded]");
+    EXPECT_EQ(Post("/DLLecho", "x"), "[no dll loaded]");
     // "Disconnected from dll" at every regeneration, loaded or not.
     Generate();
     auto m = Messages();
@@ -148,7 +117,10 @@ std::string Words(const std::string& text) {
 }
 
 TEST_F(GatewaysTest, PrinterToAPdfFile) {
-    EXPECT_EQ(Post(port() ? port() : 1, "/PRN", "x"), "(no connection)");
+    // Before the first generation nothing serves.
+    EXPECT_EQ(test::AnswerBody(test::HttpExchange(
+                  port() ? port() : 1, "POST /PRN HTTP/1.0\r\nContent-Length: 1\r\n\r\nx")),
+              "(no connection)");
     const std::string pdf = tmp / "x.pdf";
     pugi::xml_node printer = Add("printgateway");
     project.document().SetProperty(printer, "printername", "file:" + pdf);
@@ -157,7 +129,7 @@ TEST_F(GatewaysTest, PrinterToAPdfFile) {
     std::string text;
     for (int i = 1; i <= 150; ++i)
         text += "Line " + std::to_string(i) + "\tof the report, with some words to wrap\n";
-    EXPECT_EQ(Post(port(), "/PRN", text), "");
+    EXPECT_EQ(Post("/PRN", text), "");
     int status = -1;
     std::string pages = test::RunCommand("pdfinfo '" + pdf + "' | grep Pages", &status);
     EXPECT_NE(pages.find(" 3\n"), std::string::npos) << pages;
@@ -166,7 +138,7 @@ TEST_F(GatewaysTest, PrinterToAPdfFile) {
     project.document().SetProperty(printer, "printername", "file:" + tmp / "no/dir/x.pdf");
     Generate();
     EXPECT_EQ(Messages().back(), "Can't open printer");
-    EXPECT_EQ(Post(port(), "/PRN", "x"), "[err=-1]");
+    EXPECT_EQ(Post("/PRN", "x"), "[err=-1]");
 }
 
 TEST_F(GatewaysTest, ServerOffStartsNothingAndRetriesNothing) {
@@ -194,9 +166,9 @@ TEST_F(GatewaysTest, RetriesReportEveryObjectOfTheRetriedFamilies) {
     EXPECT_EQ(retry, (std::vector<std::string>{unity, unity, s7}));  // SQL is never retried
     EXPECT_EQ(log.Lines().back().colour, static_cast<unsigned>(kLogRed));
     // Device routes answer as for a missing device: no Corvane runtime is -2.
-    EXPECT_EQ(Post(port(), "/UNI%MW0;%MW1=2;%MW2"), "[err];[err]");
-    EXPECT_EQ(Post(port(), "/CVNm200"), "[error orvo -2]");
-    EXPECT_EQ(Post(port(), "/SMspeed;speed"), ";");
+    EXPECT_EQ(Post("/UNI%MW0;%MW1=2;%MW2"), "[err];[err]");
+    EXPECT_EQ(Post("/CVNm200"), "[error orvo -2]");
+    EXPECT_EQ(Post("/SMspeed;speed"), ";");
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "gateways/s7/s7_gateway.h"
 #include "generator/generator.h"
 #include "s7_snap7_support.h"
+#include "served_program.h"
 #include "socket_support.h"
 #include "test_support.h"
 #include "webserver/serving_hooks.h"
@@ -163,44 +164,18 @@ TEST_F(S7Snap7Test, ReadsOfOneBlockWithin100MillisecondsShareOneRequest) {
 }
 
 // A running program without a window, as serve has it, with one S7 gateway at the server.
-class S7Snap7ServedTest : public ::testing::Test {
+class S7Snap7ServedTest : public ::testing::Test, protected test::ServedProgram {
 protected:
     void SetUp() override {
-        setenv("LC_ALL", "C", 1);
         StartServer(snap7);
-        ASSERT_EQ(project.Start(tmp.path()), 0);
-        ProjectDocument& doc = project.document();
-        doc.SetProperty(doc.ProjectElement(), "webserveron", "1");
-        doc.SetProperty(doc.ProjectElement(), "webserverport", "0");
-        pugi::xml_node n;
-        doc.CreateObject(FindTypeByKey("s7ipgateway"), doc.ProjectElement(), &n);
-        doc.SetProperty(n, "ip", snap7.address());
-        doc.SetProperty(n, "ucpos", "2");
-    }
-    std::string Post(const std::string& path) {
-        return test::AnswerBody(
-            test::HttpExchange(server.ListeningPort(), "POST " + path + " HTTP/1.0\r\n\r\n"));
-    }
-    // The log lines other than the generation passes'.
-    std::string LastMessage() {
-        std::string last;
-        for (const auto& l : log.Lines())
-            if (l.text.rfind("Generate:", 0) != 0) last = l.text;
-        return last;
+        ASSERT_EQ(started, 0);
+        pugi::xml_node n = Add("s7ipgateway");
+        project.document().SetProperty(n, "ip", snap7.address());
+        project.document().SetProperty(n, "ucpos", "2");
     }
     S7Family& family() { return *static_cast<S7Family*>(gateways.Routes().s7); }
 
     test::Snap7Server snap7;
-    test::ScratchDir tmp;
-    Project project;
-    RecordingLogSink log;
-    Gateways gateways{log, project.workingDirectory()};
-    WebServer server{log, gateways.Routes()};
-    ServingHooks hooks{server,
-                       [this] { gateways.StopGateways(project.document()); },
-                       [this] { gateways.StartGateways(project.document()); },
-                       {}};
-    Generator generator{project, log, hooks, tmp / "nolibs"};
 };
 
 TEST_F(S7Snap7ServedTest, PostsReadAndWriteThroughTheServer) {

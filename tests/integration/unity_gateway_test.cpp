@@ -11,6 +11,7 @@
 #include "base/strings.h"
 #include "gateways/lifecycle.h"
 #include "generator/generator.h"
+#include "served_program.h"
 #include "socket_support.h"
 #include "test_support.h"
 #include "unity_sim.h"
@@ -276,43 +277,16 @@ TEST_F(UnityFamilyTest, OperationsFromTwoThreadsDoNotInterleave) {
 }
 
 // A running program without a window, as serve has it, with one Unity gateway.
-class UnityServedTest : public ::testing::Test {
+class UnityServedTest : public ::testing::Test, protected test::ServedProgram {
   protected:
     void SetUp() override {
-        setenv("LC_ALL", "C", 1);
         ASSERT_TRUE(sim.Start());
-        ASSERT_EQ(project.Start(tmp.path()), 0);
-        ProjectDocument& doc = project.document();
-        doc.SetProperty(doc.ProjectElement(), "webserveron", "1");
-        doc.SetProperty(doc.ProjectElement(), "webserverport", "0");
-        pugi::xml_node n;
-        doc.CreateObject(FindTypeByKey("unigateway"), doc.ProjectElement(), &n);
-        doc.SetProperty(n, "ip", "127.0.0.1:" + std::to_string(sim.port()));
+        ASSERT_EQ(started, 0);
+        project.document().SetProperty(Add("unigateway"), "ip",
+                                       "127.0.0.1:" + std::to_string(sim.port()));
     }
-    std::string Post(const std::string& path) {
-        return test::AnswerBody(
-            test::HttpExchange(server.ListeningPort(), "POST " + path + " HTTP/1.0\r\n\r\n"));
-    }
-    // The log lines other than the generation passes'.
-    std::vector<std::string> Messages() {
-        std::vector<std::string> out;
-        for (const auto& l : log.Lines())
-            if (l.text.rfind("Generate:", 0) != 0) out.push_back(l.text);
-        return out;
-    }
-    std::string LastMessage() { return Messages().empty() ? "" : Messages().back(); }
 
     sims::UnitySim sim;
-    test::ScratchDir tmp;
-    Project project;
-    RecordingLogSink log;
-    Gateways gateways{log, project.workingDirectory()};
-    WebServer server{log, gateways.Routes()};
-    ServingHooks hooks{server,
-                       [this] { gateways.StopGateways(project.document()); },
-                       [this] { gateways.StartGateways(project.document()); },
-                       {}};
-    Generator generator{project, log, hooks, tmp / "nolibs"};
 };
 
 TEST_F(UnityServedTest, PostsReadAndWriteThroughTheServer) {
