@@ -11,6 +11,10 @@ BUILD=${TESSORA_BUILD_DIR:-$ROOT/build}
 BUILD_ASAN=${TESSORA_ASAN_BUILD_DIR:-$ROOT/build-asan}
 BUILD_FUZZ=${TESSORA_FUZZ_BUILD_DIR:-$ROOT/build-fuzz}
 JOBS=${TESSORA_JOBS:-2}
+# ccache keys on paths relative to the checkout, so another clone of the project (a CI run)
+# reuses what this one compiled.
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$ROOT}
+export CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
 FUZZ_SECONDS=${TESSORA_FUZZ_SECONDS:-20}
 FUZZ_TARGETS="fuzz_template fuzz_load_document fuzz_request fuzz_handle_request fuzz_kx_block fuzz_corvane_item"
 
