@@ -7,7 +7,7 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { artifacts, cli, launchBrowser, root, serving, start, stop } from './support.mjs';
+import { artifacts, cli, dragSlider, launchBrowser, root, serving, start, stop } from './support.mjs';
 
 let work;
 const simulators = [];
@@ -76,13 +76,7 @@ test('the demo panel moves by itself and reads back a slider write', async () =>
 
   // Moving the set point slider writes it into the simulator; the page reads it back into the
   // read-back field, and the simulator holds it.
-  const handle = page.locator('#slider1').locator('xpath=..').locator('.ui-slider-handle');
-  await handle.scrollIntoViewIfNeeded();
-  const box = await handle.boundingBox();
-  await page.mouse.move(box.x + box.width / 2, box.y + box.height / 2);
-  await page.mouse.down();
-  await page.mouse.move(box.x + box.width / 2 + 60, box.y + box.height / 2, { steps: 5 });
-  await page.mouse.up();
+  await dragSlider(page, 'slider1', 60);
   await page.waitForFunction(() => window.slider1changing === 0);
   const value = await page.inputValue('#slider1');
   assert.notEqual(value, '50');

@@ -10,7 +10,7 @@ import http from 'node:http';
 import os from 'node:os';
 import path from 'node:path';
 import { pathToFileURL } from 'node:url';
-import { artifacts, cli, here, launchBrowser } from './support.mjs';
+import { artifacts, cli, dragSlider, here, launchBrowser } from './support.mjs';
 
 let outDir;
 let browser;
@@ -48,16 +48,6 @@ function canvasDrawn(page, selector) {
   }, selector);
 }
 
-// Drags the handle of the range slider `id` to the right.
-async function dragSlider(page, id) {
-  const handle = page.locator(`#${id}`).locator('xpath=..').locator('.ui-slider-handle');
-  const box = await handle.boundingBox();
-  await page.mouse.move(box.x + box.width / 2, box.y + box.height / 2);
-  await page.mouse.down();
-  await page.mouse.move(box.x + box.width / 2 + 60, box.y + box.height / 2, { steps: 5 });
-  await page.mouse.up();
-}
-
 test('the generated application runs from the output directory', async () => {
   const { page, errors } = await open(pathToFileURL(path.join(outDir, 'index.html')).href);
   // jQuery Mobile enhanced the widgets.
@@ -73,7 +63,7 @@ test('the generated application runs from the output directory', async () => {
   assert.equal(await page.evaluate(() => window.e2eScriptRan), true);
   // Moving the slider changes its value.
   const before = await page.inputValue('#slider1');
-  await dragSlider(page, 'slider1');
+  await dragSlider(page, 'slider1', 60);
   assert.notEqual(await page.inputValue('#slider1'), before);
   await page.screenshot({ path: path.join(artifacts, 'all_widgets.png'), fullPage: true });
   assert.deepEqual(errors, []);
@@ -114,7 +104,7 @@ test('served, the page reads its variables and writes only what the user changed
       assert.ok(posts.includes(read), `${read} read; got ${posts.join(' ')}`);
     assert.deepEqual(posts.filter((p) => p.includes('=')), []);
     // Releasing a moved slider writes its new value, which the page then reads back.
-    await dragSlider(page, 'slider1');
+    await dragSlider(page, 'slider1', 60);
     await page.waitForFunction(() => window.slider1changing === 0);
     const value = await page.inputValue('#slider1');
     assert.notEqual(value, '42');

@@ -12,7 +12,7 @@ import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
 import readline from 'node:readline';
-import { artifacts, cli, launchBrowser } from './support.mjs';
+import { artifacts, cli, dragSlider, launchBrowser } from './support.mjs';
 
 const simPath = path.join(path.dirname(cli), 'tests/unity_sim');
 
@@ -225,12 +225,7 @@ test('a lost device or server shows on every linked widget, which keeps its last
     if (stored !== '1') await page.waitForTimeout(100);
   }
   assert.equal(stored, '1');
-  const handle = page.locator('#slider1').locator('xpath=..').locator('.ui-slider-handle');
-  const box = await handle.boundingBox();
-  await page.mouse.move(box.x + box.width / 2, box.y + box.height / 2);
-  await page.mouse.down();
-  await page.mouse.move(box.x + box.width / 2 - 60, box.y + box.height / 2, { steps: 5 });
-  await page.mouse.up();
+  await dragSlider(page, 'slider1', -60);
   await wait(() => window.slider1changing === 0, null, 3000);
   const value = await page.inputValue('#slider1');
   assert.notEqual(value, '73');

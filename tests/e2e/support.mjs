@@ -53,3 +53,15 @@ export function stop(child) {
   child.kill('SIGTERM');
   return ended;
 }
+
+// Drags the handle of the jQuery Mobile slider `id` by `dx` pixels (to the right when positive),
+// as a finger or the mouse does.
+export async function dragSlider(page, id, dx) {
+  const handle = page.locator(`#${id}`).locator('xpath=..').locator('.ui-slider-handle');
+  await handle.scrollIntoViewIfNeeded();
+  const box = await handle.boundingBox();
+  await page.mouse.move(box.x + box.width / 2, box.y + box.height / 2);
+  await page.mouse.down();
+  await page.mouse.move(box.x + box.width / 2 + dx, box.y + box.height / 2, { steps: 5 });
+  await page.mouse.up();
+}

@@ -8,7 +8,7 @@ import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import readline from 'node:readline';
-import { cli, launchBrowser, serving, start, stop } from './support.mjs';
+import { cli, dragSlider, launchBrowser, serving, start, stop } from './support.mjs';
 
 const simPath = path.join(path.dirname(cli), 'tests/unity_sim');
 
@@ -101,12 +101,7 @@ test('the panel shows and writes the simulator\'s variables', async () => {
   await page.waitForFunction(() => jQuery('#toggle1').val() === 'Off', null, { timeout: 5000 });
 
   // Moving the slider writes its new value into the simulator.
-  const handle = page.locator('#slider1').locator('xpath=..').locator('.ui-slider-handle');
-  const box = await handle.boundingBox();
-  await page.mouse.move(box.x + box.width / 2, box.y + box.height / 2);
-  await page.mouse.down();
-  await page.mouse.move(box.x + box.width / 2 + 80, box.y + box.height / 2, { steps: 5 });
-  await page.mouse.up();
+  await dragSlider(page, 'slider1', 80);
   await page.waitForFunction(() => window.slider1changing === 0);
   const value = await page.inputValue('#slider1');
   assert.notEqual(value, '37');

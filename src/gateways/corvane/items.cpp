@@ -70,7 +70,7 @@ bool FlagsFitConversion(const std::string& flags, char conversion) {
     return true;
 }
 
-// Parses the conversion specification after a "%" at `text[*at]`.
+// Parses the conversion (flags, width, precision, letter) after a "%" at `text[*at]`.
 bool ParseConversion(std::string_view text, size_t* at, bool floating, ValueFormat* format) {
     while (*at < text.size() && kFlags.find(text[*at]) != std::string_view::npos) {
         if (format->flags.find(text[*at]) != std::string::npos) return false;
@@ -97,24 +97,24 @@ locale_t CLocale() {
     return c;
 }
 
-// The specification rebuilt from the checked fields, never copied from the page's text.
-std::string Specification(const ValueFormat& format) {
-    std::string spec = "%" + format.flags;
-    if (format.width >= 0) spec += std::to_string(format.width);
-    if (format.precision >= 0) spec += "." + std::to_string(format.precision);
-    spec += format.conversion;
-    return spec;
+// The printf conversion rebuilt from the checked fields, never copied from the page's text.
+std::string ConversionText(const ValueFormat& format) {
+    std::string text = "%" + format.flags;
+    if (format.width >= 0) text += std::to_string(format.width);
+    if (format.precision >= 0) text += "." + std::to_string(format.precision);
+    text += format.conversion;
+    return text;
 }
 
 template <typename T>
 std::string Print(const ValueFormat& format, T value) {
-    const std::string spec = Specification(format);
+    const std::string conversion = ConversionText(format);
     // Widest output: a width of 64, or a float up to 3.4e38 with 32 decimals: far below 256.
     char buffer[256];
     const locale_t previous = CLocale() ? uselocale(CLocale()) : static_cast<locale_t>(0);
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
-    const int n = std::snprintf(buffer, sizeof(buffer), spec.c_str(), value);
+    const int n = std::snprintf(buffer, sizeof(buffer), conversion.c_str(), value);
 #pragma GCC diagnostic pop
     if (previous) uselocale(previous);
     if (n < 0) return format.prefix + format.suffix;

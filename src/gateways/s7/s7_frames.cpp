@@ -29,10 +29,10 @@ void PutHeader(std::vector<uint8_t>& out, uint8_t rosctr, uint16_t reference,
     put_be16(out, dataLength);       // length of the data part
 }
 
-// The item's address specification, shared by the read and the write job.
+// The item naming the variable's area and address, shared by the read and the write job.
 void PutItem(std::vector<uint8_t>& out, uint16_t count, uint8_t area, uint32_t bitAddress) {
-    out.push_back(0x12);       // variable specification
-    out.push_back(0x0A);       // length of the address specification that follows
+    out.push_back(0x12);       // item type: a variable
+    out.push_back(0x0A);       // length of the address part that follows
     out.push_back(0x10);       // syntax id: S7ANY
     out.push_back(0x02);       // transport size: BYTE
     put_be16(out, count);      // number of elements (bytes)
