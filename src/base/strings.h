@@ -92,6 +92,8 @@ enum ShellStringId : int {
     kTextServerCannotListen = 2142,
     // The web server's access settings in the profile are wrong.
     kMsgServerAccessWrong = 2145,
+    // The maximum age of shared device values in the profile is wrong.
+    kMsgMaxAgeWrong = 2146,
     // The Edit menu, reordering in the project tree, Quit, and Build to Arduino's copy.
     kMenuEdit = 2200,
     kMenuEditUndo = 2201,

@@ -50,6 +50,8 @@ const char kUsage[] =
     "                           listen on ADDR only (IPv4 or IPv6; default: every IPv4 address);\n"
     "                           answer only clients in --allow (others get 403 Forbidden);\n"
     "                           carry out write items only for clients in --write-allow\n"
+    "      [--max-age MS]       answer a device read from a value read less than MS ms ago\n"
+    "                           (default 200, 0 to 60000; 0: every read asks the device)\n"
     "  arduino PROJECT --sketch FILE\n"
     "                           write the Arduino sketch that puts the page on an SD card\n";
 
@@ -274,7 +276,7 @@ int CommandServe(std::vector<std::string> args) {
     std::erase_if(args, [&](const std::string& a) { return a == "--trust" && (trust = true); });
     std::string path;
     std::vector<std::pair<std::string, std::string>> options = {
-        {"--port", ""}, {"--listen", ""}, {"--allow", ""}, {"--write-allow", ""}};
+        {"--port", ""}, {"--listen", ""}, {"--allow", ""}, {"--write-allow", ""}, {"--max-age", ""}};
     std::string why;
     if (!ParseProjectArgs(args, path, options, &why)) return UsageError(why);
     // An option given with an empty value is refused like any other malformed value.
@@ -287,6 +289,14 @@ int CommandServe(std::vector<std::string> args) {
         {options[1].second, options[2].second, options[3].second},
         {"--listen", "--allow", "--write-allow"});
     if (!access) return Error(access.error);
+    std::chrono::milliseconds maxAge = tsr::kDefaultMaxAge;
+    if (!options[4].second.empty()) {
+        std::optional<std::chrono::milliseconds> given = tsr::ParseMaxAge(options[4].second);
+        if (!given)
+            return Error("--max-age: " + options[4].second +
+                         " is not a whole number of milliseconds from 0 to 60000");
+        maxAge = *given;
+    }
     std::optional<uint16_t> port;
     if (!options[0].second.empty()) {
         char* end = nullptr;
@@ -318,6 +328,7 @@ int CommandServe(std::vector<std::string> args) {
         }
     }
     tsr::WebServer server(log, gateways.Routes());
+    server.SetMaxAge(maxAge);
     std::string failure;
     const tsr::ProjectDocument& doc = project.document();
     tsr::ServingHooks hooks(

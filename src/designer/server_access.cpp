@@ -2,6 +2,7 @@
 
 #include "base/strings.h"
 #include "platform/profile.h"
+#include "webserver/shared_reads.h"
 
 namespace tsr::designer {
 namespace {
@@ -10,6 +11,7 @@ constexpr const char* kSection = "Tessora";
 constexpr const char* kKeyListen = "weblisten";
 constexpr const char* kKeyAllow = "weballow";
 constexpr const char* kKeyWriteAllow = "webwriteallow";
+constexpr const char* kKeyMaxAge = "webmaxage";
 
 }  // namespace
 
@@ -26,6 +28,17 @@ ServerAccessResult LoadServerAccess(const Profile& profile) {
     text.replace(text.find("%s"), 2, result.error);
     result.error = text;
     return result;
+}
+
+std::chrono::milliseconds LoadMaxAge(const Profile& profile, std::string* error) {
+    const std::string text = profile.GetString(kSection, kKeyMaxAge, "");
+    if (text.empty()) return kDefaultMaxAge;
+    if (std::optional<std::chrono::milliseconds> maxAge = ParseMaxAge(text)) return *maxAge;
+    std::string message = LoadString(kMsgMaxAgeWrong);
+    message.replace(message.find("%s"), 2, profile.path());
+    message.replace(message.find("%s"), 2, text);
+    if (error) *error = message;
+    return kDefaultMaxAge;
 }
 
 }  // namespace tsr::designer

@@ -239,6 +239,9 @@ MainWindow::MainWindow(StartOptions options)
         log_.LogText(access.error, kLogRed);
         hooks_.SetAccessError(access.error);
     }
+    std::string maxAgeError;
+    server_.SetMaxAge(designer::LoadMaxAge(profile_, &maxAgeError));
+    if (!maxAgeError.empty()) log_.LogText(maxAgeError, kLogRed);
     generator_.generateApplication();
     SetTitle(wxString::FromUTF8(generator_.title()));
     if (previewHost_.Start(preview_)) {

@@ -24,6 +24,7 @@
 #include "platform/fs.h"
 #include "webserver/request.h"
 #include "webserver/request_worker.h"
+#include "webserver/shared_reads.h"
 #include "webserver/websocket.h"
 
 namespace tsr {
@@ -148,8 +149,27 @@ struct WebServer::PostRequest {
     GatewayRoutes routes;
 };
 
+struct WebServer::DevicePost {
+    DeviceFamily* family = nullptr;
+    std::vector<std::string> items;  // write items of a client outside `write-allow` left out
+    DeviceWorker::Finish finish;
+};
+
+namespace {
+
+// The device routes, /CVN to /S7, each with a worker of its own.
+constexpr size_t kDeviceRoutes =
+    static_cast<size_t>(Route::S7) - static_cast<size_t>(Route::Corvane) + 1;
+bool IsDeviceRoute(Route route) { return route >= Route::Corvane && route <= Route::S7; }
+size_t DeviceIndex(Route route) {
+    return static_cast<size_t>(route) - static_cast<size_t>(Route::Corvane);
+}
+
+}  // namespace
+
 // The workers of the gateway families, and the answers they have finished for the serving
-// thread to send.
+// thread to send. The services (/PRN, /SQL, /DLL) run whole requests one at a time; the device
+// families share their reads among the requests that wait together.
 class WebServer::Workers {
 public:
     struct Finished {
@@ -158,21 +178,31 @@ public:
         std::string answer;
     };
 
-    explicit Workers(int wakeFd) : wakeFd_(wakeFd) {
-        for (auto& w : workers_) {
-            w = std::make_unique<RequestWorker>(
-                kSlotCount, [this](int slot, uint64_t id, std::string answer) {
-                    {
-                        std::lock_guard<std::mutex> lock(mutex_);
-                        finished_.push_back({slot, id, std::move(answer)});
-                    }
-                    char byte = 2;
-                    (void)!write(wakeFd_, &byte, 1);
-                });
-        }
+    Workers(int wakeFd, std::chrono::milliseconds maxAge) : wakeFd_(wakeFd) {
+        auto done = [this](int slot, uint64_t id, std::string answer) {
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                finished_.push_back({slot, id, std::move(answer)});
+            }
+            char byte = 2;
+            (void)!write(wakeFd_, &byte, 1);
+        };
+        for (auto& w : services_) w = std::make_unique<RequestWorker>(kSlotCount, done);
+        for (auto& w : devices_)
+            w = std::make_unique<DeviceWorker>(kSlotCount, maxAge, kBufferSize, done);
     }
-    // Each family's worker, by route.
-    RequestWorker& For(Route route) { return *workers_[static_cast<size_t>(route)]; }
+    // The worker of a service route (/PRN, /SQL, /DLL).
+    RequestWorker& Service(Route route) {
+        return *services_[static_cast<size_t>(route) - static_cast<size_t>(Route::Printer)];
+    }
+    // The worker of a device route.
+    DeviceWorker& Device(Route route) { return *devices_[DeviceIndex(route)]; }
+    void SetMaxAge(std::chrono::milliseconds maxAge) {
+        for (auto& w : devices_) w->SetMaxAge(maxAge);
+    }
+    void Forget() {
+        for (auto& w : devices_) w->Forget();
+    }
     std::vector<Finished> TakeFinished() {
         std::lock_guard<std::mutex> lock(mutex_);
         std::vector<Finished> out;
@@ -180,12 +210,14 @@ public:
         return out;
     }
     void Stop() {
-        for (auto& w : workers_) w->Stop();
+        for (auto& w : services_) w->Stop();
+        for (auto& w : devices_) w->Stop();
     }
 
 private:
     int wakeFd_;
-    std::array<std::unique_ptr<RequestWorker>, static_cast<size_t>(Route::S7) + 1> workers_;
+    std::array<std::unique_ptr<RequestWorker>, 3> services_;
+    std::array<std::unique_ptr<DeviceWorker>, kDeviceRoutes> devices_;
     std::mutex mutex_;
     std::vector<Finished> finished_;
 };
@@ -205,6 +237,18 @@ void WebServer::SetWebRoot(const std::string& webRoot) {
 void WebServer::SetRoutes(const GatewayRoutes& routes) {
     std::lock_guard<std::mutex> lock(settingsMutex_);
     routes_ = routes;
+    if (workers_) workers_->Forget();  // values kept from the families replaced
+}
+
+void WebServer::SetMaxAge(std::chrono::milliseconds maxAge) {
+    std::lock_guard<std::mutex> lock(settingsMutex_);
+    maxAge_ = std::max(maxAge, std::chrono::milliseconds(0));
+    if (workers_) workers_->SetMaxAge(maxAge_);
+}
+
+std::chrono::milliseconds WebServer::MaxAge() const {
+    std::lock_guard<std::mutex> lock(settingsMutex_);
+    return maxAge_;
 }
 
 void WebServer::SetTimeouts(std::chrono::milliseconds bodyWait, std::chrono::milliseconds linger) {
@@ -331,7 +375,7 @@ int WebServer::StartWebServer(uint16_t port, std::string* hostAddressOut) {
     listenFd_ = fd;
     stopRequested_.store(false);
     try {
-        workers_ = std::make_unique<Workers>(wakePipe_[1]);
+        workers_ = std::make_unique<Workers>(wakePipe_[1], MaxAge());
         thread_ = std::thread(&WebServer::Serve, this);
     } catch (...) {
         if (workers_) workers_->Stop();
@@ -485,8 +529,17 @@ void WebServer::Serve() {
         s.job = ++nextJob;
         s.cancelled = std::make_shared<std::atomic<bool>>(false);
         const Route route = post->route;
-        auto job = [this, p = std::move(*post)] { return RunPost(p); };
-        if (!workers_->For(route).Post(index, s.job, s.cancelled, std::move(job))) {
+        bool queued;
+        if (IsDeviceRoute(route)) {
+            DevicePost device = PrepareDevicePost(*post);
+            queued = workers_->Device(route).Post(index, s.job, s.cancelled, device.family,
+                                                  std::move(device.items),
+                                                  std::move(device.finish));
+        } else {
+            auto job = [this, p = std::move(*post)] { return RunPost(p); };
+            queued = workers_->Service(route).Post(index, s.job, s.cancelled, std::move(job));
+        }
+        if (!queued) {
             s.cancelled.reset();
             lingerThenClose(s);  // cannot happen: a family queue holds as many as the table
         }
@@ -684,8 +737,24 @@ int WebServer::HandleRequest(std::string_view request, const IpAddress& clientAd
         return 1;
     }
     if (StartsWithNoCase(request, "POST ")) {
-        if (std::optional<PostRequest> post = ParsePost(request, clientAddress))
+        std::optional<PostRequest> post = ParsePost(request, clientAddress);
+        if (post && IsDeviceRoute(post->route)) {
+            // One request alone: its items run in order, each with its own exchange.
+            DevicePost device = PrepareDevicePost(*post);
+            SharedReads run(std::chrono::milliseconds(0), kBufferSize);
+            run.Add(0, device.family, std::move(device.items));
+            while (std::optional<SharedReads::Exchange> e = run.Next(SharedReads::Clock::now())) {
+                std::string text;
+                if (e->family && e->write) e->family->WriteItem(e->item);
+                else if (e->family) text = e->family->ReadItem(e->item);
+                else text = "[err]";
+                run.Finish(*e, std::move(text));
+            }
+            std::vector<SharedReads::Done> done = run.TakeDone();
+            answer = device.finish(done.empty() ? std::string() : done.front().text);
+        } else if (post) {
             answer = RunPost(*post);
+        }
     }
     return 1;  // any other method gets no answer
 }
@@ -821,40 +890,40 @@ std::string WebServer::RunPost(const PostRequest& post) {
         default:
             break;
     }
-    DeviceFamily* family = nullptr;
+    return {};  // device routes go through PrepareDevicePost
+}
+
+WebServer::DevicePost WebServer::PrepareDevicePost(const PostRequest& post) {
+    const GatewayRoutes& routes = post.routes;
+    DevicePost device;
     const char* word = "";
     switch (post.route) {
-        case Route::Corvane: family = routes.corvane; word = "CVN"; break;
-        case Route::Simora: family = routes.simora; word = "SM"; break;
-        case Route::Unity: family = routes.unity; word = "UNI"; break;
-        case Route::Kx: family = routes.kx; word = "KX"; break;
-        case Route::S7: family = routes.s7; word = "S7"; break;
-        default: return {};
+        case Route::Corvane: device.family = routes.corvane; word = "CVN"; break;
+        case Route::Simora: device.family = routes.simora; word = "SM"; break;
+        case Route::Unity: device.family = routes.unity; word = "UNI"; break;
+        case Route::Kx: device.family = routes.kx; word = "KX"; break;
+        case Route::S7: device.family = routes.s7; word = "S7"; break;
+        default: break;
     }
-    std::string text;
-    bool first = true;
     bool dropped = false;
     for (std::string_view item : SplitItems(post.payload)) {
-        if (IsWriteItem(item)) {
-            // A client outside `write-allow` never reaches the device with a write; a write item
-            // answers no text in any case, so the answer is the same.
-            if (!post.mayWrite) {
-                dropped = true;
-                continue;
-            }
-            if (family) family->WriteItem(item);
+        // A client outside `write-allow` never reaches the device with a write; a write item
+        // answers no text in any case, so the answer is the same.
+        if (IsWriteItem(item) && !post.mayWrite) {
+            dropped = true;
             continue;
         }
-        std::string value = family ? family->ReadItem(item) : std::string("[err]");
-        if (!first) text += ';';
-        first = false;
-        if (text.size() + value.size() > kBufferSize) break;  // the answer buffer is full
-        text += value;
+        device.items.emplace_back(item);
     }
-    if (dropped)
-        LogRefusal(post.clientAddress, from + word + " write items not carried out, not in write-allow");
-    Log(from + word + " request (" + post.payload + "), answer (" + text + ")", kLogBlue);
-    return DeviceAnswer(text);
+    const std::string from = "Webserver : POST from IP(" + post.client + "), ";
+    device.finish = [this, from, word, dropped, payload = post.payload,
+                     client = post.clientAddress](const std::string& text) {
+        if (dropped)
+            LogRefusal(client, from + word + " write items not carried out, not in write-allow");
+        Log(from + word + " request (" + payload + "), answer (" + text + ")", kLogBlue);
+        return DeviceAnswer(text);
+    };
+    return device;
 }
 
 }  // namespace tsr

@@ -37,6 +37,7 @@
 #include "webserver/access_rules.h"
 #include "webserver/file_store.h"
 #include "webserver/request.h"
+#include "webserver/shared_reads.h"
 
 namespace tsr {
 
@@ -103,6 +104,11 @@ public:
     void SetWebRoot(const std::string& webRoot);
     void SetDebugMessages(bool on) { debugMessages_.store(on); }
     void SetRoutes(const GatewayRoutes& routes);
+    // How old a value read from a device may be when it answers another request from memory;
+    // zero: every read item is one exchange with the device. Default kDefaultMaxAge (200 ms).
+    // Takes effect at once, also while the server runs.
+    void SetMaxAge(std::chrono::milliseconds maxAge);
+    std::chrono::milliseconds MaxAge() const;
 
     // How long a POST whose headers announce a body waits for it, and how long an answered
     // connection waits for the peer to close before it is closed anyway.
@@ -123,13 +129,16 @@ private:
     struct FileAnswer;
     struct PostRequest;
     class Workers;
+    struct DevicePost;
     void Serve();
     // The answer to a GET: kept bytes, or a header followed by an open file to stream.
     FileAnswer AnswerGet(std::string_view request, const std::string& client);
     // Parses a POST into what its family's worker needs; nullopt for an unknown route.
     std::optional<PostRequest> ParsePost(std::string_view request, const IpAddress& client);
-    // Runs a parsed POST against its family and builds the whole answer.
+    // Runs a parsed /PRN, /SQL or /DLL POST and builds the whole answer.
     std::string RunPost(const PostRequest& post);
+    // The items a device POST hands to its family's worker, and how its answer is built.
+    DevicePost PrepareDevicePost(const PostRequest& post);
     void Log(const std::string& text, unsigned colour);
     // Logs `text` in red whatever the debug switch says, unless a line about `client` was
     // logged less than a minute ago.
@@ -143,6 +152,7 @@ private:
     std::chrono::milliseconds bodyWait_{500};
     std::chrono::milliseconds linger_{2000};
     std::chrono::milliseconds idle_{5000};
+    std::chrono::milliseconds maxAge_{kDefaultMaxAge};
     FileCache files_;
     std::optional<IpAddress> listenAddress_;         // for the next start
     std::optional<IpAddress> startedListenAddress_;  // of the last start
