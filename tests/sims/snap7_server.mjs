@@ -7,6 +7,7 @@
 //   get AREA OFFSET COUNT      -> "ok HEX"    (AREA: PE, PA, MK or DBn)
 //   set AREA OFFSET HEX        -> "ok"
 //   stop | start               -> "ok"        (the listener and its clients go, or come back)
+//   reads                      -> "ok N"      (the data reads the server has answered so far)
 //   quit                       -> exits
 // Anything else answers "error TEXT".
 import { createRequire } from 'node:module';
@@ -20,6 +21,10 @@ const kAreaSize = 1024;
 const kLocalPort = 1;  // snap7's parameter number of the listening port (p_u16_LocalPort)
 const server = new snap7.S7Server();
 const areas = new Map();  // name -> {code, index}
+let dataReads = 0;
+server.on('event', (event) => {
+    if (event.EvtCode === server.evcDataRead) ++dataReads;
+});
 
 function register(name, code, index) {
     const ok = index === undefined ? server.RegisterArea(code, Buffer.alloc(kAreaSize))
@@ -82,6 +87,7 @@ function handle(line) {
             return 'ok';
         }
         case 'stop': server.Stop(); return 'ok';
+        case 'reads': return `ok ${dataReads}`;
         case 'start': return start() ? 'ok' : 'error start';
         case 'quit': server.Stop(); process.exit(0);
         default: throw new Error(`unknown command ${verb}`);

@@ -78,6 +78,7 @@ void UnitySim::Serve(int fd, const std::atomic<bool>& stopping) {
             requests_.push_back(frame);
             if (requests_.size() > kKeptRequests) requests_.pop_front();
         }
+        requestCount_.fetch_add(1);
         if (closeOnRequest_.exchange(false)) return;
         if (silent_.load()) continue;
         if (frame[7] != 0x5A) return;

@@ -73,6 +73,8 @@ class UnitySim {
     // Every request frame received (the newest 4096), in order.
     std::vector<Bytes> Requests() const;
     void ClearRequests();
+    // Every request frame received since the start, however many.
+    uint64_t RequestCount() const { return requestCount_.load(); }
 
   private:
     void Serve(int fd, const std::atomic<bool>& stopping);
@@ -88,6 +90,7 @@ class UnitySim {
     std::map<uint16_t, bool> memoryBits_, systemBits_;
     std::map<std::tuple<uint8_t, uint16_t, uint16_t, uint16_t>, uint16_t> channels_;
     std::deque<Bytes> requests_;
+    std::atomic<uint64_t> requestCount_{0};
     std::atomic<int> wrongTransactions_{0};
     std::atomic<bool> silent_{false};
     std::atomic<long long> delayMs_{0};
