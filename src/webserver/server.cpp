@@ -158,6 +158,9 @@ struct WebServer::DevicePost {
 namespace {
 
 // The device routes, /CVN to /S7, each with a worker of its own.
+// Below this many open connections the server accepts one new connection per wake-up.
+constexpr size_t kQuietConnections = 4;
+
 constexpr size_t kDeviceRoutes =
     static_cast<size_t>(Route::S7) - static_cast<size_t>(Route::Corvane) + 1;
 bool IsDeviceRoute(Route route) { return route >= Route::Corvane && route <= Route::S7; }
@@ -339,6 +342,9 @@ int WebServer::StartWebServer(uint16_t port, std::string* hostAddressOut) {
     if (fd < 0) return StartFailed(port, errno);
     int on = 1, off = 0;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    // Answers go out whole, without waiting for the peer's acknowledgements; accepted
+    // connections inherit the option, which saves a system call per request.
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     sockaddr_storage storage{};
     socklen_t len;
     if (v6) {
@@ -495,7 +501,6 @@ void WebServer::Serve() {
     auto answer = [&](Slot& s, int index) {
         std::string request;
         request.swap(s.in);
-        const std::string client = AddressText(s.address);
         if (StartsWithNoCase(request, "GET ")) {
             if (auto upgrade = WebSocketUpgradeAnswer(request)) {
                 if (webSocketCount() >= kMaxWebSockets) {
@@ -505,7 +510,7 @@ void WebServer::Serve() {
                 startAnswer(s, std::move(*upgrade), true);
                 return;
             }
-            FileAnswer file = AnswerGet(request, client);
+            FileAnswer file = AnswerGet(request, s.address);
             s.out = std::move(file.own);
             s.shared = std::move(file.kept);
             s.sent = 0;
@@ -676,8 +681,6 @@ void WebServer::Serve() {
                 int fd = accept4(listenFd_, reinterpret_cast<sockaddr*>(&peer), &len,
                                  SOCK_NONBLOCK | SOCK_CLOEXEC);
                 if (fd < 0) break;
-                int one = 1;
-                setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
                 free->fd = fd;
                 if (peer.ss_family == AF_INET6) {
                     std::memcpy(free->address.bytes.data(),
@@ -696,6 +699,9 @@ void WebServer::Serve() {
                                                   ") refused, not in allow");
                     startAnswer(*free, std::string(kForbiddenAnswer), false);
                 }
+                // A quiet server takes one connection per wake-up, which spares the accept
+                // that would only say "no more"; a busy one takes every connection waiting.
+                if (fds.size() - 2 < kQuietConnections) break;
             }
         }
     }
@@ -720,13 +726,12 @@ int WebServer::HandleRequest(std::string_view request, const IpAddress& clientAd
         answer.assign(kForbiddenAnswer);
         return 1;
     }
-    const std::string client = AddressText(clientAddress);
     if (StartsWithNoCase(request, "GET ")) {
         if (auto upgrade = WebSocketUpgradeAnswer(request)) {
             answer = std::move(*upgrade);
             return 2;
         }
-        FileAnswer file = AnswerGet(request, client);
+        FileAnswer file = AnswerGet(request, clientAddress);
         answer = file.kept ? *file.kept : std::move(file.own);
         if (file.file >= 0) {
             char chunk[65536];
@@ -759,7 +764,7 @@ int WebServer::HandleRequest(std::string_view request, const IpAddress& clientAd
     return 1;  // any other method gets no answer
 }
 
-WebServer::FileAnswer WebServer::AnswerGet(std::string_view request, const std::string& client) {
+WebServer::FileAnswer WebServer::AnswerGet(std::string_view request, const IpAddress& client) {
     FileAnswer result;
     std::string_view path = RequestPath(request, "GET ");
     if (path == "/") path = "/index.html";
@@ -769,9 +774,11 @@ WebServer::FileAnswer WebServer::AnswerGet(std::string_view request, const std::
         root = webRoot_;
     }
     const std::optional<std::string> local = LocalFilePath(root, path);
+    // The log lines are made only when debug messages are on: most requests log nothing.
     auto notFound = [&] {
         result.own.assign(kNotFoundAnswer);
-        Log("Webserver : GET from IP(" + client + "), can't found file '" +
+        if (!debugMessages_.load()) return result;
+        Log("Webserver : GET from IP(" + AddressText(client) + "), can't found file '" +
                 (local ? *local : root + std::string(path.substr(path.empty() ? 0 : 1))) + "'",
             kLogRed);
         return result;
@@ -780,7 +787,8 @@ WebServer::FileAnswer WebServer::AnswerGet(std::string_view request, const std::
     const std::string_view type = ContentTypeFor(CutAtQuery(path));
     const FileCache::Key key{*local, type};
     auto logSent = [&](off_t size) {
-        Log("Webserver : GET from IP(" + client + "), send file '" + *local + "', " +
+        if (!debugMessages_.load()) return;
+        Log("Webserver : GET from IP(" + AddressText(client) + "), send file '" + *local + "', " +
                 std::to_string(size) + " bytes",
             kLogGreen);
     };

@@ -132,7 +132,7 @@ private:
     struct DevicePost;
     void Serve();
     // The answer to a GET: kept bytes, or a header followed by an open file to stream.
-    FileAnswer AnswerGet(std::string_view request, const std::string& client);
+    FileAnswer AnswerGet(std::string_view request, const IpAddress& client);
     // Parses a POST into what its family's worker needs; nullopt for an unknown route.
     std::optional<PostRequest> ParsePost(std::string_view request, const IpAddress& client);
     // Runs a parsed /PRN, /SQL or /DLL POST and builds the whole answer.
