@@ -185,7 +185,7 @@ public:
 
 private:
     int wakeFd_;
-    std::array<std::unique_ptr<RequestWorker>, static_cast<size_t>(Route::S7) + 1> workers_;
+    std::array<std::unique_ptr<RequestWorker>, static_cast<size_t>(Route::Modbus) + 1> workers_;
     std::mutex mutex_;
     std::vector<Finished> finished_;
 };
@@ -829,6 +829,7 @@ std::string WebServer::RunPost(const PostRequest& post) {
         case Route::Unity: family = routes.unity; word = "UNI"; break;
         case Route::Kx: family = routes.kx; word = "KX"; break;
         case Route::S7: family = routes.s7; word = "S7"; break;
+        case Route::Modbus: family = routes.modbus; word = "MB"; break;
         default: return {};
     }
     std::string text;
