@@ -6,7 +6,9 @@
 #include <chrono>
 #include <thread>
 
+#include "base/strings.h"
 #include "modbus_sim.h"
+#include "served_program.h"
 
 namespace tsr {
 namespace {
@@ -387,6 +389,74 @@ TEST_F(ModbusFamilyTest, OperationsFromSeveralThreadsDoNotInterleave) {
     a.join();
     b.join();
     EXPECT_EQ(bad.load(), 0);
+}
+
+// A running program without a window, as serve has it, with two Modbus TCP gateways on two
+// simulators.
+class ModbusServedTest : public ::testing::Test, protected test::ServedProgram {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(left.Start());
+        ASSERT_TRUE(right.Start());
+        ASSERT_EQ(started, 0);
+        Gateway(left, "left", "1");
+        Gateway(right, "right", "9");
+    }
+    void Gateway(const sims::ModbusSim& sim, const char* id, const char* unit) {
+        pugi::xml_node g = Add("modbusgateway");
+        project.document().SetProperty(g, "ip", Ip(sim));
+        project.document().SetProperty(g, "id", id);
+        project.document().SetProperty(g, "unit", unit);
+    }
+    static std::string Ip(const sims::ModbusSim& sim) {
+        return "127.0.0.1:" + std::to_string(sim.port());
+    }
+    static std::string Line(int id, const sims::ModbusSim& sim) {
+        std::string text = LoadString(id);
+        return text.replace(text.find("%s"), 2, Ip(sim));
+    }
+    sims::ModbusSim left, right;
+};
+
+TEST_F(ModbusServedTest, PostsReachEachGatewaysDevice) {
+    ASSERT_TRUE(generator.generateApplication());
+    const std::vector<std::string> m = Messages();
+    ASSERT_GE(m.size(), 2u);
+    EXPECT_EQ(m[m.size() - 2], Line(kMsgModbusConnected, left));
+    EXPECT_EQ(m[m.size() - 1], Line(kMsgModbusConnected, right));
+    left.SetHoldingRegister(0, 7);
+    right.SetHoldingRegister(0, 8);
+    EXPECT_EQ(Post("/MBleft/hr0;right/hr0;left/hr1=3;left/hr1"), "7;8;3");
+    EXPECT_EQ(left.HoldingRegister(1), 3);
+    EXPECT_EQ(right.HoldingRegister(1), 0);
+    EXPECT_EQ(Post("/mbright/co2=1"), "");
+    EXPECT_EQ(Post("/MBright/co2;nowhere/hr0;right/bad"), "1;[err];[err]");
+    EXPECT_EQ(right.Requests().back()[6], 9);  // the gateway's unit
+}
+
+TEST_F(ModbusServedTest, RetryTicksReportTheDeviceGoingAndComing) {
+    ASSERT_TRUE(generator.generateApplication());
+    const uint16_t port = left.port();
+    left.Stop();
+    gateways.RetryGateways(project.document());
+    std::vector<std::string> m = Messages();
+    ASSERT_GE(m.size(), 2u);
+    EXPECT_EQ(m[m.size() - 2], Line(kMsgModbusCannotConnect, left));
+    EXPECT_EQ(m[m.size() - 1], Line(kMsgModbusConnected, right));
+    EXPECT_EQ(Post("/MBleft/hr0;right/hr0"), "[err];0");
+    ASSERT_TRUE(left.Start("127.0.0.1", port));
+    left.SetHoldingRegister(0, 5);
+    gateways.RetryGateways(project.document());
+    m = Messages();
+    EXPECT_EQ(m[m.size() - 2], Line(kMsgModbusConnected, left));
+    EXPECT_EQ(Post("/MBleft/hr0"), "5");
+    // Regeneration stops both (their disconnected lines) and starts them again.
+    ASSERT_TRUE(generator.generateApplication());
+    m = Messages();
+    ASSERT_GE(m.size(), 4u);
+    EXPECT_EQ(m[m.size() - 4], Line(kMsgModbusDisconnected, left));
+    EXPECT_EQ(m[m.size() - 3], Line(kMsgModbusDisconnected, right));
+    EXPECT_EQ(m[m.size() - 1], Line(kMsgModbusConnected, right));
 }
 
 }  // namespace
