@@ -75,8 +75,9 @@ build() {
 }
 
 # The simulators the example project is bound to (Unity on 127.0.0.1:5020, S7 on
-# 127.0.0.1:10102: ports that need no privileges) run beside the program, which runs in the
-# background too so that Ctrl-C or SIGTERM to this script ends all three at once.
+# 127.0.0.1:10102, Modbus TCP on 127.0.0.1:5502: ports that need no privileges) run beside the
+# program, which runs in the background too so that Ctrl-C or SIGTERM to this script ends them
+# all at once.
 CHILD_PIDS=()
 stop_children() {
   local i
@@ -92,7 +93,7 @@ run_beside_simulators() {
   trap stop_children EXIT
   trap 'exit 130' INT
   trap 'exit 143' TERM
-  for family in unity s7; do
+  for family in unity s7 modbus; do
     "$BUILD/tessora-cli" simulate "$family" &
     CHILD_PIDS+=("$!")
   done
