@@ -16,7 +16,7 @@ JOBS=${TESSORA_JOBS:-2}
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$ROOT}
 export CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
 FUZZ_SECONDS=${TESSORA_FUZZ_SECONDS:-20}
-FUZZ_TARGETS="fuzz_template fuzz_load_document fuzz_request fuzz_handle_request fuzz_kx_block fuzz_corvane_item"
+FUZZ_TARGETS="fuzz_template fuzz_load_document fuzz_request fuzz_handle_request fuzz_kx_block fuzz_corvane_item fuzz_modbus_answer"
 
 # Debian packages the build, the program and the tests need.
 APT_PACKAGES=(
@@ -27,6 +27,7 @@ APT_PACKAGES=(
   chromium
   libpango1.0-dev libcairo2-dev libcups2-dev fonts-liberation poppler-utils
   libwxgtk3.2-dev libwxgtk-webview3.2-dev xvfb xauth xdotool imagemagick pandoc
+  libmodbus-dev python3-pymodbus
 )
 
 # What the benchmarks compare against and drive: nginx and wrk (./tessora.sh bench only).
@@ -74,8 +75,9 @@ build() {
 }
 
 # The simulators the example project is bound to (Unity on 127.0.0.1:5020, S7 on
-# 127.0.0.1:10102: ports that need no privileges) run beside the program, which runs in the
-# background too so that Ctrl-C or SIGTERM to this script ends all three at once.
+# 127.0.0.1:10102, Modbus TCP on 127.0.0.1:5502: ports that need no privileges) run beside the
+# program, which runs in the background too so that Ctrl-C or SIGTERM to this script ends them
+# all at once.
 CHILD_PIDS=()
 stop_children() {
   local i
@@ -91,7 +93,7 @@ run_beside_simulators() {
   trap stop_children EXIT
   trap 'exit 130' INT
   trap 'exit 143' TERM
-  for family in unity s7; do
+  for family in unity s7 modbus; do
     "$BUILD/tessora-cli" simulate "$family" &
     CHILD_PIDS+=("$!")
   done

@@ -88,6 +88,8 @@ TYPES = {
     "arduinowsgateway": ("gateway", "AR"),
     "arduinowebserverlink": ("link", "AR"),
     "arduinowebserverslink": ("link", "AT"),
+    "modbusgateway": ("gateway", "MB"),
+    "modbuslink": ("link", "MB"),
 }
 
 # 3x5 glyphs, one string of 15 cells per character, rows top to bottom.

@@ -46,6 +46,7 @@ LIBRARY_ITEM = {
     "arduinowebserverlink": "Link item value with one Embedded Arduino Webserver variable",
     "arduinowebserverslink": None,
     "kxlink": "Link item value with one KX variable",
+    "modbuslink": "Link item value with one Modbus TCP device variable",
 }
 
 # Where widgets and most containers may stand.
@@ -61,10 +62,10 @@ GROUPS = [
     ("events", ["onclickgoto", "onclickdlg", "onclickscript", "onchangescript", "oninputscript"]),
     ("gateways", ["corvanegateway", "smgateway", "unigateway", "s7ipgateway", "kxgateway",
                   "sqllitegateway", "printgateway", "dllgateway", "s71200wsgateway",
-                  "arduinowsgateway"]),
+                  "arduinowsgateway", "modbusgateway"]),
     ("links", ["cvnlink", "cvnslink", "smlink", "unitylink", "s7iplink", "kxlink",
                "s71200webserverlink", "s71200webserverslink", "arduinowebserverlink",
-               "arduinowebserverslink"]),
+               "arduinowebserverslink", "modbuslink"]),
 ]
 
 TEXT = {
@@ -169,10 +170,14 @@ TEXT = {
                                "directly by the browser.",
             "arduinowsgateway": "The web server of an Arduino board, reached directly by the "
                                 "browser.",
+            "modbusgateway": "A Modbus TCP device (controller, drive, meter, remote I/O, serial "
+                             "gateway), port 502, at one unit identifier (route /MB).",
             "cvnlink": "Binds the widget to one Corvane variable.",
             "cvnslink": "Draws a run of consecutive Corvane variables on the plot.",
             "smlink": "Binds the widget to one Simora behavior.",
             "unitylink": "Binds the widget to one Unity simulator or M340 variable.",
+            "modbuslink": "Binds the widget to one coil, discrete input or register of a Modbus "
+                          "TCP device.",
             "s7iplink": "Binds the widget to one S7 variable.",
             "kxlink": "Binds the widget to one variable of the KX gateway program.",
             "s71200webserverlink": "Binds the widget to one S7-1200 variable through the "
@@ -250,6 +255,11 @@ TEXT = {
             ("dllgateway", "dllfilename"): "shared library (.so); a name without / is taken in "
                                            "the resources directory",
             ("unigateway", "ip"): "address of the simulator or controller, or `host:port`",
+            ("modbusgateway", "ip"): "address of the device, or `host:port`; gateways with one "
+                                     "address share its connection",
+            ("modbusgateway", "unit"): "unit identifier, 0 to 255, sent in every request",
+            ("modbuslink", "variable"): "coN, diN, hrN, irN (0-based addresses), hrN.B a bit; "
+                                        "types :u16 :s16 :u32 :s32 :f32 and :u32le :s32le :f32le",
             ("s7ipgateway", "ip"): "address of the controller, or `host:port`",
             ("s7ipgateway", "ucpos"): "0 for the default connection, else the CPU's slot in "
                                       "the rack",
@@ -379,10 +389,15 @@ TEXT = {
                                "directement par le navigateur.",
             "arduinowsgateway": "Le serveur Web d'une carte Arduino, interrogé directement par "
                                 "le navigateur.",
+            "modbusgateway": "Un équipement Modbus TCP (automate, variateur, compteur, "
+                             "entrées/sorties déportées, passerelle série), port 502, à un "
+                             "identifiant d'unité (route /MB).",
             "cvnlink": "Lie le widget à une variable Corvane.",
             "cvnslink": "Trace sur le graphique une suite de variables Corvane consécutives.",
             "smlink": "Lie le widget à un comportement (behavior) Simora.",
             "unitylink": "Lie le widget à une variable du simulateur Unity ou du M340.",
+            "modbuslink": "Lie le widget à une bobine, une entrée TOR ou un registre d'un "
+                          "équipement Modbus TCP.",
             "s7iplink": "Lie le widget à une variable S7.",
             "kxlink": "Lie le widget à une variable du programme passerelle KX.",
             "s71200webserverlink": "Lie le widget à une variable S7-1200 par le serveur Web de "
@@ -466,6 +481,12 @@ TEXT = {
             ("dllgateway", "dllfilename"): "bibliothèque partagée (.so) ; un nom sans / est pris "
                                            "dans le répertoire des ressources",
             ("unigateway", "ip"): "adresse du simulateur ou de l'automate, ou `hôte:port`",
+            ("modbusgateway", "ip"): "adresse de l'équipement, ou `hôte:port` ; les passerelles "
+                                     "d'une même adresse partagent sa connexion",
+            ("modbusgateway", "unit"): "identifiant d'unité, 0 à 255, envoyé dans chaque requête",
+            ("modbuslink", "variable"): "coN, diN, hrN, irN (adresses à partir de 0), hrN.B un "
+                                        "bit ; types :u16 :s16 :u32 :s32 :f32 et :u32le :s32le "
+                                        ":f32le",
             ("s7ipgateway", "ip"): "adresse de l'automate, ou `hôte:port`",
             ("s7ipgateway", "ucpos"): "0 pour la connexion par défaut, sinon l'emplacement de la "
                                       "CPU dans le rack",

@@ -50,7 +50,8 @@ constexpr Entry kTable[] = {
     {123, "Cannot connect to Unity simulator or M340, will retry in 5 seconds",
      "Impossible de se connecter au simulateur UNITY ou l'automate M340. Nouvel essai dans 5 "
      "secondes..."},
-    {124, "Connected to Unity simulator or M340", "Connecté au simulateur Unity ou l'automate M340"},
+    {124, "Connected to Unity simulator or M340",
+     "Connecté au simulateur Unity ou l'automate M340"},
     {125, "Disconnected from Unity simulator or M340",
      "Déconnecté du simulateur Unity ou de l'automate M340"},
     {126, "Cannot connect to S7 IP, will retry in 5 seconds",
@@ -80,6 +81,10 @@ constexpr Entry kTable[] = {
      "Attendez la fin de la compilation et du transfert vers l'Arduino. Pour voir l'état de "
      "l'écriture sur la carte SD, ouvrez le \"Moniteur série\" du logiciel Arduino. Cliquez sur "
      "OK pour continuer."},
+    {141, "Cannot connect to Modbus TCP device %s, will retry in 5 seconds",
+     "Impossible de se connecter à l'équipement Modbus TCP %s, nouvel essai dans 5 secondes..."},
+    {142, "Connected to Modbus TCP device %s", "Connecté à l'équipement Modbus TCP %s"},
+    {143, "Disconnected from Modbus TCP device %s", "Déconnecté de l'équipement Modbus TCP %s"},
     {61442, "All files (*.*)", "Tous les fichiers (*.*)"},
     {2001, "Library", "Bibliothèque"},
     {2002, "Project", "Projet"},

@@ -28,6 +28,10 @@ enum StringId : int {
     kMsgErrorGeneratingFiles = 134,
     kMsgArduinoContinue = 135,
     kMsgArduinoWait = 140,
+    // The Modbus TCP family's connection lines; %s is the device's `ip`.
+    kMsgModbusCannotConnect = 141,
+    kMsgModbusConnected = 142,
+    kMsgModbusDisconnected = 143,
     kMsgAllFiles = 61442,
 };
 

@@ -18,6 +18,7 @@
 #include "gateways/simora/frames.h"
 #include "gateways/transport/tcp_transport.h"
 #include "kx_sim.h"
+#include "modbus_sim.h"
 #include "moving_values.h"
 #include "platform/paths.h"
 #include "s7_sim.h"
@@ -28,16 +29,17 @@
 namespace tsr::cli {
 
 const char kSimulateUsage[] =
-    "  simulate unity|s7|kx|corvane|simora [--port N] [--listen ADDR]\n"
+    "  simulate unity|s7|kx|corvane|simora|modbus [--port N] [--listen ADDR]\n"
     "                           run a simulator of that device family until Ctrl-C: Unity on\n"
-    "                           port 5020 and S7 on port 10102 unless N is given (0: a free\n"
-    "                           port), on 127.0.0.1 unless ADDR is given; it prints the gateway's\n"
-    "                           ip and the variables it serves\n";
+    "                           port 5020, S7 on port 10102 and Modbus TCP on port 5502 unless N\n"
+    "                           is given (0: a free port), on 127.0.0.1 unless ADDR is given; it\n"
+    "                           prints the gateway's ip and the variables it serves\n";
 
 namespace {
 
 constexpr uint16_t kUnityPort = 5020;
 constexpr uint16_t kS7Port = 10102;
+constexpr uint16_t kModbusPort = 5502;
 constexpr long kTickMs = 100;
 
 // One running simulator: started once, moved forward every tick, stopped at the end.
@@ -98,6 +100,30 @@ class UnitySimulation : public TcpSimulation<sims::UnitySim> {
                "moving: %MW0 (ramp 0 to 100), %MW1 (sine 0 to 100), %MF2 (the sine, real),\n"
                "        %M0 (bit, toggles every second), %MW4 (counter, seconds)\n"
                "read back: %MW10 (set point), %M10 and %M11 (bits), %MW12 (value)\n";
+    }
+};
+
+class ModbusSimulation : public TcpSimulation<sims::ModbusSim> {
+  public:
+    using TcpSimulation::TcpSimulation;
+    void Tick(int64_t ms) override {
+        using namespace sims;
+        sim_.SetHoldingRegister(0, static_cast<uint16_t>(RampValue(ms)));
+        sim_.SetHoldingRegister(1, static_cast<uint16_t>(SineWord(ms)));
+        sim_.SetHoldingFloat(2, static_cast<float>(SineValue(ms)));  // registers 2 and 3
+        sim_.SetCoil(0, ToggleBit(ms));
+        sim_.SetHoldingRegister(4, static_cast<uint16_t>(CounterValue(ms)));
+        sim_.SetInputRegister(0, static_cast<uint16_t>(RampValue(ms)));
+        sim_.SetDiscreteInput(0, ToggleBit(ms));
+    }
+    std::string Describe() const override {
+        return "Modbus TCP simulator on " + listen_ + " port " + std::to_string(sim_.port()) +
+               " (every unit)\n"
+               "gateway ip: " + GatewayAddress(listen_, sim_.port()) + "\n"
+               "moving: hr0 (ramp 0 to 100), hr1 (sine 0 to 100), hr2:f32 (the sine, real),\n"
+               "        co0 (bit, toggles every second), hr4 (counter, seconds),\n"
+               "        ir0 (the ramp), di0 (the bit)\n"
+               "read back: hr10 (set point), co10 and co11 (bits), hr12 (value), hr14.3 (bit)\n";
     }
 };
 
@@ -234,8 +260,8 @@ class SimoraSimulation : public Simulation {
 };
 
 int Usage() {
-    std::fprintf(stderr, "usage: tessora-cli simulate unity|s7|kx|corvane|simora [--port N] "
-                         "[--listen ADDR]\n");
+    std::fprintf(stderr, "usage: tessora-cli simulate unity|s7|kx|corvane|simora|modbus "
+                         "[--port N] [--listen ADDR]\n");
     return 2;
 }
 
@@ -259,7 +285,7 @@ int CommandSimulate(const std::vector<std::string>& args) {
             return Usage();
         }
     }
-    const bool network = family == "unity" || family == "s7";
+    const bool network = family == "unity" || family == "s7" || family == "modbus";
     if (!network && (port >= 0 || listen != "127.0.0.1")) {
         std::fprintf(stderr, "tessora-cli: the %s simulator takes no --port or --listen\n",
                      family.c_str());
@@ -272,6 +298,9 @@ int CommandSimulate(const std::vector<std::string>& args) {
     } else if (family == "s7") {
         simulation =
             std::make_unique<S7Simulation>(listen, static_cast<uint16_t>(port < 0 ? kS7Port : port));
+    } else if (family == "modbus") {
+        simulation = std::make_unique<ModbusSimulation>(
+            listen, static_cast<uint16_t>(port < 0 ? kModbusPort : port));
     } else if (family == "kx") {
         simulation = std::make_unique<KxSimulation>();
     } else if (family == "corvane") {

@@ -62,6 +62,8 @@ constexpr LibraryItem kItems[] = {
     /* 50 */ {"SQL Lite Gateway", 30, 33},
     /* 51 */ {"Dll Gateway", 34, 33},
     /* 52 */ {"Printer Gateway", 33, 33},
+    /* 53 */ {"Modbus TCP Gateway", 50, 33},
+    /* 54 */ {"Link item value with one Modbus TCP device variable", 51, 53},
 };
 
 }  // namespace

@@ -24,6 +24,7 @@ enum : int {
     kUnity = 37,
     kS7 = 39,
     kKx = 41,
+    kModbus = 50,
 };
 
 // Messages of each family: connect failure, connected, disconnected.
@@ -41,6 +42,8 @@ Messages MessagesOf(int type) {
         case kUnity: return {123, 124, 125};
         case kS7: return {126, 127, 128};
         case kKx: return {131, 132, 133};
+        case kModbus:
+            return {kMsgModbusCannotConnect, kMsgModbusConnected, kMsgModbusDisconnected};
         default: return {0, 0, 0};
     }
 }
@@ -66,16 +69,43 @@ Gateways::Gateways(LogSink& log, const WorkingDirectory& wd)
       simora_(MakeSimoraFamily(log)),
       unity_(MakeUnityFamily(log)),
       s7_(MakeS7Family(log)),
-      kx_(MakeKxFamily(log)) {}
+      kx_(MakeKxFamily(log)),
+      modbus_(MakeModbusFamily(log)) {}
 
 Gateways::~Gateways() = default;
 
 GatewayRoutes Gateways::Routes() {
-    return {corvane_.get(), simora_.get(), unity_.get(), kx_.get(), s7_.get(),
-            &sql_,          printerService_.get(), &dll_};
+    return {corvane_.get(), simora_.get(),         unity_.get(), kx_.get(),    s7_.get(),
+            &sql_,          printerService_.get(), &dll_,        modbus_.get()};
 }
 
 void Gateways::Report(int messageId, unsigned colour) { log_.LogText(LoadString(messageId), colour); }
+
+namespace {
+
+// The settings of a modbusgateway object: its id, ip and unit (a unit that is no number in 0 to
+// 255 is refused by the family's connect).
+GatewaySettings ModbusSettingsOf(pugi::xml_node gateway) {
+    GatewaySettings settings;
+    settings.ip = GetPropertyOr(gateway, "ip", "127.0.0.1");
+    settings.id = GetPropertyOr(gateway, "id", "");
+    const std::string unit = GetPropertyOr(gateway, "unit", "1");
+    char* end = nullptr;
+    const long value = std::strtol(unit.c_str(), &end, 10);
+    settings.unit =
+        unit.empty() || *end != '\0' || value < 0 || value > 255 ? -1 : static_cast<int>(value);
+    return settings;
+}
+
+// A Modbus TCP line: the text of `messageId` with the device's address in place of its %s.
+std::string ModbusLine(int messageId, const std::string& ip) {
+    std::string text = LoadString(messageId);
+    const size_t at = text.find("%s");
+    if (at != std::string::npos) text.replace(at, 2, ip);
+    return text;
+}
+
+}  // namespace
 
 std::string Gateways::ResourcePath(const std::string& name) const {
     return GatewayResourcePath(wd_.path(), name);
@@ -105,6 +135,10 @@ void Gateways::StopGateways(const ProjectDocument& doc) {
 void Gateways::Visit(Walk walk, pugi::xml_node gateway, int type) {
     const Messages m = MessagesOf(type);
     if (m.failed == 0) return;  // not a gateway
+    if (type == kModbus) {
+        VisitModbus(walk, gateway);
+        return;
+    }
     if (walk == Walk::Stop) {
         bool wasOpen = false;
         switch (type) {
@@ -154,6 +188,20 @@ void Gateways::Visit(Walk walk, pugi::xml_node gateway, int type) {
         case kKx: ok = kx_->Connect(GatewaySettings{}) >= 0; break;
     }
     Report(ok ? m.connected : m.failed, ok ? kLogGreen : kLogRed);
+}
+
+// A Modbus TCP gateway: the family keeps one connection per ip, and each line names the ip. It
+// reaches nothing on this computer, so an untrusted project starts it as the other devices.
+void Gateways::VisitModbus(Walk walk, pugi::xml_node gateway) {
+    const GatewaySettings settings = ModbusSettingsOf(gateway);
+    if (walk == Walk::Stop) {
+        if (modbus_->Disconnect(settings))
+            log_.LogText(ModbusLine(kMsgModbusDisconnected, settings.ip), kLogGreen);
+        return;
+    }
+    const bool ok = modbus_->Connect(settings) >= 0;
+    log_.LogText(ModbusLine(ok ? kMsgModbusConnected : kMsgModbusCannotConnect, settings.ip),
+                 ok ? kLogGreen : kLogRed);
 }
 
 }  // namespace tsr

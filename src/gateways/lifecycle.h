@@ -10,6 +10,7 @@
 #include "base/log_sink.h"
 #include "gateways/dll/dll_gateway.h"
 #include "gateways/families.h"
+#include "gateways/modbus/modbus_gateway.h"
 #include "gateways/printer/printer_gateway.h"
 #include "gateways/sql/sql_gateway.h"
 #include "model/project_document.h"
@@ -26,7 +27,8 @@ public:
 
     // Opens the connection of every gateway object of the project, in document order.
     void StartGateways(const ProjectDocument& doc);
-    // Connects again (or checks) the families that can drop: Corvane, Simora, Unity, S7, KX.
+    // Connects again (or checks) the families that can drop: Corvane, Simora, Unity, S7, KX,
+    // Modbus TCP.
     void RetryGateways(const ProjectDocument& doc);
     // Closes the connection of every gateway object of the project.
     void StopGateways(const ProjectDocument& doc);
@@ -46,6 +48,7 @@ public:
 private:
     enum class Walk { Start, Retry, Stop };
     void Visit(Walk walk, pugi::xml_node gateway, int type);
+    void VisitModbus(Walk walk, pugi::xml_node gateway);
     void Report(int messageId, unsigned colour);
     std::string ResourcePath(const std::string& name) const;
 
@@ -56,6 +59,7 @@ private:
     PrinterGateway printer_;
     std::unique_ptr<PrinterService> printerService_;
     std::unique_ptr<ConnectedFamily> corvane_, simora_, unity_, s7_, kx_;
+    std::unique_ptr<ModbusFamily> modbus_;  // one connection per gateway ip
     bool trusted_ = true;
 };
 

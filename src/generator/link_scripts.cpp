@@ -37,6 +37,8 @@ enum : int {
     kArduinoGateway = 47,
     kArduinoLink = 48,
     kArduinoTableLink = 49,
+    kModbusGateway = 50,
+    kModbusLink = 51,
 };
 
 // The values a link's texts are made of.
@@ -442,7 +444,7 @@ bool IsGatewayType(int type) {
     switch (type) {
         case kCorvaneGateway: case kSqlGateway: case kPrintGateway: case kDllGateway:
         case kSimoraGateway: case kUnityGateway: case kS7Gateway: case kKxGateway:
-        case kS71200Gateway: case kArduinoGateway:
+        case kS71200Gateway: case kArduinoGateway: case kModbusGateway:
             return true;
         default:
             return false;
@@ -453,7 +455,7 @@ bool IsLinkType(int type) {
     switch (type) {
         case kCvnLink: case kCvnTableLink: case kSimoraLink: case kUnityLink: case kS7Link:
         case kKxLink: case kS71200Link: case kS71200TableLink: case kArduinoLink:
-        case kArduinoTableLink:
+        case kArduinoTableLink: case kModbusLink:
             return true;
         default:
             return false;
@@ -472,6 +474,14 @@ void EmitGateway(int gatewayType, pugi::xml_node gateway, std::string_view s7Lib
     }
     if (gatewayType == kArduinoGateway) {
         out += FormatText("function getaddress%s(){return %s+':';}", {id, address});
+        return;
+    }
+    if (gatewayType == kModbusGateway) {
+        // One family serves every Modbus TCP gateway: each item names its gateway before a '/',
+        // so a link posts "MBmb1/hr0". (The '/' also keeps a typed name such as "hr0:f32" from
+        // reading as a URL scheme.)
+        if (!address.empty()) address += '+';
+        out += FormatText("function getaddress%s(){return %s'MB%s/';}", {id, address, id});
         return;
     }
     const char* kind = nullptr;
@@ -495,6 +505,7 @@ void EmitLink(int linkType, pugi::xml_node link, int widgetType, pugi::xml_node 
     const Names names = ReadNames(link, widgetType, widget);
     switch (linkType) {
         case kCvnLink: case kSimoraLink: case kUnityLink: case kS7Link: case kKxLink:
+        case kModbusLink:
             EmitServerLink(widgetType, names, link, widget, false, context, document);
             break;
         case kArduinoLink:

@@ -1,4 +1,4 @@
-// The object type catalogue: the 50 constant object types, their properties, defaults and
+// The object type catalogue: the 52 constant object types, their properties, defaults and
 // placement rules. Built into the program; nothing in it changes at run time.
 #pragma once
 
@@ -21,7 +21,7 @@ enum class PropertyKind : int {
 };
 
 // Field limits of a catalogue record (bytes including the terminating NUL).
-inline constexpr size_t kTypeCount = 50;
+inline constexpr size_t kTypeCount = 52;
 inline constexpr size_t kMaxKeyBytes = 64;
 inline constexpr size_t kMaxNameChars = 128;
 inline constexpr size_t kMaxParents = 127;

@@ -19,6 +19,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <vector>
 
 #include "platform/fs.h"
@@ -151,19 +152,24 @@ struct WebServer::PostRequest {
 
 struct WebServer::DevicePost {
     DeviceFamily* family = nullptr;
+    std::string channel;  // the device connection of the first item (DeviceFamily::Channel)
     std::vector<std::string> items;  // write items of a client outside `write-allow` left out
     DeviceWorker::Finish finish;
 };
 
 namespace {
 
-// The device routes, /CVN to /S7, each with a worker of its own.
+// Device connections of one route that get a worker of their own; the requests of further ones
+// share the route's first worker.
+constexpr size_t kMaxChannels = 16;
+
 // Below this many open connections the server accepts one new connection per wake-up.
 constexpr size_t kQuietConnections = 4;
 
+// The device routes, /CVN to /MB, each with a worker of its own (per device connection).
 constexpr size_t kDeviceRoutes =
-    static_cast<size_t>(Route::S7) - static_cast<size_t>(Route::Corvane) + 1;
-bool IsDeviceRoute(Route route) { return route >= Route::Corvane && route <= Route::S7; }
+    static_cast<size_t>(Route::Modbus) - static_cast<size_t>(Route::Corvane) + 1;
+bool IsDeviceRoute(Route route) { return route >= Route::Corvane && route <= Route::Modbus; }
 size_t DeviceIndex(Route route) {
     return static_cast<size_t>(route) - static_cast<size_t>(Route::Corvane);
 }
@@ -191,20 +197,34 @@ public:
             (void)!write(wakeFd_, &byte, 1);
         };
         for (auto& w : services_) w = std::make_unique<RequestWorker>(kSlotCount, done);
-        for (auto& w : devices_)
-            w = std::make_unique<DeviceWorker>(kSlotCount, maxAge, kBufferSize, done);
+        done_ = done;
+        maxAge_ = maxAge;
+        for (auto& route : devices_) route[""] = MakeDevice();
     }
     // The worker of a service route (/PRN, /SQL, /DLL).
     RequestWorker& Service(Route route) {
         return *services_[static_cast<size_t>(route) - static_cast<size_t>(Route::Printer)];
     }
-    // The worker of a device route.
-    DeviceWorker& Device(Route route) { return *devices_[DeviceIndex(route)]; }
+    // The worker of a device route for the device connection `channel`, made at its first
+    // request.
+    DeviceWorker& Device(Route route, const std::string& channel) {
+        std::lock_guard<std::mutex> lock(devicesMutex_);
+        auto& workers = devices_[DeviceIndex(route)];
+        auto it = workers.find(channel);
+        if (it != workers.end()) return *it->second;
+        if (workers.size() >= kMaxChannels) return *workers[""];
+        return *(workers[channel] = MakeDevice());
+    }
     void SetMaxAge(std::chrono::milliseconds maxAge) {
-        for (auto& w : devices_) w->SetMaxAge(maxAge);
+        std::lock_guard<std::mutex> lock(devicesMutex_);
+        maxAge_ = maxAge;
+        for (auto& route : devices_)
+            for (auto& [channel, w] : route) w->SetMaxAge(maxAge);
     }
     void Forget() {
-        for (auto& w : devices_) w->Forget();
+        std::lock_guard<std::mutex> lock(devicesMutex_);
+        for (auto& route : devices_)
+            for (auto& [channel, w] : route) w->Forget();
     }
     std::vector<Finished> TakeFinished() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -214,13 +234,22 @@ public:
     }
     void Stop() {
         for (auto& w : services_) w->Stop();
-        for (auto& w : devices_) w->Stop();
+        std::lock_guard<std::mutex> lock(devicesMutex_);
+        for (auto& route : devices_)
+            for (auto& [channel, w] : route) w->Stop();
     }
 
 private:
+    std::unique_ptr<DeviceWorker> MakeDevice() {
+        return std::make_unique<DeviceWorker>(kSlotCount, maxAge_, kBufferSize, done_);
+    }
+
     int wakeFd_;
+    RequestWorker::Done done_;
+    std::chrono::milliseconds maxAge_;
     std::array<std::unique_ptr<RequestWorker>, 3> services_;
-    std::array<std::unique_ptr<DeviceWorker>, kDeviceRoutes> devices_;
+    std::mutex devicesMutex_;
+    std::array<std::map<std::string, std::unique_ptr<DeviceWorker>>, kDeviceRoutes> devices_;
     std::mutex mutex_;
     std::vector<Finished> finished_;
 };
@@ -537,7 +566,8 @@ void WebServer::Serve() {
         bool queued;
         if (IsDeviceRoute(route)) {
             DevicePost device = PrepareDevicePost(*post);
-            queued = workers_->Device(route).Post(index, s.job, s.cancelled, device.family,
+            queued = workers_->Device(route, device.channel)
+                         .Post(index, s.job, s.cancelled, device.family,
                                                   std::move(device.items),
                                                   std::move(device.finish));
         } else {
@@ -748,13 +778,8 @@ int WebServer::HandleRequest(std::string_view request, const IpAddress& clientAd
             DevicePost device = PrepareDevicePost(*post);
             SharedReads run(std::chrono::milliseconds(0), kBufferSize);
             run.Add(0, device.family, std::move(device.items));
-            while (std::optional<SharedReads::Exchange> e = run.Next(SharedReads::Clock::now())) {
-                std::string text;
-                if (e->family && e->write) e->family->WriteItem(e->item);
-                else if (e->family) text = e->family->ReadItem(e->item);
-                else text = "[err]";
-                run.Finish(*e, std::move(text));
-            }
+            while (std::optional<SharedReads::Exchange> e = run.Next(SharedReads::Clock::now()))
+                run.Finish(*e, RunExchange(*e));
             std::vector<SharedReads::Done> done = run.TakeDone();
             answer = device.finish(done.empty() ? std::string() : done.front().text);
         } else if (post) {
@@ -911,6 +936,7 @@ WebServer::DevicePost WebServer::PrepareDevicePost(const PostRequest& post) {
         case Route::Unity: device.family = routes.unity; word = "UNI"; break;
         case Route::Kx: device.family = routes.kx; word = "KX"; break;
         case Route::S7: device.family = routes.s7; word = "S7"; break;
+        case Route::Modbus: device.family = routes.modbus; word = "MB"; break;
         default: break;
     }
     bool dropped = false;
@@ -923,6 +949,8 @@ WebServer::DevicePost WebServer::PrepareDevicePost(const PostRequest& post) {
         }
         device.items.emplace_back(item);
     }
+    if (device.family && !device.items.empty())
+        device.channel = device.family->Channel(device.items.front());
     const std::string from = "Webserver : POST from IP(" + post.client + "), ";
     device.finish = [this, from, word, dropped, payload = post.payload,
                      client = post.clientAddress](const std::string& text) {

@@ -83,17 +83,30 @@ std::optional<SharedReads::Exchange> SharedReads::Next(Clock::time_point now) {
     if (requests_.empty()) return std::nullopt;
 
     Request& head = requests_.front();
-    Exchange exchange{head.family, head.items[head.next], IsWriteItem(head.items[head.next]), now};
+    Exchange exchange;
+    exchange.family = head.family;
+    exchange.start = now;
+    exchange.write = IsWriteItem(head.items[head.next]);
     head.started = true;
     head.inExchange = true;
     exchangeTicket_ = head.ticket;
     inProgress_ = true;
-    if (exchange.write || !Sharing()) return exchange;
-    // Every request waiting for the same read takes the answer of this one exchange.
+    if (exchange.write) {
+        exchange.items.push_back(head.items[head.next]);
+        return exchange;
+    }
+    for (size_t i = head.next; i < head.items.size() && exchange.items.size() < kMaxBatch; ++i) {
+        if (IsWriteItem(head.items[i])) break;
+        exchange.items.push_back(head.items[i]);
+    }
+    if (!Sharing()) return exchange;
+    // Every request waiting for one of these reads takes the answer of this one exchange.
     bool behindWrite = head.writesLeft > 0;
     for (size_t i = 1; i < requests_.size() && !behindWrite; ++i) {
         Request& r = requests_[i];
-        if (r.family == head.family && r.next < r.items.size() && r.items[r.next] == exchange.item) {
+        if (r.family == head.family && r.next < r.items.size() &&
+            std::find(exchange.items.begin(), exchange.items.end(), r.items[r.next]) !=
+                exchange.items.end()) {
             r.started = true;
             r.inExchange = true;
         }
@@ -102,7 +115,7 @@ std::optional<SharedReads::Exchange> SharedReads::Next(Clock::time_point now) {
     return exchange;
 }
 
-void SharedReads::Finish(const Exchange& exchange, std::string text) {
+void SharedReads::Finish(const Exchange& exchange, std::vector<std::string> texts) {
     if (!inProgress_) return;
     inProgress_ = false;
     if (exchange.write) {
@@ -117,11 +130,22 @@ void SharedReads::Finish(const Exchange& exchange, std::string text) {
         CollectDone();
         return;
     }
-    if (Sharing() && !IsErrorAnswer(text)) Keep(exchange.family, exchange.item, text, exchange.start);
+    texts.resize(exchange.items.size(), "[err]");
+    std::unordered_map<std::string_view, std::string_view> read;
+    for (size_t i = 0; i < exchange.items.size(); ++i) {
+        read.emplace(exchange.items[i], texts[i]);
+        if (Sharing() && !IsErrorAnswer(texts[i]))
+            Keep(exchange.family, exchange.items[i], texts[i], exchange.start);
+    }
+    // A request that took part goes on through its reads as long as this exchange read them.
     for (Request& r : requests_) {
         if (!r.inExchange) continue;
         r.inExchange = false;
-        AnswerRead(r, text);
+        while (r.next < r.items.size()) {
+            auto it = read.find(r.items[r.next]);
+            if (it == read.end() || IsWriteItem(r.items[r.next])) break;
+            AnswerRead(r, it->second);
+        }
     }
     CollectDone();
 }
@@ -181,6 +205,17 @@ void SharedReads::Keep(DeviceFamily* family, const std::string& item, std::strin
 
 void SharedReads::ForgetFamily(DeviceFamily* family) {
     std::erase_if(kept_, [&](const auto& k) { return k.second.family == family; });
+}
+
+std::vector<std::string> RunExchange(const SharedReads::Exchange& exchange) {
+    if (exchange.write) {
+        if (exchange.family) exchange.family->WriteItem(exchange.items.front());
+        return {};
+    }
+    // A route without a family answers as a device not connected.
+    if (!exchange.family) return std::vector<std::string>(exchange.items.size(), "[err]");
+    std::vector<std::string_view> items(exchange.items.begin(), exchange.items.end());
+    return exchange.family->ReadItems(items);
 }
 
 DeviceWorker::DeviceWorker(size_t capacity, std::chrono::milliseconds maxAge, size_t answerLimit,
@@ -248,20 +283,11 @@ void DeviceWorker::Run() {
         if (!exchange) continue;
         if (stopping_) return;
         lock.unlock();
-        std::string text;
-        if (exchange->family) {
-            if (exchange->write) {
-                exchange->family->WriteItem(exchange->item);
-            } else {
-                text = exchange->family->ReadItem(exchange->item);
-            }
-            exchanges_.fetch_add(1);
-        } else if (!exchange->write) {
-            text = "[err]";  // a route without a family answers as a device not connected
-        }
+        std::vector<std::string> texts = RunExchange(*exchange);
+        exchanges_.fetch_add(1);
         lock.lock();
         if (stopping_) return;
-        reads_.Finish(*exchange, std::move(text));
+        reads_.Finish(*exchange, std::move(texts));
         deliver();
     }
 }

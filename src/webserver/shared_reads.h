@@ -6,8 +6,10 @@
 //
 //   - the oldest request's next item is always the next exchange, so every request is answered
 //     within as many exchanges as there are distinct items ahead of it, however many phones ask;
-//   - a read exchange answers every waiting request whose next item is the same read: they all
-//     arrived before the exchange started, so no answer is older than its request;
+//   - a read exchange answers every waiting request whose next item is one of its reads: they
+//     all arrived before the exchange started, so no answer is older than its request;
+//   - the reads that follow one another in a request go to the family together, which may serve
+//     them with one device request (adjacent Modbus registers);
 //   - a value read less than the maximum age ago answers from memory; an error text is never
 //     kept; a maximum age of zero turns sharing off (one exchange per item, as they come);
 //   - a write is never merged or skipped and runs in arrival order: reads of requests that came
@@ -62,13 +64,16 @@ public:
         uint64_t ticket;
         std::string text;
     };
-    // One exchange for the worker to run with `family` now.
+    // One exchange for the worker to run with `family` now: one write item, or the read items
+    // that follow one another in the oldest request (at most kMaxBatch), which the family may
+    // serve with fewer device requests than items (DeviceFamily::ReadItems).
     struct Exchange {
         DeviceFamily* family = nullptr;  // null: the route has no family (reads answer "[err]")
-        std::string item;
+        std::vector<std::string> items;
         bool write = false;
         Clock::time_point start;
     };
+    static constexpr size_t kMaxBatch = 125;
 
     // `answerLimit` bounds the text of one request: a read whose text would pass it ends the
     // request (its further items do not run).
@@ -88,8 +93,9 @@ public:
     // request's next item. Nullopt when no request waits on the device. Only one exchange is
     // given out at a time: call Finish before calling Next again.
     std::optional<Exchange> Next(Clock::time_point now);
-    // The outcome of the exchange Next gave: the read's text (ignored for a write).
-    void Finish(const Exchange& exchange, std::string text);
+    // The outcome of the exchange Next gave: one text per read item (none for a write; missing
+    // texts count as "[err]").
+    void Finish(const Exchange& exchange, std::vector<std::string> texts);
 
     // The requests whose items have all run since the last call, in the order they ended.
     std::vector<Done> TakeDone();
@@ -143,6 +149,9 @@ private:
     uint64_t exchangeTicket_ = 0;   // the request whose item the exchange in progress runs
     bool inProgress_ = false;
 };
+
+// Runs `exchange` with its family: the texts of its reads (none for a write).
+std::vector<std::string> RunExchange(const SharedReads::Exchange& exchange);
 
 // One thread that runs the exchanges of one device family through its SharedReads. The family's
 // own lock still guards each exchange against the retry timer.

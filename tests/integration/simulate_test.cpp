@@ -109,6 +109,9 @@ const FamilyCase kFamilies[] = {
     {"kx", R"(<kxgateway id="kx1" />)", "/KX", "ramp@SIM$1", "setpoint@SIM$1", "Connected to KX"},
     {"corvane", R"(<corvanegateway id="cvn1" />)", "/CVN", "m0", "m10", "Connected to CORVANE"},
     {"simora", R"(<smgateway id="sm1" />)", "/SM", "ramp", "setpoint", "Connected to SIMORA"},
+    // The route word with the gateway the items name; an item without one goes to it too.
+    {"modbus", R"(<modbusgateway ip="IP" unit="1" id="mb1" />)", "/MBmb1/", "hr0", "hr10",
+     "Connected to Modbus TCP device 127.0.0.1:"},
 };
 
 TEST(Simulate, EachFamilyAnswersItsGatewayThroughServeAndStopsOnSigterm) {

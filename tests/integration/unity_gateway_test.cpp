@@ -100,8 +100,8 @@ TEST(UnityFamilyConnect, TransactionNumberAfter65535IsOne) {
 
 TEST(UnityFamilyConnect, Failures) {
     UnityFamily family(ShortTimeouts());
-    EXPECT_EQ(family.Connect(GatewaySettings{"127.0.0.1:99999", 0}), -3);
-    EXPECT_EQ(family.Connect(GatewaySettings{"no-such-host.invalid", 0}), -3);
+    EXPECT_EQ(family.Connect(GatewaySettings{"127.0.0.1:99999", 0, "", 1}), -3);
+    EXPECT_EQ(family.Connect(GatewaySettings{"no-such-host.invalid", 0, "", 1}), -3);
     sims::UnitySim sim;
     ASSERT_TRUE(sim.Start());
     const uint16_t port = sim.port();

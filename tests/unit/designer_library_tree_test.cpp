@@ -53,6 +53,8 @@ TEST(DesignerLibraryTree, ItemsCreateTheirTypesUnderTheirGroups) {
         {"SQL Lite Gateway", "Gateways", 30},
         {"Dll Gateway", "Gateways", 34},
         {"Printer Gateway", "Gateways", 33},
+        {"Modbus TCP Gateway", "Gateways", 50},
+        {"Link item value with one Modbus TCP device variable", "Modbus TCP Gateway", 51},
     };
     for (const Case& c : cases) {
         int index = FindItem(c.text, c.parent);
@@ -69,7 +71,7 @@ TEST(DesignerLibraryTree, OffersEveryTypeButTheProjectAndTheArduinoTableLink) {
         EXPECT_LT(items[i].parent, static_cast<int>(i)) << items[i].text;
         if (items[i].typeId != kLibraryHeading) offered.insert(items[i].typeId);
     }
-    EXPECT_EQ(items.size(), 53u);
+    EXPECT_EQ(items.size(), 55u);
     for (int type = 0; type < static_cast<int>(kTypeCount); ++type) {
         const bool expected = type != kTypeProject && type != 49;
         EXPECT_EQ(offered.count(type) == 1, expected) << "type " << type;
@@ -101,12 +103,12 @@ TEST(DesignerLibraryTree, ImageIndexPerTypeWithFallback) {
         {"project", 0, 1},
         {"page", 1, 2},
         {"knob", 19, 20},
-        {"last type", 49, 50},
+        {"last type", 51, 52},
         {"heading", -1, kFallbackImage},
-        {"past the table", 50, kFallbackImage},
+        {"past the table", 52, kFallbackImage},
     };
     for (const Case& c : cases) EXPECT_EQ(ImageIndexOfType(c.typeId), c.expected) << c.name;
-    EXPECT_EQ(ImageIndexOfType(49), kImageCount - 1);
+    EXPECT_EQ(ImageIndexOfType(51), kImageCount - 1);
 }
 
 }  // namespace

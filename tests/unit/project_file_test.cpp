@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/strings.h"
+#include "model/catalogue.h"
 #include "model/document_text.h"
 #include "test_support.h"
 
@@ -75,6 +76,31 @@ TEST_F(ProjectFileTest, OpenAndSaveAgainReproducesTheSameBytes) {
     sleep(2);  // archive times have a two-second resolution
     ASSERT_TRUE(other.Save(path));
     EXPECT_EQ(test::ReadAll(path), first);
+}
+
+TEST_F(ProjectFileTest, AProjectWithModbusTypesSavesAndOpensUnchanged) {
+    ProjectDocument& doc = project.document();
+    pugi::xml_node gateway, page, slider, link;
+    ASSERT_EQ(doc.CreateObject(FindTypeByKey("modbusgateway"), doc.ProjectElement(), &gateway), 0);
+    doc.SetProperty(gateway, "ip", "192.168.0.20:1502");
+    doc.SetProperty(gateway, "unit", "7");
+    ASSERT_EQ(doc.CreateObject(FindTypeByKey("page"), doc.ProjectElement(), &page), 0);
+    ASSERT_EQ(doc.CreateObject(FindTypeByKey("slider"), page, &slider), 0);
+    ASSERT_EQ(doc.CreateObject(FindTypeByKey("modbuslink"), slider, &link), 0);
+    doc.SetProperty(link, "variable", "hr4:f32le");
+    EXPECT_EQ(GetProperty(gateway, "id"), "mb1");
+    EXPECT_EQ(GetProperty(link, "gatewayid"), "mb1");
+    EXPECT_EQ(GetProperty(link, "refreshperiod"), "500");
+    const std::string path = files / "modbus.tsr";
+    ASSERT_TRUE(project.Save(path));
+
+    test::ScratchDir otherTmp;
+    Project other;
+    ASSERT_EQ(other.Start(otherTmp.path()), 0);
+    ASSERT_TRUE(other.Load(path));
+    EXPECT_EQ(WriteDocumentText(other.document().xml()), DocumentText());
+    EXPECT_NE(DocumentText().find("<modbuslink variable=\"hr4:f32le\""), std::string::npos);
+    EXPECT_NE(DocumentText().find("unit=\"7\""), std::string::npos);
 }
 
 TEST_F(ProjectFileTest, LoadingAnArchiveReplacesTheProjectAndClearsTheChangedFlag) {

@@ -42,21 +42,25 @@ protected:
         exchange = reads.Next(now);
         return exchange.has_value();
     }
-    // Ends the exchange in progress with the device's answer.
+    // Ends the exchange in progress with the device's answer. The exchange is logged as its
+    // items joined by '+'.
     void End() {
         ASSERT_TRUE(exchange);
-        std::string text;
-        if (exchange->write) {
-            const std::string name = exchange->item.substr(0, exchange->item.find('='));
-            ++version[name];
-        } else if (!scripted[exchange->item].empty()) {
-            text = scripted[exchange->item].front();
-            scripted[exchange->item].erase(scripted[exchange->item].begin());
-        } else {
-            text = exchange->item + ":" + std::to_string(version[exchange->item]);
+        std::vector<std::string> texts;
+        std::string joined;
+        for (const std::string& item : exchange->items) {
+            joined += (joined.empty() ? "" : "+") + item;
+            if (exchange->write) {
+                ++version[item.substr(0, item.find('='))];
+            } else if (!scripted[item].empty()) {
+                texts.push_back(scripted[item].front());
+                scripted[item].erase(scripted[item].begin());
+            } else {
+                texts.push_back(item + ":" + std::to_string(version[item]));
+            }
         }
-        log.push_back(exchange->item);
-        reads.Finish(*exchange, text);
+        log.push_back(joined);
+        reads.Finish(*exchange, texts);
         exchange.reset();
         for (SharedReads::Done& d : reads.TakeDone()) {
             answers[d.ticket] = d.text;
@@ -123,9 +127,29 @@ TEST_F(SharedReadsTest, MaxAgeZeroRunsEveryItemOnTheDeviceInArrivalOrder) {
     Add(2, "a;b");
     Add(3, "a");
     Drain();
-    EXPECT_EQ(log, (std::vector<std::string>{"a", "a", "b", "a"}));
+    EXPECT_EQ(log, (std::vector<std::string>{"a", "a+b", "a"}));
     EXPECT_EQ(order, (std::vector<uint64_t>{1, 2, 3}));
     EXPECT_EQ(answers[2], "a:0;b:0");
+}
+
+TEST_F(SharedReadsTest, TheReadsOfOneRequestGoTogetherAndOthersTakeTheirShare) {
+    Add(1, "a;b;c;d=1;e");
+    ASSERT_TRUE(Start());
+    EXPECT_EQ(exchange->items, (std::vector<std::string>{"a", "b", "c"}));  // up to the write
+    End();
+    Drain();
+    EXPECT_EQ(answers[1], "a:0;b:0;c:0;e:0");
+
+    Add(2, "a;b;c");
+    Add(3, "b");
+    Add(4, "c;x");
+    now += 1s;  // nothing kept is fresh
+    Drain();
+    // The second and third requests find their first read in the first one's exchange; the
+    // third then needs one of its own for x.
+    EXPECT_EQ(log, (std::vector<std::string>{"a+b+c", "d=1", "e", "a+b+c", "x"}));
+    EXPECT_EQ(answers[3], "b:0");
+    EXPECT_EQ(answers[4], "c:0;x:0");
 }
 
 TEST_F(SharedReadsTest, WritesRunInArrivalOrderAndTheReadsAfterThemSeeThem) {
@@ -216,7 +240,7 @@ TEST_F(SharedReadsTest, AnAnswerThatWouldPassTheLimitEndsTheRequest) {
     scripted["b"] = {"123456"};
     Add(1, "a;b;c=1");
     Drain();
-    EXPECT_EQ(log, (std::vector<std::string>{"a", "b"}));  // the write after a full answer never runs
+    EXPECT_EQ(log, std::vector<std::string>{"a+b"});  // the write after a full answer never runs
     EXPECT_EQ(answers[1], "12345;");
 }
 
