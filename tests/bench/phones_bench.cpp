@@ -10,7 +10,8 @@
 //
 // Usage: bench_phones TESSORA_CLI [SECONDS_PER_ROW]
 // Prints one table per device: phones, polls/s, p50, p99, errors, device reads/s, for serve with
-// --max-age 0 (every read asks the device) and with the default maximum age.
+// --max-age 0 (every read asks the device) and with the default maximum age. The Modbus TCP
+// table also has a page whose one widget reads 10 adjacent registers in one request.
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -34,6 +35,7 @@
 #include <vector>
 
 #include "../integration/s7_snap7_support.h"
+#include "modbus_sim.h"
 #include "unity_sim.h"
 
 extern char** environ;
@@ -43,7 +45,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-constexpr int kWidgets = 10;
+constexpr int kWidgets = 10;  // the widgets of the page, one variable each
 constexpr int kConnectionsPerPhone = 6;
 constexpr auto kPeriod = 500ms;
 constexpr auto kAnswerLimit = 5s;
@@ -141,7 +143,7 @@ struct Row {
     double deviceReadsPerSecond = 0;
 };
 
-// `phones` phones, each with kWidgets widgets reading `variables[w]` from `port`, for
+// `phones` phones, each with one widget per entry of `variables` (the payload it posts) reading from `port`, for
 // `measured` after a second of warm-up. `deviceReads` tells how many reads the device has
 // answered so far.
 Row RunPhones(uint16_t port, const std::string& route, const std::vector<std::string>& variables,
@@ -172,7 +174,7 @@ Row RunPhones(uint16_t port, const std::string& route, const std::vector<std::st
     for (Phone& p : all) {
         // Phones open the page at different moments; the widgets of one page start together.
         const auto offset = std::chrono::milliseconds(random() % 500);
-        p.widgets.assign(kWidgets, Widget{start + offset});
+        p.widgets.assign(variables.size(), Widget{start + offset});
     }
     std::vector<Connection> connections;
     std::vector<double> latencies;
@@ -218,7 +220,7 @@ Row RunPhones(uint16_t port, const std::string& route, const std::vector<std::st
         // Widgets that are due queue for a connection of their phone; free connections open.
         for (size_t pi = 0; pi < all.size(); ++pi) {
             Phone& p = all[pi];
-            for (int wi = 0; wi < kWidgets; ++wi) {
+            for (int wi = 0; wi < static_cast<int>(p.widgets.size()); ++wi) {
                 Widget& w = p.widgets[static_cast<size_t>(wi)];
                 if (w.waiting || w.due > now || now >= end) continue;
                 w.waiting = true;
@@ -361,6 +363,29 @@ int main(int argc, char** argv) {
           words, {{"0", {1, 10, 20, 40}}, {nullptr, {1, 10, 20, 40}}, {"250", {1, 40}}}, measured,
           [&] { return unity.RequestCount(); });
     unity.Stop();
+
+    tsr::sims::ModbusSim modbus;
+    if (!modbus.Start()) {
+        std::fprintf(stderr, "the Modbus TCP simulator cannot listen\n");
+        return 1;
+    }
+    modbus.SetDelay(5ms);
+    std::vector<std::string> registers;
+    std::string block;
+    for (int i = 0; i < kWidgets; ++i) {
+        registers.push_back("mb1/hr" + std::to_string(i));
+        block += (i ? ";" : "") + registers.back();
+    }
+    const std::string modbusGateway =
+        "<modbusgateway ip=\"127.0.0.1:" + std::to_string(modbus.port()) + "\" unit=\"1\" id=\"mb1\"/>";
+    auto modbusReads = [&] { return modbus.RequestCount(); };
+    Table("Modbus TCP family: our simulator, each answer 5 ms late; 10 widgets of one register each",
+          cli, modbusGateway, "/MB", registers, {{"0", {1, 40}}, {nullptr, {1, 40}}}, measured,
+          modbusReads);
+    Table("Modbus TCP family: one widget reading 10 adjacent registers in one request", cli,
+          modbusGateway, "/MB", {block}, {{"0", {1, 40}}, {nullptr, {1, 40}}}, measured,
+          modbusReads);
+    modbus.Stop();
 
     const std::string why = tsr::test::Snap7Server::Unavailable();
     if (!why.empty()) {

@@ -90,6 +90,7 @@ void ModbusSim::Serve(int fd, const std::atomic<bool>& stopping) {
             requests_.push_back(frame);
             if (requests_.size() > kKeptRequests) requests_.pop_front();
         }
+        requestCount_.fetch_add(1);
         if (closeOnRequest_.exchange(false)) return;
         if (silent_.load()) continue;
         const Bytes pdu(frame.begin() + 7, frame.end());

@@ -92,6 +92,8 @@ class ModbusSim {
     // Every request frame received (the newest 4096), in order.
     std::vector<Bytes> Requests() const;
     void ClearRequests();
+    // Every request frame received since the start, however many.
+    uint64_t RequestCount() const { return requestCount_.load(); }
 
   private:
     void Serve(int fd, const std::atomic<bool>& stopping);
@@ -107,6 +109,7 @@ class ModbusSim {
     std::vector<uint16_t> holding_, inputRegisters_;
     std::deque<Bytes> requests_;
     std::atomic<int> accepted_{0};
+    std::atomic<uint64_t> requestCount_{0};
     std::atomic<uint32_t> tableSize_{65536};
     std::atomic<bool> maskWrite_{true};
     std::atomic<bool> silent_{false};
