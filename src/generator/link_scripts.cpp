@@ -76,6 +76,15 @@ constexpr const char* kTimeOrigin = "ts%s = new Date().getTime() / 1000;";
 constexpr const char* kTimeDeclaration = "var ts%s;\r\n";
 
 // Texts of a link served through the integrated web server (and of the Arduino link, which
+// The call that starts a read loop, "read<id>();", through the link placeholders as the
+// function it calls was: a widget id such as "pl(((length)))x" names the same function in both.
+std::string ExpandedStart(const std::string& widgetId, pugi::xml_node link, int widgetType,
+                          pugi::xml_node widget, GenerationContext& c) {
+    std::string start = FormatText(kStart, {widgetId});
+    expandLinkPlaceholders(start, ObjectTypeOf(link), widgetType, link, widget, &c.budget);
+    return start;
+}
+
 // sends the same requests to its own address function).
 void EmitServerLink(int widgetType, const Names& n, pugi::xml_node link, pugi::xml_node widget,
                     bool arduino, GenerationContext& c, std::string& document) {
@@ -196,7 +205,10 @@ void EmitServerLink(int widgetType, const Names& n, pugi::xml_node link, pugi::x
             expandLinkPlaceholders(read, ObjectTypeOf(link), widgetType, link, widget, &c.budget);
             s[2] += read;
             s[3] += FormatText(kTimeOrigin, {w});
-            break;
+            // The start call names the function as its definition does, placeholders expanded.
+            s[3] += ExpandedStart(w, link, widgetType, widget, c);
+            c.linkReads = true;
+            return;
         }
         default:
             return;
@@ -221,7 +233,7 @@ void EmitServerTableLink(int widgetType, const Names& n, pugi::xml_node link,
         {p, n.g, n.v, n.l, p, p, n.l, p, p, p, n.r});
     expandLinkPlaceholders(read, ObjectTypeOf(link), widgetType, link, widget, &c.budget);
     c.scriptText[2] += read;
-    c.scriptText[3] += FormatText(kStart, {p});  // without it the table is never read
+    c.scriptText[3] += ExpandedStart(p, link, widgetType, widget, c);  // else never read
     c.linkReads = true;
 }
 
@@ -409,7 +421,7 @@ void EmitS71200TableLink(int widgetType, const Names& n, pugi::xml_node link,
         {p, n.g, p, p, p, p, p, n.r});
     expandLinkPlaceholders(read, ObjectTypeOf(link), widgetType, link, widget, &c.budget);
     c.scriptText[2] += read;
-    c.scriptText[3] += FormatText(kStart, {p});
+    c.scriptText[3] += ExpandedStart(p, link, widgetType, widget, c);
     c.linkReads = true;
 }
 

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include <chrono>
 #include <cstdio>
 
@@ -231,11 +233,13 @@ TEST_F(GeneratorTest, EachS71200GatewayBringsTheScriptLibrary) {
 
 
 // A page with one widget of kind `widget` holding one link of kind `link`.
-void AddLinkedWidget(ProjectDocument& doc, const char* widget, const char* link) {
+void AddLinkedWidget(ProjectDocument& doc, const char* widget, const char* link,
+                     const char* widgetId = nullptr) {
     pugi::xml_node page, w, l;
     ASSERT_EQ(doc.CreateObject(FindTypeByKey("page"), doc.ProjectElement(), &page), 0);
     ASSERT_EQ(doc.CreateObject(FindTypeByKey(widget), page, &w), 0) << widget;
     ASSERT_EQ(doc.CreateObject(FindTypeByKey(link), w, &l), 0) << widget << " " << link;
+    if (widgetId) doc.SetProperty(w, "id", widgetId);
 }
 
 size_t Count(const std::string& text, const std::string& part) {
@@ -295,6 +299,26 @@ TEST_F(GeneratorTest, EveryReadFunctionGuardsItsWidgetWithTheLinkState) {
                     << read;
             }
         }
+    }
+}
+
+// A plot whose id holds a link placeholder: the call that starts its read loop names the
+// function its definition names, for every link kind that reads into a plot.
+TEST_F(GeneratorTest, APlotsStartCallNamesItsReadFunctionWhateverItsId) {
+    for (const char* link : {"cvnslink", "s71200webserverslink", "unitylink", "s71200webserverlink",
+                             "modbuslink"}) {
+        SCOPED_TRACE(link);
+        LoadFixture("project_only");
+        AddLinkedWidget(project.document(), "plot", link, "pl(((length)))x");
+        const std::string doc = generator.BuildDocument();
+        EXPECT_EQ(doc.find("readpl((("), std::string::npos);
+        const std::regex call(R"(\bread(pl[^;{}()]*x(_[0-9]+)?)\(\);)");
+        size_t calls = 0;
+        for (auto it = std::sregex_iterator(doc.begin(), doc.end(), call); it != std::sregex_iterator(); ++it) {
+            ++calls;
+            EXPECT_NE(doc.find("function read" + (*it)[1].str() + "("), std::string::npos) << (*it)[0];
+        }
+        EXPECT_GE(calls, 1u);
     }
 }
 
