@@ -28,6 +28,7 @@ APT_PACKAGES=(
   libpango1.0-dev libcairo2-dev libcups2-dev fonts-liberation poppler-utils
   libwxgtk3.2-dev libwxgtk-webview3.2-dev xvfb xauth xdotool imagemagick pandoc
   libmodbus-dev python3-pymodbus
+  libsodium-dev libssl-dev openssl curl
 )
 
 # What the benchmarks compare against and drive: nginx and wrk (./tessora.sh bench only).

@@ -16,6 +16,7 @@
 
 #include "base/strings.h"
 #include "cli/simulate.h"
+#include "cli/users.h"
 #include "generator/arduino_sketch.h"
 #include "generator/build_copy.h"
 #include "generator/generator.h"
@@ -25,6 +26,7 @@
 #include "model/catalogue_json.h"
 #include "model/project_file.h"
 #include "platform/paths.h"
+#include "platform/profile.h"
 #include "webserver/server.h"
 #include "webserver/serving_hooks.h"
 
@@ -52,12 +54,17 @@ const char kUsage[] =
     "                           carry out write items only for clients in --write-allow\n"
     "      [--max-age MS]       answer a device read from a value read less than MS ms ago\n"
     "                           (default 200, 0 to 60000; 0: every read asks the device)\n"
+    "      [--users FILE [--anonymous-read]] [--tls-cert PEM --tls-key PEM | --tls-self-signed]\n"
+    "                           sign-in: viewers read, operators also write (--anonymous-read:\n"
+    "                           anyone allowed may read); HTTPS with the certificate and key, or\n"
+    "                           with one made for this machine once and kept in the profile\n"
+    "                           directory; --users without HTTPS needs --insecure-login\n"
     "  arduino PROJECT --sketch FILE\n"
     "                           write the Arduino sketch that puts the page on an SD card\n";
 
 // The usage text with the simulate command's lines.
 std::string UsageText() {
-    return std::string(kUsage) + tsr::cli::kSimulateUsage;
+    return std::string(kUsage) + tsr::cli::kSimulateUsage + tsr::cli::kUserUsage;
 }
 
 int Usage() {
@@ -271,12 +278,22 @@ private:
 };
 
 int CommandServe(std::vector<std::string> args) {
-    bool debug = false, trust = false;
+    bool debug = false, trust = false, anonymousRead = false, selfSigned = false, insecure = false;
     std::erase_if(args, [&](const std::string& a) { return a == "--debug" && (debug = true); });
     std::erase_if(args, [&](const std::string& a) { return a == "--trust" && (trust = true); });
+    std::erase_if(args, [&](const std::string& a) {
+        return a == "--anonymous-read" && (anonymousRead = true);
+    });
+    std::erase_if(args, [&](const std::string& a) {
+        return a == "--tls-self-signed" && (selfSigned = true);
+    });
+    std::erase_if(args, [&](const std::string& a) {
+        return a == "--insecure-login" && (insecure = true);
+    });
     std::string path;
     std::vector<std::pair<std::string, std::string>> options = {
-        {"--port", ""}, {"--listen", ""}, {"--allow", ""}, {"--write-allow", ""}, {"--max-age", ""}};
+        {"--port", ""}, {"--listen", ""}, {"--allow", ""}, {"--write-allow", ""}, {"--max-age", ""},
+        {"--users", ""}, {"--tls-cert", ""}, {"--tls-key", ""}};
     std::string why;
     if (!ParseProjectArgs(args, path, options, &why)) return UsageError(why);
     // An option given with an empty value is refused like any other malformed value.
@@ -296,6 +313,43 @@ int CommandServe(std::vector<std::string> args) {
             return Error("--max-age: " + options[4].second +
                          " is not a whole number of milliseconds from 0 to 60000");
         maxAge = *given;
+    }
+    const std::string& usersFile = options[5].second;
+    const std::string& certFile = options[6].second;
+    const std::string& keyFile = options[7].second;
+    if (certFile.empty() != keyFile.empty()) return Error("--tls-cert and --tls-key go together");
+    if (selfSigned && !certFile.empty())
+        return Error("--tls-self-signed or --tls-cert/--tls-key, not both");
+    const bool https = selfSigned || !certFile.empty();
+    if (anonymousRead && usersFile.empty()) return Error("--anonymous-read goes with --users");
+    if (insecure && usersFile.empty()) return Error("--insecure-login goes with --users");
+    if (!usersFile.empty() && !https && !insecure)
+        return Error("--users: passwords would travel in clear; serve HTTPS (--tls-cert and "
+                     "--tls-key, or --tls-self-signed), or give --insecure-login to accept that");
+    std::shared_ptr<tsr::UserDirectory> users;
+    if (!usersFile.empty()) {
+        users = std::make_shared<tsr::UserDirectory>();
+        const std::string why = users->Load(usersFile);
+        if (!why.empty()) return Error("--users: " + why);
+    }
+    std::shared_ptr<const tsr::TlsContext> tls;
+    if (https) {
+        std::string cert = certFile, key = keyFile;
+        if (selfSigned) {
+            const std::string directory = tsr::ProfileDirectory();
+            const std::string made = tsr::EnsureProfileDirectory();
+            if (!made.empty()) return Error("--tls-self-signed: " + made);
+            cert = directory + "/tls-cert.pem";
+            key = directory + "/tls-key.pem";
+            const std::string why =
+                tsr::EnsureSelfSignedCertificate(cert, key, tsr::MachineNames());
+            if (!why.empty()) return Error("--tls-self-signed: " + why);
+        }
+        std::string why;
+        tls = tsr::TlsContext::FromFiles(cert, key, &why);
+        if (!tls) return Error(why);
+        std::fprintf(stderr, "HTTPS certificate %s\nSHA-256 fingerprint %s\n", cert.c_str(),
+                     tls->fingerprint().c_str());
     }
     std::optional<uint16_t> port;
     if (!options[0].second.empty()) {
@@ -329,6 +383,15 @@ int CommandServe(std::vector<std::string> args) {
     }
     tsr::WebServer server(log, gateways.Routes());
     server.SetMaxAge(maxAge);
+    server.SetTls(tls);
+    if (users) {
+        const size_t slash = path.find_last_of('/');
+        server.SetSignIn(users, anonymousRead,
+                         "Tessora " + (slash == std::string::npos ? path : path.substr(slash + 1)));
+        if (insecure)
+            log.LogText("Sign-in without HTTPS: passwords travel in clear on the network",
+                        tsr::kLogRed);
+    }
     std::string failure;
     const tsr::ProjectDocument& doc = project.document();
     tsr::ServingHooks hooks(
@@ -341,8 +404,8 @@ int CommandServe(std::vector<std::string> args) {
     if (!server.IsWebServerRunning())
         return Error(failure + " (" + std::to_string(server.WebServerPort()) + "): " +
                      server.StartFailure());
-    std::fprintf(stderr, "Serving %s on http://%s:%u/ - press Ctrl-C to stop\n", path.c_str(),
-                 server.ServedAddress().c_str(), server.ListeningPort());
+    std::fprintf(stderr, "Serving %s on %s://%s:%u/ - press Ctrl-C to stop\n", path.c_str(),
+                 tls ? "https" : "http", server.ServedAddress().c_str(), server.ListeningPort());
     for (;;) {
         timespec retry{5, 0};
         int sig = sigtimedwait(&stopSignals, nullptr, &retry);
@@ -375,6 +438,7 @@ int main(int argc, char** argv) {
     if (command == "build") return CommandBuild(args);
     if (command == "serve") return CommandServe(args);
     if (command == "simulate") return tsr::cli::CommandSimulate(args);
+    if (command == "user") return tsr::cli::CommandUser(args);
     if (command == "--help" || command == "-h" || command == "help") {
         std::fputs(UsageText().c_str(), stdout);
         return 0;

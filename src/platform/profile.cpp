@@ -184,6 +184,17 @@ std::string ProfilePath() {
     return JoinPath(JoinPath(base, "tessora"), "profile.ini");
 }
 
+std::string ProfileDirectory() {
+    const std::string path = ProfilePath();
+    return path.substr(0, path.find_last_of('/'));
+}
+
+std::string EnsureProfileDirectory() {
+    const std::string dir = ProfileDirectory();
+    const int error = MakeDirectories(dir);
+    return error ? "cannot make " + dir + ": " + ErrorText(error) : std::string();
+}
+
 Profile::Profile(std::string path) : path_(std::move(path)) {}
 
 std::string Profile::GetString(std::string_view section, std::string_view key,

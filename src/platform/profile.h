@@ -11,6 +11,10 @@ namespace tsr {
 // Where the settings file lives: $XDG_CONFIG_HOME/tessora/profile.ini, or
 // $HOME/.config/tessora/profile.ini when XDG_CONFIG_HOME is unset or empty.
 std::string ProfilePath();
+// The directory of ProfilePath(), where the program keeps its other per-user files.
+std::string ProfileDirectory();
+// Makes ProfileDirectory() (mode 0700) when missing; an empty string, else why.
+std::string EnsureProfileDirectory();
 
 // Status codes of Profile::SetString.
 inline constexpr int kProfileWriteFailed = -1;  // the file or its directory could not be written

@@ -4,6 +4,8 @@
 #include "base/text.h"
 
 #include <arpa/inet.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 #include <fcntl.h>
 #include <ifaddrs.h>
 #include <net/if.h>
@@ -26,6 +28,8 @@
 #include "webserver/request.h"
 #include "webserver/request_worker.h"
 #include "webserver/shared_reads.h"
+#include "webserver/sign_in.h"
+#include "webserver/tls.h"
 #include "webserver/websocket.h"
 
 namespace tsr {
@@ -72,6 +76,68 @@ void SendAll(int fd, std::string_view data) {
     }
 }
 
+// Reads from a connection, through its TLS session when it has one: > 0 bytes, 0 when the peer
+// closed, -1 with errno set (EAGAIN: again once `*want` is ready).
+ssize_t ReadSome(int fd, SSL* ssl, char* data, size_t size, short* want) {
+    *want = 0;
+    if (!ssl) return recv(fd, data, size, 0);
+    ERR_clear_error();
+    const int n = SSL_read(ssl, data, static_cast<int>(std::min<size_t>(size, 1 << 30)));
+    if (n > 0) return n;
+    switch (SSL_get_error(ssl, n)) {
+        case SSL_ERROR_WANT_READ: *want = POLLIN; errno = EAGAIN; return -1;
+        case SSL_ERROR_WANT_WRITE: *want = POLLOUT; errno = EAGAIN; return -1;
+        case SSL_ERROR_ZERO_RETURN: return 0;
+        default: errno = ECONNRESET; return -1;
+    }
+}
+
+// Writes to a connection as ReadSome reads.
+ssize_t WriteSome(int fd, SSL* ssl, const char* data, size_t size, short* want) {
+    *want = 0;
+    if (!ssl) return send(fd, data, size, MSG_NOSIGNAL);
+    ERR_clear_error();
+    const int n = SSL_write(ssl, data, static_cast<int>(std::min<size_t>(size, 1 << 30)));
+    if (n > 0) return n;
+    switch (SSL_get_error(ssl, n)) {
+        case SSL_ERROR_WANT_READ: *want = POLLIN; errno = EAGAIN; return -1;
+        case SSL_ERROR_WANT_WRITE: *want = POLLOUT; errno = EAGAIN; return -1;
+        default: errno = ECONNRESET; return -1;
+    }
+}
+
+// A whole answer with a status line of its own, `extra` header lines (each ending "\r\n") and a
+// short text body.
+std::string StatusAnswer(std::string_view status, std::string_view extra, std::string_view body) {
+    return "HTTP/1.0 " + std::string(status) + "\r\n" + std::string(extra) +
+           "Content-Length: " + std::to_string(body.size()) +
+           "\r\nContent-Type: text/html\r\nCache-Control: no-cache, no-store\r\n\r\n" +
+           std::string(body);
+}
+
+// The answer to a client locked out after too many failed sign-ins.
+constexpr std::string_view kTooManySignInsAnswer =
+    "HTTP/1.0 429 Too Many Requests\r\nRetry-After: 60\r\nContent-Length: 62\r\n"
+    "Content-Type: text/html\r\n\r\n"
+    "<html><head><title>429 Too Many Requests</title></head></html>";
+
+// True when a POST may change something: a device request with a write item, or a request of
+// the database, printer or user library routes.
+bool NeedsOperator(Route route, std::string_view payload) {
+    if (route == Route::Printer || route == Route::Sql || route == Route::Dll) return true;
+    for (std::string_view item : SplitItems(payload))
+        if (IsWriteItem(item)) return true;
+    return false;
+}
+
+// The first bytes of a connection to the HTTPS port look like plain HTTP ("GET ", "POST "…) and
+// not like a TLS handshake record (which begins with 0x16).
+bool LooksLikePlainHttp(std::string_view first) {
+    if (first.empty() || static_cast<unsigned char>(first[0]) == 0x16) return false;
+    return std::all_of(first.begin(), first.end(), [](char c) { return c >= 'A' && c <= 'Z'; }) ||
+           first.find(' ') != std::string_view::npos;
+}
+
 }  // namespace
 
 std::string HostAddress() {
@@ -95,9 +161,16 @@ std::string HostAddress() {
 
 // One client connection, owned by the serving thread.
 struct WebServer::Slot {
-    enum class State { Free, Waiting, AwaitingBody, Working, Sending, Lingering, WebSocket };
+    enum class State { Free, Handshake, Waiting, AwaitingBody, Working, Sending, Lingering, WebSocket };
     State state = State::Free;
     int fd = -1;
+    SSL* ssl = nullptr;      // the TLS session of an HTTPS connection
+    short tlsWant = 0;       // what the session waits for (POLLIN or POLLOUT), 0: nothing
+    bool refused = false;    // outside `allow`: answered 403 once the TLS handshake is done
+    std::string chunk;       // HTTPS: the bytes of a streamed file being written
+    size_t chunkSent = 0;
+    bool signingIn = false;  // the request waits for its credentials to be checked
+    std::string pending;     // that request
     IpAddress address;
     std::string in;
     // What is sent: `out` (own bytes) or `shared` (a kept file answer), then `file` from
@@ -116,6 +189,13 @@ struct WebServer::Slot {
     std::string_view Bytes() const { return shared ? std::string_view(*shared) : out; }
 
     void Close() {
+        if (ssl) SSL_free(ssl);
+        ssl = nullptr;
+        tlsWant = 0;
+        refused = signingIn = false;
+        std::string().swap(chunk);
+        std::string().swap(pending);
+        chunkSent = 0;
         if (fd >= 0) close(fd);
         if (file >= 0) close(file);
         if (cancelled) cancelled->store(true);  // a queued gateway request is not carried out
@@ -197,10 +277,13 @@ public:
             (void)!write(wakeFd_, &byte, 1);
         };
         for (auto& w : services_) w = std::make_unique<RequestWorker>(kSlotCount, done);
+        signIn_ = std::make_unique<RequestWorker>(kSlotCount, done);
         done_ = done;
         maxAge_ = maxAge;
         for (auto& route : devices_) route[""] = MakeDevice();
     }
+    // The worker that checks passwords, one at a time (each check takes tens of megabytes).
+    RequestWorker& SignIn() { return *signIn_; }
     // The worker of a service route (/PRN, /SQL, /DLL).
     RequestWorker& Service(Route route) {
         return *services_[static_cast<size_t>(route) - static_cast<size_t>(Route::Printer)];
@@ -234,6 +317,7 @@ public:
     }
     void Stop() {
         for (auto& w : services_) w->Stop();
+        signIn_->Stop();
         std::lock_guard<std::mutex> lock(devicesMutex_);
         for (auto& route : devices_)
             for (auto& [channel, w] : route) w->Stop();
@@ -248,6 +332,7 @@ private:
     RequestWorker::Done done_;
     std::chrono::milliseconds maxAge_;
     std::array<std::unique_ptr<RequestWorker>, 3> services_;
+    std::unique_ptr<RequestWorker> signIn_;
     std::mutex devicesMutex_;
     std::array<std::map<std::string, std::unique_ptr<DeviceWorker>>, kDeviceRoutes> devices_;
     std::mutex mutex_;
@@ -276,6 +361,78 @@ void WebServer::SetMaxAge(std::chrono::milliseconds maxAge) {
     std::lock_guard<std::mutex> lock(settingsMutex_);
     maxAge_ = std::max(maxAge, std::chrono::milliseconds(0));
     if (workers_) workers_->SetMaxAge(maxAge_);
+}
+
+void WebServer::SetSignIn(std::shared_ptr<UserDirectory> users, bool anonymousRead,
+                          std::string realm) {
+    std::lock_guard<std::mutex> lock(settingsMutex_);
+    signIn_ = std::move(users);
+    anonymousRead_ = anonymousRead;
+    // The realm travels in a quoted header value.
+    std::erase_if(realm, [](char c) { return c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20; });
+    realm_ = realm.empty() ? "Tessora" : realm;
+}
+
+void WebServer::SetTls(std::shared_ptr<const TlsContext> tls) {
+    std::lock_guard<std::mutex> lock(settingsMutex_);
+    tls_ = std::move(tls);
+}
+
+bool WebServer::UsesTls() const {
+    std::lock_guard<std::mutex> lock(settingsMutex_);
+    return tls_ != nullptr;
+}
+
+std::shared_ptr<UserDirectory> WebServer::SignIn() const {
+    std::lock_guard<std::mutex> lock(settingsMutex_);
+    return signIn_;
+}
+
+std::shared_ptr<const TlsContext> WebServer::Tls() const {
+    std::lock_guard<std::mutex> lock(settingsMutex_);
+    return tls_;
+}
+
+std::string WebServer::UnauthorizedAnswer() const {
+    std::string realm;
+    {
+        std::lock_guard<std::mutex> lock(settingsMutex_);
+        realm = realm_;
+    }
+    return StatusAnswer("401 Unauthorized",
+                        "WWW-Authenticate: Basic realm=\"" + realm + "\", charset=\"UTF-8\"\r\n",
+                        "<html><head><title>401 Unauthorized</title></head>"
+                        "<body>Sign in to use this panel.</body></html>");
+}
+
+bool WebServer::LockedOut(const IpAddress& client) {
+    std::lock_guard<std::mutex> lock(signInMutex_);
+    return signInLimiter_.Locked(client, Clock::now());
+}
+
+WebServer::Access WebServer::AccessOf(const IpAddress& client,
+                                      std::optional<UserDirectory::Known> known) {
+    bool anonymousRead;
+    {
+        std::lock_guard<std::mutex> lock(settingsMutex_);
+        anonymousRead = anonymousRead_;
+    }
+    if (!known) return anonymousRead ? Access::Anonymous : Access::None;
+    switch (*known) {
+        case UserDirectory::Known::Operator: return Access::Operator;
+        case UserDirectory::Known::Viewer: return Access::Viewer;
+        default: break;
+    }
+    bool locked;
+    {
+        std::lock_guard<std::mutex> lock(signInMutex_);
+        locked = signInLimiter_.Failed(client, Clock::now());
+    }
+    if (locked)
+        log_.LogText(EscapeControls("Webserver : sign-in from IP(" + AddressText(client) +
+                                    ") failed 5 times within a minute, refused for a minute"),
+                     kLogRed);
+    return Access::None;
 }
 
 std::chrono::milliseconds WebServer::MaxAge() const {
@@ -458,8 +615,13 @@ void WebServer::Serve() {
         idle = idle_;
     }
     uint64_t nextJob = 0;
+    const std::shared_ptr<UserDirectory> signIn = SignIn();
 
     auto lingerThenClose = [&](Slot& s) {
+        if (s.ssl) {
+            ERR_clear_error();
+            SSL_shutdown(s.ssl);  // the close_notify alert; the peer's answer is not awaited
+        }
         shutdown(s.fd, SHUT_WR);  // the peer sees the end of the answer and closes its side
         s.state = Slot::State::Lingering;
         s.deadline = Clock::now() + linger;
@@ -484,12 +646,33 @@ void WebServer::Serve() {
             const std::string_view bytes = s.Bytes();
             ssize_t n;
             if (s.sent < bytes.size()) {
-                n = send(s.fd, bytes.data() + s.sent, bytes.size() - s.sent, MSG_NOSIGNAL);
+                n = WriteSome(s.fd, s.ssl, bytes.data() + s.sent, bytes.size() - s.sent, &s.tlsWant);
                 if (n > 0) {
                     s.sent += static_cast<size_t>(n);
                     continue;
                 }
-            } else if (s.file >= 0 && s.fileOffset < s.fileEnd) {
+            } else if (s.ssl && s.file >= 0 && (s.chunkSent < s.chunk.size() || s.fileOffset < s.fileEnd)) {
+                // HTTPS streams a large file through the session, a chunk at a time.
+                if (s.chunkSent == s.chunk.size()) {
+                    s.chunk.resize(static_cast<size_t>(std::min<off_t>(s.fileEnd - s.fileOffset, 1 << 16)));
+                    const ssize_t got = pread(s.file, s.chunk.data(), s.chunk.size(), s.fileOffset);
+                    if (got <= 0) {  // the file became shorter: the answer ends here
+                        s.chunk.clear();
+                        s.chunkSent = 0;
+                        s.fileEnd = s.fileOffset;
+                        continue;
+                    }
+                    s.chunk.resize(static_cast<size_t>(got));
+                    s.chunkSent = 0;
+                    s.fileOffset += got;
+                }
+                n = WriteSome(s.fd, s.ssl, s.chunk.data() + s.chunkSent, s.chunk.size() - s.chunkSent,
+                              &s.tlsWant);
+                if (n > 0) {
+                    s.chunkSent += static_cast<size_t>(n);
+                    continue;
+                }
+            } else if (s.file >= 0 && s.fileOffset < s.fileEnd && !s.ssl) {
                 const size_t chunk = static_cast<size_t>(
                     std::min<off_t>(s.fileEnd - s.fileOffset, off_t{1} << 20));
                 n = sendfile(s.fd, s.file, &s.fileOffset, chunk);
@@ -527,9 +710,52 @@ void WebServer::Serve() {
             return s.state == Slot::State::WebSocket || (s.upgradeAfterSend && s.fd >= 0);
         });
     };
-    auto answer = [&](Slot& s, int index) {
+    // Answers the request of `s`. With sign-in on, `checked` is what the sign-in worker found of
+    // its credentials, when it had to check them.
+    auto answer = [&](Slot& s, int index, std::optional<UserDirectory::Known> checked = std::nullopt) {
         std::string request;
         request.swap(s.in);
+        Access access = Access::Operator;
+        if (signIn) {
+            if (!checked && LockedOut(s.address)) {
+                startAnswer(s, std::string(kTooManySignInsAnswer), false);
+                return;
+            }
+            const std::optional<Credentials> credentials = ParseBasicAuthorization(request);
+            std::optional<UserDirectory::Known> known = checked;
+            if (credentials && !known) {
+                known = signIn->Lookup(*credentials);
+                if (*known == UserDirectory::Known::Unchecked) {
+                    // The slow check runs on the sign-in worker; the request waits for it.
+                    s.state = Slot::State::Working;
+                    s.job = ++nextJob;
+                    s.cancelled = std::make_shared<std::atomic<bool>>(false);
+                    s.signingIn = true;
+                    s.pending = std::move(request);
+                    auto job = [signIn, c = *credentials] {
+                        return std::string(1, static_cast<char>('0' + static_cast<int>(signIn->Check(c))));
+                    };
+                    if (!workers_->SignIn().Post(index, s.job, s.cancelled, std::move(job))) {
+                        s.cancelled.reset();
+                        lingerThenClose(s);
+                    }
+                    return;
+                }
+            }
+            access = AccessOf(s.address, known);
+            if (access == Access::None) {
+                startAnswer(s, UnauthorizedAnswer(), false);
+                return;
+            }
+        }
+        if (signIn && StartsWithNoCase(request, "GET ") && RequestPath(request, "GET ") == "/signin") {
+            // The sign-in page of a panel open to anonymous readers: the browser asks for a
+            // user until one is given, then goes back to the panel.
+            startAnswer(s, access == Access::Anonymous ? UnauthorizedAnswer()
+                                                       : StatusAnswer("303 See Other", "Location: /\r\n", ""),
+                        false);
+            return;
+        }
         if (StartsWithNoCase(request, "GET ")) {
             if (auto upgrade = WebSocketUpgradeAnswer(request)) {
                 if (webSocketCount() >= kMaxWebSockets) {
@@ -559,6 +785,13 @@ void WebServer::Serve() {
             lingerThenClose(s);  // unknown routes get no answer
             return;
         }
+        if (access != Access::Operator && NeedsOperator(post->route, post->payload)) {
+            // Not one item of it is carried out, its reads are not answered either.
+            LogRefusal(s.address, "Webserver : POST from IP(" + AddressText(s.address) +
+                                      ") refused, writing needs an operator's sign-in");
+            startAnswer(s, std::string(kForbiddenAnswer), false);
+            return;
+        }
         s.state = Slot::State::Working;
         s.job = ++nextJob;
         s.cancelled = std::make_shared<std::atomic<bool>>(false);
@@ -582,16 +815,57 @@ void WebServer::Serve() {
     auto receive = [&](Slot& s) -> ssize_t {
         size_t room = kBufferSize - 1 - s.in.size();
         if (room == 0) return 0;
-        ssize_t n = recv(s.fd, buffer.data(), room, 0);
+        ssize_t n = ReadSome(s.fd, s.ssl, buffer.data(), room, &s.tlsWant);
         if (n > 0) s.in.append(buffer.data(), static_cast<size_t>(n));
         return n;
+    };
+    // Moves the TLS handshake on; true once it is done and the slot waits for its request.
+    auto handshake = [&](Slot& s) {
+        if (SSL_get_state(s.ssl) == TLS_ST_BEFORE) {
+            char first[4];
+            const ssize_t n = recv(s.fd, first, sizeof first, MSG_PEEK);
+            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+                s.Close();
+                return false;
+            }
+            if (n < 0) return false;
+            if (LooksLikePlainHttp(std::string_view(first, static_cast<size_t>(n)))) {
+                // Plain HTTP on the HTTPS port: said in plain HTTP, then closed.
+                SSL_free(s.ssl);
+                s.ssl = nullptr;
+                s.state = Slot::State::Working;  // nothing it sends is read
+                startAnswer(s, StatusAnswer("400 Bad Request", "",
+                                            "This panel server speaks HTTPS: use https:// in the "
+                                            "address."),
+                            false);
+                return false;
+            }
+        }
+        ERR_clear_error();
+        const int r = SSL_do_handshake(s.ssl);
+        if (r == 1) {
+            s.tlsWant = 0;
+            s.state = Slot::State::Waiting;  // the idle bound runs on from the connection
+            if (s.refused) {
+                startAnswer(s, std::string(kForbiddenAnswer), false);
+                return false;
+            }
+            return true;
+        }
+        switch (SSL_get_error(s.ssl, r)) {
+            case SSL_ERROR_WANT_READ: s.tlsWant = POLLIN; return false;
+            case SSL_ERROR_WANT_WRITE: s.tlsWant = POLLOUT; return false;
+            default: s.Close(); return false;  // garbage, a truncated hello, an old protocol
+        }
     };
     auto expire = [&](Clock::time_point now) {
         for (size_t i = 0; i < slots.size(); ++i) {
             Slot& s = slots[i];
             if (s.state == Slot::State::Free || s.deadline > now) continue;
             if (s.state == Slot::State::AwaitingBody) answer(s, static_cast<int>(i));
-            else if (s.state == Slot::State::Lingering || s.state == Slot::State::Waiting) s.Close();
+            else if (s.state == Slot::State::Lingering || s.state == Slot::State::Waiting ||
+                     s.state == Slot::State::Handshake)
+                s.Close();
         }
     };
 
@@ -612,10 +886,13 @@ void WebServer::Serve() {
             Slot& s = slots[static_cast<size_t>(i)];
             if (s.state == Slot::State::Free) continue;
             short events = s.state == Slot::State::Sending ? POLLOUT : POLLIN;
+            if (s.tlsWant && (s.state == Slot::State::Sending || s.state == Slot::State::Handshake ||
+                              s.state == Slot::State::Waiting || s.state == Slot::State::WebSocket))
+                events = s.tlsWant;
             fds.push_back({s.fd, events, 0});
             slotOfFd.push_back(i);
             if (s.state == Slot::State::AwaitingBody || s.state == Slot::State::Lingering ||
-                s.state == Slot::State::Waiting)
+                s.state == Slot::State::Waiting || s.state == Slot::State::Handshake)
                 next = std::min(next, s.deadline);
         }
         int timeout = -1;
@@ -640,6 +917,16 @@ void WebServer::Serve() {
                 Slot& s = slots[static_cast<size_t>(f.slot)];
                 if (s.state != Slot::State::Working || s.job != f.id) continue;  // gone meanwhile
                 s.cancelled.reset();
+                if (s.signingIn) {
+                    // The credentials are checked: the request goes on as if they had been known.
+                    s.signingIn = false;
+                    s.in = std::move(s.pending);
+                    s.pending.clear();
+                    s.state = Slot::State::Waiting;
+                    const int known = f.answer.empty() ? 1 : f.answer[0] - '0';
+                    answer(s, f.slot, static_cast<UserDirectory::Known>(known));
+                    continue;
+                }
                 startAnswer(s, std::move(f.answer), false);
             }
         }
@@ -655,6 +942,10 @@ void WebServer::Serve() {
                     sendMore(s);
                 }
                 continue;
+            }
+            if (s.state == Slot::State::Handshake) {
+                if (!handshake(s)) continue;
+                // Done: the request may have come with the handshake's last flight.
             }
             if (s.state == Slot::State::Working) {
                 // Whatever the client sends meanwhile is dropped; its close cancels the request.
@@ -701,6 +992,7 @@ void WebServer::Serve() {
         }
         if (slotFree && (fds[1].revents & POLLIN)) {
             const std::shared_ptr<const AccessPolicy> policy = Policy();
+            const std::shared_ptr<const TlsContext> tls = Tls();
             for (;;) {
                 auto free = std::find_if(slots.begin(), slots.end(), [](const Slot& s) {
                     return s.state == Slot::State::Free;
@@ -721,6 +1013,20 @@ void WebServer::Serve() {
                 }
                 free->state = Slot::State::Waiting;
                 free->deadline = Clock::now() + idle;
+                if (tls) {
+                    free->ssl = tls->NewSession(fd);
+                    if (!free->ssl) {
+                        free->Close();
+                        continue;
+                    }
+                    free->state = Slot::State::Handshake;
+                    free->refused = !policy->MayConnect(free->address);
+                    if (free->refused)
+                        LogRefusal(free->address, "Webserver : connection from IP(" +
+                                                      AddressText(free->address) +
+                                                      ") refused, not in allow");
+                    continue;
+                }
                 if (!policy->MayConnect(free->address)) {
                     // Refused at once: the answer says so, and what the client sends is dropped
                     // while the connection lingers.
@@ -736,7 +1042,12 @@ void WebServer::Serve() {
         }
     }
     for (Slot& s : slots) {
-        if (s.state == Slot::State::WebSocket) SendAll(s.fd, kWebSocketCloseFrame);
+        if (s.state == Slot::State::WebSocket && s.ssl) {
+            short want;
+            WriteSome(s.fd, s.ssl, kWebSocketCloseFrame.data(), kWebSocketCloseFrame.size(), &want);
+        } else if (s.state == Slot::State::WebSocket) {
+            SendAll(s.fd, kWebSocketCloseFrame);
+        }
         s.Close();
     }
 }

@@ -38,6 +38,8 @@
 #include "webserver/file_store.h"
 #include "webserver/request.h"
 #include "webserver/shared_reads.h"
+#include "webserver/sign_in.h"
+#include "webserver/tls.h"
 
 namespace tsr {
 
@@ -110,6 +112,17 @@ public:
     void SetMaxAge(std::chrono::milliseconds maxAge);
     std::chrono::milliseconds MaxAge() const;
 
+    // Sign-in. With `users`, every request needs a valid user given with the browser's Basic
+    // sign-in: viewers load the pages and read, operators also write (a request with a write
+    // item, or to /SQL, /DLL or /PRN, from anyone else answers 403 and nothing of it is carried
+    // out); without credentials the answer is 401 with a challenge naming `realm`, unless
+    // `anonymousRead` lets anyone read. After 5 failed sign-ins within a minute an address is
+    // answered 429 for a minute. Null `users`: no sign-in. Takes effect at the next start.
+    void SetSignIn(std::shared_ptr<UserDirectory> users, bool anonymousRead, std::string realm);
+    // HTTPS with `tls` from the next start; null: plain HTTP.
+    void SetTls(std::shared_ptr<const TlsContext> tls);
+    bool UsesTls() const;
+
     // How long a POST whose headers announce a body waits for it, and how long an answered
     // connection waits for the peer to close before it is closed anyway.
     void SetTimeouts(std::chrono::milliseconds bodyWait, std::chrono::milliseconds linger);
@@ -130,6 +143,15 @@ private:
     struct PostRequest;
     class Workers;
     struct DevicePost;
+    // What a request's sender may do: nothing yet (401), read without signing in, read, write.
+    enum class Access { None, Anonymous, Viewer, Operator };
+    std::shared_ptr<UserDirectory> SignIn() const;
+    std::shared_ptr<const TlsContext> Tls() const;
+    std::string UnauthorizedAnswer() const;
+    bool LockedOut(const IpAddress& client);
+    // The access of a sender whose credentials are `known` (none given: nullopt); counts a
+    // failed sign-in.
+    Access AccessOf(const IpAddress& client, std::optional<UserDirectory::Known> known);
     void Serve();
     // The answer to a GET: kept bytes, or a header followed by an open file to stream.
     FileAnswer AnswerGet(std::string_view request, const IpAddress& client);
@@ -153,6 +175,12 @@ private:
     std::chrono::milliseconds linger_{2000};
     std::chrono::milliseconds idle_{5000};
     std::chrono::milliseconds maxAge_{kDefaultMaxAge};
+    std::shared_ptr<UserDirectory> signIn_;
+    bool anonymousRead_ = false;
+    std::string realm_ = "Tessora";
+    std::shared_ptr<const TlsContext> tls_;
+    std::mutex signInMutex_;
+    SignInLimiter signInLimiter_;
     FileCache files_;
     std::optional<IpAddress> listenAddress_;         // for the next start
     std::optional<IpAddress> startedListenAddress_;  // of the last start
