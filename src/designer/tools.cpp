@@ -6,9 +6,10 @@
 
 namespace tsr::designer {
 
-std::string LocalServerUrl(unsigned port) {
-    if (port == 80) return "http://localhost";
-    return "http://localhost:" + std::to_string(port);
+std::string LocalServerUrl(unsigned port, bool https) {
+    const std::string scheme = https ? "https://localhost" : "http://localhost";
+    if (port == (https ? 443u : 80u)) return scheme;
+    return scheme + ":" + std::to_string(port);
 }
 
 std::string GeneratedFileUrl(const std::string& outputDirectory) {

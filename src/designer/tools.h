@@ -8,8 +8,9 @@
 
 namespace tsr::designer {
 
-// "http://localhost" on port 80, else "http://localhost:PORT".
-std::string LocalServerUrl(unsigned port);
+// "http://localhost" on port 80, else "http://localhost:PORT"; with `https`, "https://localhost"
+// on port 443, else "https://localhost:PORT".
+std::string LocalServerUrl(unsigned port, bool https = false);
 
 // The file URL of the generated page in `outputDirectory` (an absolute path); bytes that
 // cannot stand in a URL path are percent-encoded.

@@ -36,6 +36,7 @@
 #include "designer/tools.h"
 #include "platform/process.h"
 #include "shell/build_dialog.h"
+#include "shell/server_access_dialog.h"
 #include "shell/log_pane.h"
 #include "shell/script_editor.h"
 #include "shell/ui.h"
@@ -61,6 +62,7 @@ enum CommandId : int {
     kCmdOpenBrowser,
     kCmdOpenHtmlEditor,
     kCmdConnectBrowser,
+    kCmdServerAccess,
     kCmdOpenResources,
     kCmdHide,
     kCmdExpertMode,
@@ -231,13 +233,18 @@ MainWindow::MainWindow(StartOptions options)
     RebuildProjectTree();
     FillLibraryTree();
     RecordLayout();
-    // Who may reach the server comes from the profile; a wrong setting keeps the server stopped.
-    const ServerAccessResult access = designer::LoadServerAccess(profile_);
-    if (access) {
-        hooks_.SetAccess(access.access);
+    // Who may reach the server, who signs in and HTTPS come from the profile; a wrong setting
+    // keeps the server stopped.
+    const designer::ServerSecurity security =
+        designer::BuildServerSecurity(designer::LoadServerAccessSettings(profile_));
+    if (security) {
+        ApplyServerSecurity(security);
     } else {
-        log_.LogText(access.error, kLogRed);
-        hooks_.SetAccessError(access.error);
+        std::string message = LoadString(kMsgServerAccessWrong);
+        message.replace(message.find("%s"), 2, profile_.path());
+        message.replace(message.find("%s"), 2, security.error);
+        log_.LogText(message, kLogRed);
+        hooks_.SetAccessError(message);
     }
     std::string maxAgeError;
     server_.SetMaxAge(designer::LoadMaxAge(profile_, &maxAgeError));
@@ -347,6 +354,7 @@ void MainWindow::CreateMenus() {
     tool->Append(kCmdOpenResources, UiText(kMenuToolOpenResources));
     tool->Append(kCmdHide, UiText(kMenuToolHide));
     tool->Append(kCmdExpertMode, UiText(kMenuToolExpertMode));
+    tool->Append(kCmdServerAccess, UiText(kTextServerAccess) + "...");
     tool->Enable(kCmdConnectBrowser, false);
 
     auto* build = new wxMenu;
@@ -375,6 +383,12 @@ void MainWindow::CreateMenus() {
     Bind(wxEVT_MENU, &MainWindow::OnFileSaveAs, this, kCmdFileSaveAs);
     Bind(wxEVT_MENU, &MainWindow::OnOpenWithBrowser, this, kCmdOpenBrowser);
     Bind(wxEVT_MENU, &MainWindow::OnConnectWithBrowser, this, kCmdConnectBrowser);
+    Bind(wxEVT_MENU, [this](wxCommandEvent&) {
+        shell::ServerAccessDialog dialog(this, profile_);
+        if (dialog.ShowModal() != wxID_OK) return;
+        ApplyServerSecurity(dialog.security());
+        RunRefreshCycle();
+    }, kCmdServerAccess);
     Bind(wxEVT_MENU, &MainWindow::OnOpenResources, this, kCmdOpenResources);
     Bind(wxEVT_MENU, &MainWindow::OnOpenWithHtmlEditor, this, kCmdOpenHtmlEditor);
     Bind(wxEVT_MENU, &MainWindow::OnHelp, this, kCmdHelp);
@@ -483,8 +497,23 @@ void MainWindow::RunRefreshCycle(const std::optional<std::string>& pageToShow) {
     RefreshPreview();
 }
 
+void MainWindow::ApplyServerSecurity(const designer::ServerSecurity& security) {
+    hooks_.SetAccess(security.access);
+    const std::string& path = project_.currentPath();
+    const size_t slash = path.find_last_of('/');
+    hooks_.SetSecurity(security.tls, security.users, security.anonymousRead,
+                       "Tessora " + (path.empty() ? std::string("panel") : path.substr(slash + 1)));
+    if (!security.fingerprint.empty()) {
+        std::string line = LoadString(kTextTlsFingerprint);
+        line.replace(line.find("%s"), 2, security.fingerprint);
+        log_.LogText(line, kLogGreen);
+    }
+}
+
 std::string MainWindow::PreviewUrl() const {
-    return designer::PreviewUrl(server_.IsWebServerRunning(), server_.ListeningPort(),
+    // The preview neither signs in nor takes the machine's own certificate: with HTTPS it shows
+    // the generated file.
+    return designer::PreviewUrl(server_.IsWebServerRunning() && !server_.UsesTls(), server_.ListeningPort(),
                                 project_.workingDirectory().outputDirectory());
 }
 
@@ -995,7 +1024,7 @@ void MainWindow::OnOpenWithHtmlEditor(wxCommandEvent&) {
 
 void MainWindow::OnConnectWithBrowser(wxCommandEvent&) {
     if (!server_.IsWebServerRunning()) return;
-    LaunchDetached({"xdg-open", designer::LocalServerUrl(server_.ListeningPort())});
+    LaunchDetached({"xdg-open", designer::LocalServerUrl(server_.ListeningPort(), server_.UsesTls())});
 }
 
 void MainWindow::OnOpenResources(wxCommandEvent&) {

@@ -3,6 +3,8 @@
 // application. It owns the run's project, gateways, web server and generator.
 #pragma once
 
+#include "designer/server_access.h"
+
 #include <wx/frame.h>
 // After the frame: the drag image header needs the toolkit's settings already defined.
 #include <wx/dragimag.h>
@@ -75,6 +77,9 @@ class MainWindow : public wxFrame, private designer::FileCommandHost {
     void RefreshPreview();
     // What the preview shows: the local server while it runs, else the generated file.
     std::string PreviewUrl() const;
+    // Hands the access rules, the users and HTTPS to the serving hooks (applied at the next
+    // generation) and logs the certificate's fingerprint.
+    void ApplyServerSecurity(const designer::ServerSecurity& security);
 
     // Generation pass, project-tree rebuild, preview refresh: after every structural change.
     // The rebuilt tree selects `select` when it is an object of the project.

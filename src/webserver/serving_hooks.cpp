@@ -30,6 +30,16 @@ void ServingHooks::SetAccessError(std::string message) {
     accessErrorShown_ = false;
 }
 
+void ServingHooks::SetSecurity(std::shared_ptr<const TlsContext> tls,
+                               std::shared_ptr<UserDirectory> users, bool anonymousRead,
+                               std::string realm) {
+    tls_ = std::move(tls);
+    users_ = std::move(users);
+    anonymousRead_ = anonymousRead;
+    realm_ = std::move(realm);
+    securityChanged_ = true;
+}
+
 std::string ServingHooks::ApplyServerSettings(ServerSettings& s) {
     if (forced_) {
         s.on = true;
@@ -46,8 +56,13 @@ std::string ServingHooks::ApplyServerSettings(ServerSettings& s) {
     }
     const bool running = server_.IsWebServerRunning();
     if (running && (!s.on || server_.WebServerPort() != s.port ||
-                    server_.ListenAddress() != listen_))
+                    server_.ListenAddress() != listen_ || securityChanged_))
         server_.StopWebServer();
+    if (securityChanged_) {
+        server_.SetTls(tls_);
+        server_.SetSignIn(users_, anonymousRead_, realm_);
+        securityChanged_ = false;
+    }
     if (s.on && !server_.IsWebServerRunning()) {
         if (server_.StartWebServer(s.port, &address_) != 0 && showError_)
             showError_(LoadString(kMsgCannotCreateWebServer));
@@ -56,7 +71,7 @@ std::string ServingHooks::ApplyServerSettings(ServerSettings& s) {
     if (!server_.IsWebServerRunning()) return {};
     s.port = server_.ListeningPort();  // the port served on, for the title
     if (startGateways_) startGateways_();
-    return address_;
+    return server_.UsesTls() ? "https://" + address_ : address_;
 }
 
 void ServingHooks::SetTitle(const std::string& title) { title_ = title; }

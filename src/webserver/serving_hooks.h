@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -30,6 +31,11 @@ public:
     // goes to `showError` once, at the next generation pass.
     void SetAccessError(std::string message);
 
+    // Sign-in and HTTPS: applied at the next generation pass, which restarts a running server
+    // with them. The title then shows the https address.
+    void SetSecurity(std::shared_ptr<const TlsContext> tls, std::shared_ptr<UserDirectory> users,
+                     bool anonymousRead, std::string realm);
+
     std::string ApplyServerSettings(ServerSettings& settings) override;
     void SetTitle(const std::string& title) override;
     const std::string& title() const { return title_; }
@@ -45,6 +51,11 @@ private:
     std::string accessError_;
     bool accessErrorShown_ = false;
     std::string address_;
+    std::shared_ptr<const TlsContext> tls_;
+    std::shared_ptr<UserDirectory> users_;
+    bool anonymousRead_ = false;
+    std::string realm_;
+    bool securityChanged_ = false;
     std::string title_;
 };
 

@@ -110,3 +110,80 @@ TEST(SignInLimiter, FiveFailuresWithinAMinuteLockAnAddressForAMinute) {
 
 }  // namespace
 }  // namespace tsr
+
+#include "designer/server_access.h"
+#include "platform/profile.h"
+#include "test_support.h"
+
+namespace tsr {
+namespace {
+
+TEST(DesignerServerAccessDialog, SettingsRoundTripAndAreCheckedBeforeUse) {
+    test::ScratchDir dir;
+    test::ScopedEnvironment config("XDG_CONFIG_HOME", dir.path());
+    test::ScopedEnvironment english("LC_ALL", "C");
+    Profile profile(dir / "profile.ini");
+    designer::ServerAccessSettings s;
+    s.allow = "127.0.0.0/8";
+    s.usersFile = dir / "users";
+    s.anonymousRead = true;
+    s.tls = designer::TlsChoice::SelfSigned;
+    ASSERT_EQ(designer::SaveServerAccessSettings(profile, s), "");
+    const designer::ServerAccessSettings back = designer::LoadServerAccessSettings(profile);
+    EXPECT_EQ(back.allow, s.allow);
+    EXPECT_EQ(back.usersFile, s.usersFile);
+    EXPECT_TRUE(back.anonymousRead);
+    EXPECT_EQ(back.tls, designer::TlsChoice::SelfSigned);
+
+    // The users file is made by the dialog's user operations.
+    EXPECT_EQ(designer::AddOrChangeUser(s.usersFile, "ann", Role::Operator, "short"),
+              "A password has at least 8 characters.");
+    EXPECT_EQ(designer::AddOrChangeUser(s.usersFile, "an n", Role::Operator, "ann-secret"),
+              "A user name is 1 to 64 characters, without ':' or blanks.");
+    ASSERT_EQ(designer::AddOrChangeUser(s.usersFile, "ann", Role::Operator, "ann-secret"), "");
+    ASSERT_EQ(designer::AddOrChangeUser(s.usersFile, "bob", Role::Operator, "bob-secret"), "");
+    ASSERT_EQ(designer::ChangeUserRole(s.usersFile, "bob", Role::Viewer), "");
+    ASSERT_EQ(designer::RemoveUser(s.usersFile, "ann"), "");
+    std::string error;
+    const std::vector<User> users = designer::ReadUsersForDialog(s.usersFile, &error);
+    ASSERT_EQ(users.size(), 1u) << error;
+    EXPECT_EQ(users[0].name, "bob");
+    EXPECT_EQ(users[0].role, Role::Viewer);
+
+    // Usable: the certificate is made once in the profile directory.
+    const designer::ServerSecurity security = designer::BuildServerSecurity(s);
+    ASSERT_TRUE(security) << security.error;
+    EXPECT_TRUE(security.tls && security.users && security.anonymousRead);
+    EXPECT_EQ(security.fingerprint.size(), 32u * 3 - 1);
+    EXPECT_EQ(designer::BuildServerSecurity(s).fingerprint, security.fingerprint);
+
+    struct Case {
+        const char* name;
+        designer::ServerAccessSettings settings;
+        std::string error;
+    };
+    designer::ServerAccessSettings clear = s;
+    clear.tls = designer::TlsChoice::Off;
+    designer::ServerAccessSettings missing = s;
+    missing.usersFile = dir / "nobody";
+    designer::ServerAccessSettings files = s;
+    files.tls = designer::TlsChoice::Files;
+    files.certFile = dir / "none.pem";
+    files.keyFile = dir / "none.key";
+    designer::ServerAccessSettings rules = s;
+    rules.writeAllow = "10.0.0.1/40";
+    const Case cases[] = {
+        {"sign-in without HTTPS", clear, "Sign-in needs HTTPS"},
+        {"no users file", missing, "The users file " + missing.usersFile + " cannot be used"},
+        {"no certificate file", files, "HTTPS cannot be started: cannot read the certificate"},
+        {"a wrong rule", rules, "webwriteallow"},
+    };
+    for (const Case& c : cases) {
+        const designer::ServerSecurity bad = designer::BuildServerSecurity(c.settings);
+        EXPECT_FALSE(bad) << c.name;
+        EXPECT_NE(bad.error.find(c.error), std::string::npos) << c.name << ": " << bad.error;
+    }
+}
+
+}  // namespace
+}  // namespace tsr
