@@ -126,6 +126,8 @@ run_benchmarks() {
   "$BUILD/tests/bench_phones" "$BUILD/tessora-cli" "${TESSORA_BENCH_SECONDS:-8}"
   log "Benchmarks: the web server beside nginx"
   "$ROOT/tests/bench/server_bench.sh" "$BUILD"
+  log "Benchmarks: HTTPS beside nginx"
+  "$ROOT/tests/bench/https_bench.sh" "$BUILD"
 }
 
 run_tests() {
