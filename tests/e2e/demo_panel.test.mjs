@@ -1,9 +1,12 @@
-// The example project served as `./tessora.sh run` serves it without a display: the Unity and S7
-// simulators of `tessora-cli simulate` beside `tessora-cli serve examples/demo.tsr`, seen by
-// headless Chromium at phone size. The plot moves by itself, and a slider write reaches the
+// The example project served as `./tessora.sh run` serves it without a display: the Unity, S7 and
+// Modbus simulators of `tessora-cli simulate` beside `tessora-cli serve` of the example, seen by
+// headless Chromium at phone size. The simulators take free ports, and the served copy of the
+// example (written by tools/make_demo.py) names them, so that another program on the example's
+// own ports changes nothing. The plot moves by itself, and a slider write reaches the
 // simulator and is read back.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
@@ -18,10 +21,19 @@ let browser;
 before(async () => {
   work = fs.mkdtempSync(path.join(os.tmpdir(), 'tessora-e2e-demo-'));
   fs.mkdirSync(artifacts, { recursive: true });
-  // The ports the example project's gateways name.
-  for (const family of ['unity', 's7'])
-    simulators.push(await start(cli, ['simulate', family], { work, ready: /Ctrl-C or SIGTERM stops it\./ }));
-  serve = await start(cli, ['serve', path.join(root, 'examples/demo.tsr'), '--port', '0'],
+  // Each simulator on a free port; the copy of the example points its gateway there.
+  const addresses = [];
+  for (const [family, gateway] of [['unity', 'uni1'], ['s7', 's71'], ['modbus', 'mb1']]) {
+    let printed = '';
+    simulators.push(await start(cli, ['simulate', family, '--port', '0'], {
+      work, ready: /Ctrl-C or SIGTERM stops it\./, onOutput: (d) => { printed += d; } }));
+    const m = /gateway ip: (127\.0\.0\.1:[0-9]+)\n/.exec(printed);
+    assert.ok(m, printed);
+    addresses.push('--ip', `${gateway}=${m[1]}`);
+  }
+  const demo = path.join(work, 'demo.tsr');
+  execFileSync('python3', [path.join(root, 'tools/make_demo.py'), '--output', demo, ...addresses]);
+  serve = await start(cli, ['serve', demo, '--port', '0'],
     { work, ready: serving, onOutput: (d) => { serveLog += d; } });
   browser = await launchBrowser();
 });
