@@ -85,6 +85,8 @@ constexpr Entry kTable[] = {
      "Impossible de se connecter à l'équipement Modbus TCP %s, nouvel essai dans 5 secondes..."},
     {142, "Connected to Modbus TCP device %s", "Connecté à l'équipement Modbus TCP %s"},
     {143, "Disconnected from Modbus TCP device %s", "Déconnecté de l'équipement Modbus TCP %s"},
+    {144, "%s (again at %t, %n times)", "%s (encore à %t, %n fois)"},
+    {145, "%s (again at %t)", "%s (encore à %t)"},
     {61442, "All files (*.*)", "Tous les fichiers (*.*)"},
     {2001, "Library", "Bibliothèque"},
     {2002, "Project", "Projet"},

@@ -32,6 +32,9 @@ enum StringId : int {
     kMsgModbusCannotConnect = 141,
     kMsgModbusConnected = 142,
     kMsgModbusDisconnected = 143,
+    // A state line logged again: %s the line, %t the time of the last repeat, %n how often.
+    kMsgAgainTimes = 144,
+    kMsgAgainOnce = 145,
     kMsgAllFiles = 61442,
 };
 

@@ -79,7 +79,9 @@ GatewayRoutes Gateways::Routes() {
             &sql_,          printerService_.get(), &dll_,        modbus_.get()};
 }
 
-void Gateways::Report(int messageId, unsigned colour) { log_.LogText(LoadString(messageId), colour); }
+void Gateways::Report(const std::string& source, int messageId, unsigned colour) {
+    log_.LogState(source, LoadString(messageId), colour);
+}
 
 namespace {
 
@@ -139,6 +141,9 @@ void Gateways::Visit(Walk walk, pugi::xml_node gateway, int type) {
         VisitModbus(walk, gateway);
         return;
     }
+    // Every line of a family is a line of its state: a sink folds a retry's repeat into the
+    // line before, while a disconnect or a failure is a change.
+    const std::string source = std::to_string(type);
     if (walk == Walk::Stop) {
         bool wasOpen = false;
         switch (type) {
@@ -151,7 +156,7 @@ void Gateways::Visit(Walk walk, pugi::xml_node gateway, int type) {
             case kS7: wasOpen = s7_->Disconnect(); break;
             case kKx: wasOpen = kx_->Disconnect(); break;
         }
-        if (wasOpen) Report(m.disconnected, kLogGreen);
+        if (wasOpen) Report(source, m.disconnected, kLogGreen);
         return;
     }
     const bool retried = type == kCorvane || type == kSimora || type == kUnity || type == kS7 ||
@@ -161,7 +166,7 @@ void Gateways::Visit(Walk walk, pugi::xml_node gateway, int type) {
         if (std::optional<OutsideReach> reach = ReachOf(gateway, type, wd_.path())) {
             std::string text = LoadString(kTextTrustNotStarted);
             text.replace(text.find("%s"), 2, DescribeReach(*reach));
-            log_.LogText(text, kLogRed);
+            log_.LogState(source, text, kLogRed);
             return;
         }
     }
@@ -187,21 +192,22 @@ void Gateways::Visit(Walk walk, pugi::xml_node gateway, int type) {
         }
         case kKx: ok = kx_->Connect(GatewaySettings{}) >= 0; break;
     }
-    Report(ok ? m.connected : m.failed, ok ? kLogGreen : kLogRed);
+    Report(source, ok ? m.connected : m.failed, ok ? kLogGreen : kLogRed);
 }
 
 // A Modbus TCP gateway: the family keeps one connection per ip, and each line names the ip. It
 // reaches nothing on this computer, so an untrusted project starts it as the other devices.
 void Gateways::VisitModbus(Walk walk, pugi::xml_node gateway) {
     const GatewaySettings settings = ModbusSettingsOf(gateway);
+    const std::string source = std::to_string(kModbus) + " " + settings.ip;
     if (walk == Walk::Stop) {
         if (modbus_->Disconnect(settings))
-            log_.LogText(ModbusLine(kMsgModbusDisconnected, settings.ip), kLogGreen);
+            log_.LogState(source, ModbusLine(kMsgModbusDisconnected, settings.ip), kLogGreen);
         return;
     }
     const bool ok = modbus_->Connect(settings) >= 0;
-    log_.LogText(ModbusLine(ok ? kMsgModbusConnected : kMsgModbusCannotConnect, settings.ip),
-                 ok ? kLogGreen : kLogRed);
+    const int message = ok ? kMsgModbusConnected : kMsgModbusCannotConnect;
+    log_.LogState(source, ModbusLine(message, settings.ip), ok ? kLogGreen : kLogRed);
 }
 
 }  // namespace tsr

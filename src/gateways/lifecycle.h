@@ -49,7 +49,7 @@ private:
     enum class Walk { Start, Retry, Stop };
     void Visit(Walk walk, pugi::xml_node gateway, int type);
     void VisitModbus(Walk walk, pugi::xml_node gateway);
-    void Report(int messageId, unsigned colour);
+    void Report(const std::string& source, int messageId, unsigned colour);
     std::string ResourcePath(const std::string& name) const;
 
     LogSink& log_;
