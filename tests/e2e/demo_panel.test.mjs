@@ -82,9 +82,10 @@ test('the demo panel moves by itself and reads back a slider write', async () =>
   }));
   assert.ok(scale.numbers, JSON.stringify(scale));
   assert.ok(scale.min <= scale.low && scale.max >= scale.high, JSON.stringify(scale));
-  // The knob shows the moving sine too: a whole number between 0 and 100.
+  // The knob shows the moving sine too: a whole number between 0 and 100, written in its middle.
   const knob = Number(await page.inputValue('#knob1'));
   assert.ok(knob >= 0 && knob <= 100, `knob ${knob}`);
+  assert.ok(await page.locator('#knob1').isVisible(), 'the knob shows its number');
 
   // Moving the set point slider writes it into the simulator; the page reads it back into the
   // read-back field, and the simulator holds it.
@@ -109,6 +110,14 @@ test('the demo panel moves by itself and reads back a slider write', async () =>
   await page.waitForFunction(() => jQuery('.ui-page-active').attr('id') === 'Trend');
   const knob2 = await page.inputValue('#knob2');
   await page.waitForFunction((k) => jQuery('#knob2').val() !== k, knob2, { timeout: 5000 });
+  assert.ok(await page.locator('#knob2').isVisible(), 'the S7 knob shows its number');
+
+  // The third page, bound to the Modbus simulator, moves and shows its numbers too.
+  await page.click('text=Line 3 - Modbus');
+  await page.waitForFunction(() => jQuery('.ui-page-active').attr('id') === 'Modbus');
+  const knob3 = await page.inputValue('#knob3');
+  await page.waitForFunction((k) => jQuery('#knob3').val() !== k, knob3, { timeout: 5000 });
+  assert.ok(await page.locator('#knob3').isVisible(), 'the Modbus knob shows its number');
   assert.deepEqual(errors, []);
   await page.close();
 });
