@@ -152,6 +152,8 @@ run_program() {
 run_benchmarks() {
   log "Benchmarks: the generator"
   "$BUILD/bench_generator" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+  log "Benchmarks: the whole process of tessora-cli generate"
+  "$BUILD/bench_cli_generate" "$BUILD/tessora-cli"
   log "Benchmarks: many phones on one controller"
   "$BUILD/tests/bench_phones" "$BUILD/tessora-cli" "${TESSORA_BENCH_SECONDS:-8}"
   log "Benchmarks: the web server beside nginx"
