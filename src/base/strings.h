@@ -35,6 +35,9 @@ enum StringId : int {
     // A state line logged again: %s the line, %t the time of the last repeat, %n how often.
     kMsgAgainTimes = 144,
     kMsgAgainOnce = 145,
+    // The printer module could not be loaded: %s says why.
+    kMsgPrinterModuleMissing = 146,
+    kMsgPrinterModuleOther = 147,
     kMsgAllFiles = 61442,
 };
 

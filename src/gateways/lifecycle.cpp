@@ -51,12 +51,12 @@ Messages MessagesOf(int type) {
 // The printer as the request protocol sees it.
 class PrinterRoute : public PrinterService {
 public:
-    explicit PrinterRoute(PrinterGateway& printer) : printer_(printer) {}
+    explicit PrinterRoute(PrinterModule& printer) : printer_(printer) {}
     bool IsOpen() const override { return printer_.IsOpen(); }
     void Print(std::string_view text) override { printer_.Print(text); }
 
 private:
-    PrinterGateway& printer_;
+    PrinterModule& printer_;
 };
 
 }  // namespace
@@ -64,6 +64,7 @@ private:
 Gateways::Gateways(LogSink& log, const WorkingDirectory& wd)
     : log_(log),
       wd_(wd),
+      printer_(log),
       printerService_(std::make_unique<PrinterRoute>(printer_)),
       corvane_(MakeCorvaneFamily(log)),
       simora_(MakeSimoraFamily(log)),

@@ -11,7 +11,7 @@
 #include "gateways/dll/dll_gateway.h"
 #include "gateways/families.h"
 #include "gateways/modbus/modbus_gateway.h"
-#include "gateways/printer/printer_gateway.h"
+#include "gateways/printer_module.h"
 #include "gateways/sql/sql_gateway.h"
 #include "model/project_document.h"
 #include "model/working_directory.h"
@@ -43,7 +43,7 @@ public:
 
     SqlGateway& sql() { return sql_; }
     DllGateway& dll() { return dll_; }
-    PrinterGateway& printer() { return printer_; }
+    PrinterModule& printer() { return printer_; }
 
 private:
     enum class Walk { Start, Retry, Stop };
@@ -56,7 +56,7 @@ private:
     const WorkingDirectory& wd_;
     SqlGateway sql_;
     DllGateway dll_;
-    PrinterGateway printer_;
+    PrinterModule printer_;
     std::unique_ptr<PrinterService> printerService_;
     std::unique_ptr<ConnectedFamily> corvane_, simora_, unity_, s7_, kx_;
     std::unique_ptr<ModbusFamily> modbus_;  // one connection per gateway ip

@@ -3,8 +3,8 @@
 // `tessora-cli catalogue`, which starts the program and does almost nothing else.
 // Usage: bench_cli_generate TESSORA_CLI [RUNS]
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -73,7 +73,8 @@ int main(int argc, char** argv) {
     const std::string dir = dirTemplate;
     int rc = 0;
     const double start = Median({cli, "catalogue"}, runs);
-    std::printf("tessora-cli catalogue (start-up):       median %7.2f ms of %d runs\n", start, runs);
+    std::printf("tessora-cli catalogue (start-up):       median %7.2f ms of %d runs\n", start,
+                runs);
     std::fflush(stdout);
     if (start < 0) rc = 1;
     double previous = 0;
@@ -91,8 +92,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "cannot save %s\n", path.c_str());
             return 1;
         }
-        const double t =
-            Median({cli, "generate", path, "--out", tsr::JoinPath(dir, "out")}, runs);
+        const double t = Median({cli, "generate", path, "--out", tsr::JoinPath(dir, "out")}, runs);
         std::printf("tessora-cli generate, %5d objects:    median %7.2f ms of %d runs", objects, t,
                     runs);
         if (previous > 0 && t > 0) std::printf("  (x%.2f for x4 objects)", t / previous);

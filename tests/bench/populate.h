@@ -11,8 +11,8 @@ inline void Populate(ProjectDocument& doc, int count) {
     pugi::xml_node project = doc.ProjectElement();
     doc.CreateObject(FindTypeByKey("corvanegateway"), project);
     doc.CreateObject(FindTypeByKey("unigateway"), project);
-    const char* widgets[] = {"switch", "slider", "knob", "checkb", "textinput", "label",
-                             "button", "plot",   "radiob"};
+    const char* widgets[] = {"switch", "slider", "knob", "checkb", "textinput",
+                             "label",  "button", "plot", "radiob"};
     const char* links[] = {"cvnlink", "unitylink", "s7iplink", "kxlink", "smlink"};
     pugi::xml_node page = project.first_child();
     int objects = 4, i = 0;
