@@ -89,8 +89,39 @@ stop_children() {
   done
   CHILD_PIDS=()
 }
+# The example's gateways name these ports: when another program holds one, the simulator could
+# not start and the panel would read nothing, so the run stops before and says what to do.
+SIMULATOR_PORTS=(5020 10102 5502)
+port_taken() {
+  python3 -c 'import socket, sys
+s = socket.socket()
+s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+try:
+    s.bind(("127.0.0.1", int(sys.argv[1])))
+except OSError:
+    sys.exit(0)
+sys.exit(1)' "$1"
+}
+check_simulator_ports() {
+  local port taken=()
+  for port in "${SIMULATOR_PORTS[@]}"; do
+    port_taken "$port" && taken+=("$port")
+  done
+  ((${#taken[@]})) || return 0
+  if [[ "${LC_ALL:-${LC_MESSAGES:-${LANG:-}}}" == fr* ]]; then
+    printf '\033[1;31m==> Port(s) 127.0.0.1:%s déjà pris par un autre programme.\033[0m\n' "${taken[*]}" >&2
+    printf 'Le projet exemple y attend ses simulateurs (Unity 5020, S7 10102, Modbus TCP 5502).\n' >&2
+    printf 'Arrêtez ce programme (ss -ltnp voit lequel, par exemple un autre ./tessora.sh run), puis relancez.\n' >&2
+  else
+    printf '\033[1;31m==> Port(s) 127.0.0.1:%s already taken by another program.\033[0m\n' "${taken[*]}" >&2
+    printf 'The example project expects its simulators there (Unity 5020, S7 10102, Modbus TCP 5502).\n' >&2
+    printf 'Stop that program (ss -ltnp shows which, for example another ./tessora.sh run), then run again.\n' >&2
+  fi
+  exit 1
+}
 run_beside_simulators() {
   local family program
+  check_simulator_ports
   trap stop_children EXIT
   trap 'exit 130' INT
   trap 'exit 143' TERM
@@ -122,6 +153,8 @@ run_program() {
 run_benchmarks() {
   log "Benchmarks: the generator"
   "$BUILD/bench_generator" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+  log "Benchmarks: the whole process of tessora-cli generate"
+  "$BUILD/bench_cli_generate" "$BUILD/tessora-cli"
   log "Benchmarks: many phones on one controller"
   "$BUILD/tests/bench_phones" "$BUILD/tessora-cli" "${TESSORA_BENCH_SECONDS:-8}"
   log "Benchmarks: the web server beside nginx"

@@ -1,6 +1,7 @@
 // One interface through which every subsystem writes log lines: a text and a colour.
 #pragma once
 
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -20,6 +21,26 @@ class LogSink {
 public:
     virtual ~LogSink() = default;
     virtual void LogText(std::string_view text, unsigned colour) = 0;
+
+    // A line that tells the state of `source` (a gateway's "Connected to ..." or "Cannot connect
+    // to ..."), logged again each time the state is checked. A sink that folds repeats keys them
+    // by `source`; this one logs every line.
+    virtual void LogState(std::string_view source, std::string_view text, unsigned colour) {
+        (void)source;
+        LogText(text, colour);
+    }
+
+    // A line that later calls may rewrite in place: returns its id for RewriteLine, or 0 when
+    // this sink cannot change a line once written (a terminal), having logged it as LogText.
+    virtual uint64_t LogRewritable(std::string_view text, unsigned colour) {
+        LogText(text, colour);
+        return 0;
+    }
+    // Replaces the text of the line `id` returned, keeping its time stamp; nothing when the line
+    // is gone (dropped as one of the oldest).
+    virtual void RewriteLine(uint64_t id, std::string_view text, unsigned colour) {
+        (void)id, (void)text, (void)colour;
+    }
 };
 
 // Keeps every line in memory; for tests and for callers that show the lines later.

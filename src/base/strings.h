@@ -32,6 +32,12 @@ enum StringId : int {
     kMsgModbusCannotConnect = 141,
     kMsgModbusConnected = 142,
     kMsgModbusDisconnected = 143,
+    // A state line logged again: %s the line, %t the time of the last repeat, %n how often.
+    kMsgAgainTimes = 144,
+    kMsgAgainOnce = 145,
+    // The printer module could not be loaded: %s says why.
+    kMsgPrinterModuleMissing = 146,
+    kMsgPrinterModuleOther = 147,
     kMsgAllFiles = 61442,
 };
 

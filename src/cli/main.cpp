@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "base/log_fold.h"
 #include "base/strings.h"
 #include "cli/simulate.h"
 #include "cli/users.h"
@@ -370,7 +371,9 @@ int CommandServe(std::vector<std::string> args) {
     if (!StartProject(project)) return 1;
     tsr::Status s = project.Load(path);
     if (!s) return Error(s.message);
-    TerminalLog log;
+    TerminalLog terminal;
+    // A gateway's state line, repeated at each retry, is written once per state.
+    tsr::FoldingLogSink log(terminal);
     tsr::Gateways gateways(log, project.workingDirectory());
     if (!trust) {
         const std::vector<tsr::OutsideReach> reaches =

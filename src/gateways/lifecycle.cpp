@@ -15,18 +15,6 @@
 namespace tsr {
 namespace {
 
-enum : int {
-    kCorvane = 20,
-    kSql = 30,
-    kPrinter = 33,
-    kDll = 34,
-    kSimora = 35,
-    kUnity = 37,
-    kS7 = 39,
-    kKx = 41,
-    kModbus = 50,
-};
-
 // Messages of each family: connect failure, connected, disconnected.
 struct Messages {
     int failed, connected, disconnected;
@@ -34,15 +22,15 @@ struct Messages {
 
 Messages MessagesOf(int type) {
     switch (type) {
-        case kCorvane: return {108, 109, 112};
-        case kSql: return {110, 111, 113};
-        case kPrinter: return {114, 115, 116};
-        case kDll: return {117, 118, 119};
-        case kSimora: return {120, 121, 122};
-        case kUnity: return {123, 124, 125};
-        case kS7: return {126, 127, 128};
-        case kKx: return {131, 132, 133};
-        case kModbus:
+        case kTypeCorvaneGateway: return {108, 109, 112};
+        case kTypeSqlGateway: return {110, 111, 113};
+        case kTypePrintGateway: return {114, 115, 116};
+        case kTypeDllGateway: return {117, 118, 119};
+        case kTypeSimoraGateway: return {120, 121, 122};
+        case kTypeUnityGateway: return {123, 124, 125};
+        case kTypeS7Gateway: return {126, 127, 128};
+        case kTypeKxGateway: return {131, 132, 133};
+        case kTypeModbusGateway:
             return {kMsgModbusCannotConnect, kMsgModbusConnected, kMsgModbusDisconnected};
         default: return {0, 0, 0};
     }
@@ -51,12 +39,12 @@ Messages MessagesOf(int type) {
 // The printer as the request protocol sees it.
 class PrinterRoute : public PrinterService {
 public:
-    explicit PrinterRoute(PrinterGateway& printer) : printer_(printer) {}
+    explicit PrinterRoute(PrinterModule& printer) : printer_(printer) {}
     bool IsOpen() const override { return printer_.IsOpen(); }
     void Print(std::string_view text) override { printer_.Print(text); }
 
 private:
-    PrinterGateway& printer_;
+    PrinterModule& printer_;
 };
 
 }  // namespace
@@ -64,6 +52,7 @@ private:
 Gateways::Gateways(LogSink& log, const WorkingDirectory& wd)
     : log_(log),
       wd_(wd),
+      printer_(log),
       printerService_(std::make_unique<PrinterRoute>(printer_)),
       corvane_(MakeCorvaneFamily(log)),
       simora_(MakeSimoraFamily(log)),
@@ -79,7 +68,9 @@ GatewayRoutes Gateways::Routes() {
             &sql_,          printerService_.get(), &dll_,        modbus_.get()};
 }
 
-void Gateways::Report(int messageId, unsigned colour) { log_.LogText(LoadString(messageId), colour); }
+void Gateways::Report(const std::string& source, int messageId, unsigned colour) {
+    log_.LogState(source, LoadString(messageId), colour);
+}
 
 namespace {
 
@@ -135,73 +126,77 @@ void Gateways::StopGateways(const ProjectDocument& doc) {
 void Gateways::Visit(Walk walk, pugi::xml_node gateway, int type) {
     const Messages m = MessagesOf(type);
     if (m.failed == 0) return;  // not a gateway
-    if (type == kModbus) {
+    if (type == kTypeModbusGateway) {
         VisitModbus(walk, gateway);
         return;
     }
+    // Every line of a family is a line of its state: a sink folds a retry's repeat into the
+    // line before, while a disconnect or a failure is a change.
+    const std::string source = std::to_string(type);
     if (walk == Walk::Stop) {
         bool wasOpen = false;
         switch (type) {
-            case kSql: wasOpen = sql_.Close(); break;
-            case kPrinter: wasOpen = printer_.IsOpen(); printer_.Close(); break;
-            case kDll: dll_.Unload(); wasOpen = true; break;  // reported in any case
-            case kCorvane: wasOpen = corvane_->Disconnect(); break;
-            case kSimora: wasOpen = simora_->Disconnect(); break;
-            case kUnity: wasOpen = unity_->Disconnect(); break;
-            case kS7: wasOpen = s7_->Disconnect(); break;
-            case kKx: wasOpen = kx_->Disconnect(); break;
+            case kTypeSqlGateway: wasOpen = sql_.Close(); break;
+            case kTypePrintGateway: wasOpen = printer_.IsOpen(); printer_.Close(); break;
+            case kTypeDllGateway: dll_.Unload(); wasOpen = true; break;  // reported in any case
+            case kTypeCorvaneGateway: wasOpen = corvane_->Disconnect(); break;
+            case kTypeSimoraGateway: wasOpen = simora_->Disconnect(); break;
+            case kTypeUnityGateway: wasOpen = unity_->Disconnect(); break;
+            case kTypeS7Gateway: wasOpen = s7_->Disconnect(); break;
+            case kTypeKxGateway: wasOpen = kx_->Disconnect(); break;
         }
-        if (wasOpen) Report(m.disconnected, kLogGreen);
+        if (wasOpen) Report(source, m.disconnected, kLogGreen);
         return;
     }
-    const bool retried = type == kCorvane || type == kSimora || type == kUnity || type == kS7 ||
-                         type == kKx;
+    const bool retried = type == kTypeCorvaneGateway || type == kTypeSimoraGateway || type == kTypeUnityGateway || type == kTypeS7Gateway ||
+                         type == kTypeKxGateway;
     if (walk == Walk::Retry && !retried) return;
     if (!trusted_) {
         if (std::optional<OutsideReach> reach = ReachOf(gateway, type, wd_.path())) {
             std::string text = LoadString(kTextTrustNotStarted);
             text.replace(text.find("%s"), 2, DescribeReach(*reach));
-            log_.LogText(text, kLogRed);
+            log_.LogState(source, text, kLogRed);
             return;
         }
     }
     bool ok = false;
     switch (type) {
-        case kSql: ok = sql_.Open(ResourcePath(GetPropertyOr(gateway, "sqlfilename", ""))); break;
-        case kPrinter: ok = printer_.Open(GatewayPrinterDestination(wd_.path(), GetPropertyOr(gateway, "printername", ""))); break;
-        case kDll: ok = dll_.Load(ResourcePath(GetPropertyOr(gateway, "dllfilename", ""))); break;
-        case kCorvane: ok = corvane_->Connect(GatewaySettings{}) >= 0; break;
-        case kSimora: ok = simora_->Connect(GatewaySettings{}) >= 0; break;
-        case kUnity: {
+        case kTypeSqlGateway: ok = sql_.Open(ResourcePath(GetPropertyOr(gateway, "sqlfilename", ""))); break;
+        case kTypePrintGateway: ok = printer_.Open(GatewayPrinterDestination(wd_.path(), GetPropertyOr(gateway, "printername", ""))); break;
+        case kTypeDllGateway: ok = dll_.Load(ResourcePath(GetPropertyOr(gateway, "dllfilename", ""))); break;
+        case kTypeCorvaneGateway: ok = corvane_->Connect(GatewaySettings{}) >= 0; break;
+        case kTypeSimoraGateway: ok = simora_->Connect(GatewaySettings{}) >= 0; break;
+        case kTypeUnityGateway: {
             GatewaySettings settings;
             settings.ip = GetPropertyOr(gateway, "ip", "127.0.0.1");
             ok = unity_->Connect(settings) >= 0;
             break;
         }
-        case kS7: {
+        case kTypeS7Gateway: {
             GatewaySettings settings;
             settings.ip = GetPropertyOr(gateway, "ip", "127.0.0.1");
             settings.ucpos = std::atoi(GetPropertyOr(gateway, "ucpos", "0").c_str());
             ok = s7_->Connect(settings) >= 0;
             break;
         }
-        case kKx: ok = kx_->Connect(GatewaySettings{}) >= 0; break;
+        case kTypeKxGateway: ok = kx_->Connect(GatewaySettings{}) >= 0; break;
     }
-    Report(ok ? m.connected : m.failed, ok ? kLogGreen : kLogRed);
+    Report(source, ok ? m.connected : m.failed, ok ? kLogGreen : kLogRed);
 }
 
 // A Modbus TCP gateway: the family keeps one connection per ip, and each line names the ip. It
 // reaches nothing on this computer, so an untrusted project starts it as the other devices.
 void Gateways::VisitModbus(Walk walk, pugi::xml_node gateway) {
     const GatewaySettings settings = ModbusSettingsOf(gateway);
+    const std::string source = std::to_string(kTypeModbusGateway) + " " + settings.ip;
     if (walk == Walk::Stop) {
         if (modbus_->Disconnect(settings))
-            log_.LogText(ModbusLine(kMsgModbusDisconnected, settings.ip), kLogGreen);
+            log_.LogState(source, ModbusLine(kMsgModbusDisconnected, settings.ip), kLogGreen);
         return;
     }
     const bool ok = modbus_->Connect(settings) >= 0;
-    log_.LogText(ModbusLine(ok ? kMsgModbusConnected : kMsgModbusCannotConnect, settings.ip),
-                 ok ? kLogGreen : kLogRed);
+    const int message = ok ? kMsgModbusConnected : kMsgModbusCannotConnect;
+    log_.LogState(source, ModbusLine(message, settings.ip), ok ? kLogGreen : kLogRed);
 }
 
 }  // namespace tsr

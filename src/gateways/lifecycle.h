@@ -11,7 +11,7 @@
 #include "gateways/dll/dll_gateway.h"
 #include "gateways/families.h"
 #include "gateways/modbus/modbus_gateway.h"
-#include "gateways/printer/printer_gateway.h"
+#include "gateways/printer_module.h"
 #include "gateways/sql/sql_gateway.h"
 #include "model/project_document.h"
 #include "model/working_directory.h"
@@ -43,20 +43,20 @@ public:
 
     SqlGateway& sql() { return sql_; }
     DllGateway& dll() { return dll_; }
-    PrinterGateway& printer() { return printer_; }
+    PrinterModule& printer() { return printer_; }
 
 private:
     enum class Walk { Start, Retry, Stop };
     void Visit(Walk walk, pugi::xml_node gateway, int type);
     void VisitModbus(Walk walk, pugi::xml_node gateway);
-    void Report(int messageId, unsigned colour);
+    void Report(const std::string& source, int messageId, unsigned colour);
     std::string ResourcePath(const std::string& name) const;
 
     LogSink& log_;
     const WorkingDirectory& wd_;
     SqlGateway sql_;
     DllGateway dll_;
-    PrinterGateway printer_;
+    PrinterModule printer_;
     std::unique_ptr<PrinterService> printerService_;
     std::unique_ptr<ConnectedFamily> corvane_, simora_, unity_, s7_, kx_;
     std::unique_ptr<ModbusFamily> modbus_;  // one connection per gateway ip

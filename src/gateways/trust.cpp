@@ -5,9 +5,9 @@
 
 #include <unistd.h>
 
+#include "base/sha1.h"
 #include "platform/fs.h"
 #include "platform/profile.h"
-#include "webserver/websocket.h"
 
 namespace tsr {
 namespace {

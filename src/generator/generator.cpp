@@ -17,8 +17,6 @@
 namespace tsr {
 namespace {
 
-constexpr int kTypeArduinoTableLink = 49;
-
 // Starts the polling of the linked widgets. It waits until the document is ready, that is until
 // jQuery Mobile has enhanced the widgets: an answer that arrived earlier would find no widget to
 // refresh, and the failed refresh would leave the widget marked as being changed, so that the

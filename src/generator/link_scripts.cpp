@@ -7,40 +7,6 @@
 namespace tsr {
 namespace {
 
-// Type ids of the widgets, gateways and links the emitter distinguishes.
-enum : int {
-    kButton = 4,
-    kSwitch = 5,
-    kCheckBox = 9,
-    kRadio = 10,
-    kTextInput = 16,
-    kSlider = 17,
-    kKnob = 19,
-    kCorvaneGateway = 20,
-    kCvnLink = 22,
-    kPlot = 23,
-    kCvnTableLink = 24,
-    kSqlGateway = 30,
-    kPrintGateway = 33,
-    kDllGateway = 34,
-    kSimoraGateway = 35,
-    kSimoraLink = 36,
-    kUnityGateway = 37,
-    kUnityLink = 38,
-    kS7Gateway = 39,
-    kS7Link = 40,
-    kKxGateway = 41,
-    kKxLink = 42,
-    kS71200Gateway = 43,
-    kS71200Link = 44,
-    kS71200TableLink = 46,
-    kArduinoGateway = 47,
-    kArduinoLink = 48,
-    kArduinoTableLink = 49,
-    kModbusGateway = 50,
-    kModbusLink = 51,
-};
-
 // The values a link's texts are made of.
 struct Names {
     std::string w;  // the widget's id, or the group name of a radio button
@@ -53,7 +19,7 @@ struct Names {
 
 Names ReadNames(pugi::xml_node link, int widgetType, pugi::xml_node widget) {
     Names n;
-    n.w = GetProperty(widget, widgetType == kRadio ? "name" : "id");
+    n.w = GetProperty(widget, widgetType == kTypeRadio ? "name" : "id");
     n.g = GetProperty(link, "gatewayid");
     n.v = GetProperty(link, "variable");
     n.r = GetProperty(link, "refreshperiod");
@@ -91,7 +57,7 @@ void EmitServerLink(int widgetType, const Names& n, pugi::xml_node link, pugi::x
     const std::string& w = n.w;
     auto& s = c.scriptText;
     switch (widgetType) {
-        case kSwitch:
+        case kTypeSwitch:
             s[0] += FormatText(kDeclaration, {w});
             s[1] += FormatText(
                 "$(function() { $(\"#%s\").slider({'start' : function(){%schanging=1;},'stop' : "
@@ -105,10 +71,10 @@ void EmitServerLink(int widgetType, const Names& n, pugi::xml_node link, pugi::x
                 "fail(function(){tsrlinkstate('#%s');}).always(function(){setTimeout(read%s, %s); })}",
                 {w, n.g, n.v, w, w, w, w, w, w, n.r});
             break;
-        case kButton:
+        case kTypeButton:
             document += FormatText(" onclick=\"$.post(getaddress%s()+'%s=1');\"", {n.g, n.v});
             return;  // a button only writes: no read function, no start call
-        case kTextInput:
+        case kTypeTextInput:
             s[0] += FormatText(kDeclaration, {w});
             document += FormatText(kTextFocus, {w});
             document += FormatText(kTextBlur, {w, w});
@@ -121,7 +87,7 @@ void EmitServerLink(int widgetType, const Names& n, pugi::xml_node link, pugi::x
                 "fail(function(){tsrlinkstate('#%s');}).always(function(){setTimeout(read%s, %s);}); }",
                 {w, n.g, n.v, w, w, w, w, w, n.r});
             break;
-        case kSlider:
+        case kTypeSlider:
             s[0] += FormatText(kDeclaration, {w});
             document += FormatText(kSliderChange, {w, w});
             c.mouseUpActions += FormatText(kSliderMouseUp, {w, n.g, n.v, w, w, w});
@@ -143,7 +109,7 @@ void EmitServerLink(int widgetType, const Names& n, pugi::xml_node link, pugi::x
                     {w, w, w, n.g, n.v, w, w, w, w, w, w, w, n.r, w, n.r});
             }
             break;
-        case kCheckBox:
+        case kTypeCheckBox:
             s[0] += FormatText(kDeclaration, {w});
             document += FormatText(
                 " onclick=\"var i; if($('#%s').is(':checked')) i='1'; else i='0'; %schanging=1; "
@@ -157,7 +123,7 @@ void EmitServerLink(int widgetType, const Names& n, pugi::xml_node link, pugi::x
                 "always(function(){ setTimeout(read%s, %s); })}",
                 {w, n.g, n.v, w, w, w, w, w, w, n.r});
             break;
-        case kRadio:
+        case kTypeRadio:
             s[0] += FormatText(kDeclaration, {w});
             s[1] += FormatText(
                 "$(function() { $(\"input[name=%s]:radio\").bind({'change' : "
@@ -172,7 +138,7 @@ void EmitServerLink(int widgetType, const Names& n, pugi::xml_node link, pugi::x
                 "tsrlinkstate('input[name=%s]');}).always(function(){ setTimeout(read%s, %s); })}",
                 {w, n.g, n.v, w, w, w, w, w, w, n.r});
             break;
-        case kKnob:
+        case kTypeKnob:
             s[0] += FormatText(kDeclaration, {w});
             AppendKnobOption(
                 c, FormatText("'change' : function(){%schanging=1;},'release' : function() { "
@@ -186,7 +152,7 @@ void EmitServerLink(int widgetType, const Names& n, pugi::xml_node link, pugi::x
                 "tsrlinkstate('#%s');}).always(function(){ setTimeout(read%s, %s); })}",
                 {w, n.g, n.v, w, w, w, w, w, n.r});
             break;
-        case kPlot: {
+        case kTypePlot: {
             if (arduino) return;  // an Arduino link draws no plot
             s[2] += FormatText(kTimeDeclaration, {w});
             // The answer is pushed as a number, as the series link does: the plot scales its
@@ -220,7 +186,7 @@ void EmitServerLink(int widgetType, const Names& n, pugi::xml_node link, pugi::x
 // The table link of the server gateways: a run of variables shown as one plot series.
 void EmitServerTableLink(int widgetType, const Names& n, pugi::xml_node link,
                          pugi::xml_node widget, GenerationContext& c) {
-    if (widgetType != kPlot) return;
+    if (widgetType != kTypePlot) return;
     const std::string& p = n.w;
     std::string read = FormatText(
         "function read%s(){$.post(getaddress%s()+'%s[%s]',function(data){"
@@ -253,7 +219,7 @@ void EmitS71200Link(int widgetType, const Names& n, pugi::xml_node link, pugi::x
     const std::string& w = n.w;
     auto& s = c.scriptText;
     switch (widgetType) {
-        case kCheckBox:
+        case kTypeCheckBox:
             add(s[0], kDeclaration, {w});
             add(document,
                 " onclick=\"var i; if($('#%s').is(':checked')) i='1'; else i='0'; %schanging=1; "
@@ -269,12 +235,12 @@ void EmitS71200Link(int widgetType, const Names& n, pugi::xml_node link, pugi::x
                 "always(function(){ setTimeout(read%s, %s); })}",
                 {w, n.g, n.v, w, n.v, w, n.v, w, w, w, w, n.r});
             break;
-        case kButton:
+        case kTypeButton:
             add(document,
                 " onclick=\"$.get(requestwrite7ws(getaddress%s(),'%s','1','{{{type}}}'));\"",
                 {n.g, n.v});
             return;
-        case kSwitch:
+        case kTypeSwitch:
             add(s[0], kDeclaration, {w});
             add(s[1],
                 "$(function() { $(\"#%s\").slider({'start' : function(){%schanging=1;},'stop' : "
@@ -290,7 +256,7 @@ void EmitS71200Link(int widgetType, const Names& n, pugi::xml_node link, pugi::x
                 "fail(function(){tsrlinkstate('#%s');}).always(function(){setTimeout(read%s, %s); })}",
                 {w, n.g, n.v, n.v, w, w, w, w, w, w, n.r});
             break;
-        case kTextInput:
+        case kTypeTextInput:
             add(s[0], kDeclaration, {w});
             document += FormatText(kTextFocus, {w});
             document += FormatText(kTextBlur, {w, w});
@@ -306,7 +272,7 @@ void EmitS71200Link(int widgetType, const Names& n, pugi::xml_node link, pugi::x
                 "fail(function(){tsrlinkstate('#%s');}).always(function(){setTimeout(read%s, %s);}); }",
                 {w, n.g, n.v, n.v, w, w, w, w, w, n.r});
             break;
-        case kSlider:
+        case kTypeSlider:
             add(s[0], kDeclaration, {w});
             document += FormatText(kSliderChange, {w, w});
             c.mouseUpActions += FormatText(
@@ -322,7 +288,7 @@ void EmitS71200Link(int widgetType, const Names& n, pugi::xml_node link, pugi::x
                 "});}else setTimeout(read%s, %s); }",
                 {w, w, w, n.g, n.v, n.v, w, w, w, w, w, w, w, n.r, w, n.r});
             break;
-        case kRadio:
+        case kTypeRadio:
             add(s[0], kDeclaration, {w});
             add(s[1],
                 "$(function() { $(\"input[name=%s]:radio\").bind({'change' : "
@@ -339,7 +305,7 @@ void EmitS71200Link(int widgetType, const Names& n, pugi::xml_node link, pugi::x
                 "tsrlinkstate('input[name=%s]');}).always(function(){ setTimeout(read%s, %s); })}",
                 {w, n.g, n.v, n.v, w, w, w, w, w, w, n.r});
             break;
-        case kKnob:
+        case kTypeKnob:
             add(s[0], kDeclaration, {w});
             AppendKnobOption(
                 c, expanded(FormatText(
@@ -355,7 +321,7 @@ void EmitS71200Link(int widgetType, const Names& n, pugi::xml_node link, pugi::x
                 "tsrlinkstate('#%s');}).always(function(){ setTimeout(read%s, %s); })}",
                 {w, n.g, n.v, n.v, w, w, w, w, w, n.r});
             break;
-        case kPlot: {
+        case kTypePlot: {
             const std::string series = std::to_string(c.seriesCounter);
             const std::string_view k = series;
             if (c.seriesCounter == 0) {
@@ -406,7 +372,7 @@ void EmitS71200Link(int widgetType, const Names& n, pugi::xml_node link, pugi::x
 
 void EmitS71200TableLink(int widgetType, const Names& n, pugi::xml_node link,
                          pugi::xml_node widget, GenerationContext& c) {
-    if (widgetType != kPlot) return;
+    if (widgetType != kTypePlot) return;
     const std::string& p = n.w;
     std::string read = FormatText(
         "function read%s(){$.get(requestns7ws(getaddress%s(),'{{{variable}}}',{{{len}}},"
@@ -454,9 +420,9 @@ std::string FormatText(std::string_view format, std::initializer_list<std::strin
 
 bool IsGatewayType(int type) {
     switch (type) {
-        case kCorvaneGateway: case kSqlGateway: case kPrintGateway: case kDllGateway:
-        case kSimoraGateway: case kUnityGateway: case kS7Gateway: case kKxGateway:
-        case kS71200Gateway: case kArduinoGateway: case kModbusGateway:
+        case kTypeCorvaneGateway: case kTypeSqlGateway: case kTypePrintGateway: case kTypeDllGateway:
+        case kTypeSimoraGateway: case kTypeUnityGateway: case kTypeS7Gateway: case kTypeKxGateway:
+        case kTypeS71200Gateway: case kTypeArduinoGateway: case kTypeModbusGateway:
             return true;
         default:
             return false;
@@ -465,9 +431,9 @@ bool IsGatewayType(int type) {
 
 bool IsLinkType(int type) {
     switch (type) {
-        case kCvnLink: case kCvnTableLink: case kSimoraLink: case kUnityLink: case kS7Link:
-        case kKxLink: case kS71200Link: case kS71200TableLink: case kArduinoLink:
-        case kArduinoTableLink: case kModbusLink:
+        case kTypeCvnLink: case kTypeCvnTableLink: case kTypeSimoraLink: case kTypeUnityLink: case kTypeS7Link:
+        case kTypeKxLink: case kTypeS71200Link: case kTypeS71200TableLink: case kTypeArduinoLink:
+        case kTypeArduinoTableLink: case kTypeModbusLink:
             return true;
         default:
             return false;
@@ -479,16 +445,16 @@ void EmitGateway(int gatewayType, pugi::xml_node gateway, std::string_view s7Lib
     const std::string id = GetProperty(gateway, "id");
     std::string address = GetProperty(gateway, "address");
     std::string& out = context.scriptText[2];
-    if (gatewayType == kS71200Gateway) {
+    if (gatewayType == kTypeS71200Gateway) {
         out += FormatText("function getaddress%s(){return %s;}", {id, address});
         context.scriptText[1] += s7LibraryText;
         return;
     }
-    if (gatewayType == kArduinoGateway) {
+    if (gatewayType == kTypeArduinoGateway) {
         out += FormatText("function getaddress%s(){return %s+':';}", {id, address});
         return;
     }
-    if (gatewayType == kModbusGateway) {
+    if (gatewayType == kTypeModbusGateway) {
         // One family serves every Modbus TCP gateway: each item names its gateway before a '/',
         // so a link posts "MBmb1/hr0". (The '/' also keeps a typed name such as "hr0:f32" from
         // reading as a URL scheme.)
@@ -498,14 +464,14 @@ void EmitGateway(int gatewayType, pugi::xml_node gateway, std::string_view s7Lib
     }
     const char* kind = nullptr;
     switch (gatewayType) {
-        case kPrintGateway: kind = "PRN"; break;
-        case kDllGateway: kind = "DLL"; break;
-        case kSqlGateway: kind = "SQL"; break;
-        case kCorvaneGateway: kind = "CVN"; break;
-        case kSimoraGateway: kind = "SM"; break;
-        case kUnityGateway: kind = "UNI"; break;
-        case kS7Gateway: kind = "S7"; break;
-        case kKxGateway: kind = "KX"; break;
+        case kTypePrintGateway: kind = "PRN"; break;
+        case kTypeDllGateway: kind = "DLL"; break;
+        case kTypeSqlGateway: kind = "SQL"; break;
+        case kTypeCorvaneGateway: kind = "CVN"; break;
+        case kTypeSimoraGateway: kind = "SM"; break;
+        case kTypeUnityGateway: kind = "UNI"; break;
+        case kTypeS7Gateway: kind = "S7"; break;
+        case kTypeKxGateway: kind = "KX"; break;
         default: return;
     }
     if (!address.empty()) address += '+';
@@ -516,20 +482,20 @@ void EmitLink(int linkType, pugi::xml_node link, int widgetType, pugi::xml_node 
               GenerationContext& context, std::string& document) {
     const Names names = ReadNames(link, widgetType, widget);
     switch (linkType) {
-        case kCvnLink: case kSimoraLink: case kUnityLink: case kS7Link: case kKxLink:
-        case kModbusLink:
+        case kTypeCvnLink: case kTypeSimoraLink: case kTypeUnityLink: case kTypeS7Link: case kTypeKxLink:
+        case kTypeModbusLink:
             EmitServerLink(widgetType, names, link, widget, false, context, document);
             break;
-        case kArduinoLink:
+        case kTypeArduinoLink:
             EmitServerLink(widgetType, names, link, widget, true, context, document);
             break;
-        case kCvnTableLink:
+        case kTypeCvnTableLink:
             EmitServerTableLink(widgetType, names, link, widget, context);
             break;
-        case kS71200Link:
+        case kTypeS71200Link:
             EmitS71200Link(widgetType, names, link, widget, context, document);
             break;
-        case kS71200TableLink:
+        case kTypeS71200TableLink:
             EmitS71200TableLink(widgetType, names, link, widget, context);
             break;
         default:

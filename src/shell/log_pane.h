@@ -4,6 +4,9 @@
 
 #include <wx/textctrl.h>
 
+#include <atomic>
+#include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 
@@ -24,15 +27,31 @@ class LogPane : public wxTextCtrl, public LogSink {
     // continues the message on the next line under the same time stamp. Called from another
     // thread, the line is appended by the user-interface thread soon after.
     void LogText(std::string_view text, unsigned colour) override;
+    // A line as LogText writes it, whose text RewriteLine may replace later (a gateway's state
+    // line that shows how often it came again). Any thread.
+    uint64_t LogRewritable(std::string_view text, unsigned colour) override;
+    void RewriteLine(uint64_t id, std::string_view text, unsigned colour) override;
 
     // The number of lines the pane holds now.
     int LineCount() const { return lines_; }
 
   private:
-    void Append(const std::string& line, unsigned colour);
+    void Log(std::string_view text, unsigned colour, uint64_t id);
+    void Append(const std::string& line, unsigned colour, uint64_t id, long stamp);
+    void Rewrite(uint64_t id, const std::string& text, unsigned colour);
     void TrimOldest();
 
+    // Where a rewritable line is: its line counted from the first line ever appended, and the
+    // length of its "TIME: " prefix. Used on the user-interface thread only.
+    struct Placed {
+        long line;
+        long stamp;
+    };
+
     int lines_ = 0;
+    long dropped_ = 0;  // lines trimmed off the top so far
+    std::atomic<uint64_t> nextId_{1};
+    std::map<uint64_t, Placed> rewritable_;
 };
 
 }  // namespace tsr::shell

@@ -7,6 +7,7 @@
 
 #include <wx/frame.h>
 // After the frame: the drag image header needs the toolkit's settings already defined.
+#include <wx/datetime.h>
 #include <wx/dragimag.h>
 #include <wx/imaglist.h>
 #include <wx/timer.h>
@@ -19,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "base/log_fold.h"
 #include "designer/drop_rule.h"
 #include "designer/file_commands.h"
 #include "designer/property_grid.h"
@@ -43,16 +45,36 @@ namespace tsr::shell {
 class LogPane;
 
 // Hands log lines to the log pane once it exists; lines logged before (or after shut-down)
-// are dropped.
+// are dropped. A gateway's repeated state line is folded into the first line of its state.
 class PaneLog : public LogSink {
   public:
-    void Attach(LogSink* pane) { pane_.store(pane); }
+    void Attach(LogSink* pane) { forward_.pane.store(pane); }
     void LogText(std::string_view text, unsigned colour) override {
-        if (LogSink* pane = pane_.load()) pane->LogText(text, colour);
+        forward_.LogText(text, colour);
+    }
+    void LogState(std::string_view source, std::string_view text, unsigned colour) override {
+        folding_.LogState(source, text, colour);
     }
 
   private:
-    std::atomic<LogSink*> pane_{nullptr};
+    // The pane itself, when attached.
+    struct Forward : LogSink {
+        void LogText(std::string_view text, unsigned colour) override {
+            if (LogSink* p = pane.load()) p->LogText(text, colour);
+        }
+        uint64_t LogRewritable(std::string_view text, unsigned colour) override {
+            LogSink* p = pane.load();
+            return p ? p->LogRewritable(text, colour) : 0;
+        }
+        void RewriteLine(uint64_t id, std::string_view text, unsigned colour) override {
+            if (LogSink* p = pane.load()) p->RewriteLine(id, text, colour);
+        }
+        std::atomic<LogSink*> pane{nullptr};
+    };
+    Forward forward_;
+    // The pane writes its time stamps so; a repeat's time is written the same way.
+    FoldingLogSink folding_{forward_,
+                            [] { return std::string(wxDateTime::Now().FormatTime().utf8_string()); }};
 };
 
 // What the command line asks for: a project to open and whether to start hidden.

@@ -9,8 +9,10 @@ BUILD=${1:?build directory}
 SECONDS_RUN=${2:-10}
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 WORK=$(mktemp -d)
-PORT_TSR=18181
-PORT_NGINX=18182
+# Free ports, so that another program on some fixed port changes nothing.
+free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+PORT_TSR=$(free_port)
+PORT_NGINX=$(free_port)
 cleanup() {
   [ -n "${TSR_PID:-}" ] && kill "$TSR_PID" 2>/dev/null || true
   [ -n "${SIM_PID:-}" ] && kill "$SIM_PID" 2>/dev/null || true

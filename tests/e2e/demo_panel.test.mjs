@@ -1,9 +1,12 @@
-// The example project served as `./tessora.sh run` serves it without a display: the Unity and S7
-// simulators of `tessora-cli simulate` beside `tessora-cli serve examples/demo.tsr`, seen by
-// headless Chromium at phone size. The plot moves by itself, and a slider write reaches the
+// The example project served as `./tessora.sh run` serves it without a display: the Unity, S7 and
+// Modbus simulators of `tessora-cli simulate` beside `tessora-cli serve` of the example, seen by
+// headless Chromium at phone size. The simulators take free ports, and the served copy of the
+// example (written by tools/make_demo.py) names them, so that another program on the example's
+// own ports changes nothing. The plot moves by itself, and a slider write reaches the
 // simulator and is read back.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
@@ -18,10 +21,19 @@ let browser;
 before(async () => {
   work = fs.mkdtempSync(path.join(os.tmpdir(), 'tessora-e2e-demo-'));
   fs.mkdirSync(artifacts, { recursive: true });
-  // The ports the example project's gateways name.
-  for (const family of ['unity', 's7'])
-    simulators.push(await start(cli, ['simulate', family], { work, ready: /Ctrl-C or SIGTERM stops it\./ }));
-  serve = await start(cli, ['serve', path.join(root, 'examples/demo.tsr'), '--port', '0'],
+  // Each simulator on a free port; the copy of the example points its gateway there.
+  const addresses = [];
+  for (const [family, gateway] of [['unity', 'uni1'], ['s7', 's71'], ['modbus', 'mb1']]) {
+    let printed = '';
+    simulators.push(await start(cli, ['simulate', family, '--port', '0'], {
+      work, ready: /Ctrl-C or SIGTERM stops it\./, onOutput: (d) => { printed += d; } }));
+    const m = /gateway ip: (127\.0\.0\.1:[0-9]+)\n/.exec(printed);
+    assert.ok(m, printed);
+    addresses.push('--ip', `${gateway}=${m[1]}`);
+  }
+  const demo = path.join(work, 'demo.tsr');
+  execFileSync('python3', [path.join(root, 'tools/make_demo.py'), '--output', demo, ...addresses]);
+  serve = await start(cli, ['serve', demo, '--port', '0'],
     { work, ready: serving, onOutput: (d) => { serveLog += d; } });
   browser = await launchBrowser();
 });
@@ -70,9 +82,10 @@ test('the demo panel moves by itself and reads back a slider write', async () =>
   }));
   assert.ok(scale.numbers, JSON.stringify(scale));
   assert.ok(scale.min <= scale.low && scale.max >= scale.high, JSON.stringify(scale));
-  // The knob shows the moving sine too: a whole number between 0 and 100.
+  // The knob shows the moving sine too: a whole number between 0 and 100, written in its middle.
   const knob = Number(await page.inputValue('#knob1'));
   assert.ok(knob >= 0 && knob <= 100, `knob ${knob}`);
+  assert.ok(await page.locator('#knob1').isVisible(), 'the knob shows its number');
 
   // Moving the set point slider writes it into the simulator; the page reads it back into the
   // read-back field, and the simulator holds it.
@@ -97,6 +110,14 @@ test('the demo panel moves by itself and reads back a slider write', async () =>
   await page.waitForFunction(() => jQuery('.ui-page-active').attr('id') === 'Trend');
   const knob2 = await page.inputValue('#knob2');
   await page.waitForFunction((k) => jQuery('#knob2').val() !== k, knob2, { timeout: 5000 });
+  assert.ok(await page.locator('#knob2').isVisible(), 'the S7 knob shows its number');
+
+  // The third page, bound to the Modbus simulator, moves and shows its numbers too.
+  await page.click('text=Line 3 - Modbus');
+  await page.waitForFunction(() => jQuery('.ui-page-active').attr('id') === 'Modbus');
+  const knob3 = await page.inputValue('#knob3');
+  await page.waitForFunction((k) => jQuery('#knob3').val() !== k, knob3, { timeout: 5000 });
+  assert.ok(await page.locator('#knob3').isVisible(), 'the Modbus knob shows its number');
   assert.deepEqual(errors, []);
   await page.close();
 });

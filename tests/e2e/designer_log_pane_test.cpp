@@ -1,5 +1,6 @@
 // The designer's log pane on a real (virtual) display: colours, line feeds inside a message,
-// lines logged from another thread, and the trimming of the oldest lines.
+// lines logged from another thread, the trimming of the oldest lines, and the repeats of a
+// gateway's state line folded into its first line.
 #include <gtest/gtest.h>
 #include <wx/app.h>
 #include <wx/frame.h>
@@ -8,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "base/log_fold.h"
 #include "base/log_sink.h"
 #include "shell/log_pane.h"
 
@@ -88,6 +90,78 @@ TEST_F(LogPaneTest, TheOldestLinesAreDroppedPastTheLimit) {
     // Appending goes on at the end after a trim.
     pane_->LogText("after", tsr::kLogRed);
     EXPECT_TRUE(EndsWith(Line(last + 1), ": after")) << Line(last + 1);
+}
+
+TEST_F(LogPaneTest, RepeatsOfAStateLineRewriteItsFirstLineInPlace) {
+    setenv("LANG", "C", 1);
+    tsr::FoldingLogSink folding(*pane_, [] { return std::string("13:07:49"); });
+    struct Step {
+        const char* source;  // empty: a plain line
+        const char* text;
+        unsigned colour;
+    } steps[] = {
+        {"uni", "Cannot connect to Unity", tsr::kLogRed},
+        {"mb", "Connected to Modbus", tsr::kLogGreen},
+        {"", "Refused client", tsr::kLogRed},
+        {"uni", "Cannot connect to Unity", tsr::kLogRed},
+        {"uni", "Cannot connect to Unity", tsr::kLogRed},
+        {"mb", "Connected to Modbus", tsr::kLogGreen},
+        {"uni", "Connected to Unity", tsr::kLogGreen},
+    };
+    for (const Step& step : steps) {
+        if (*step.source)
+            folding.LogState(step.source, step.text, step.colour);
+        else
+            folding.LogText(step.text, step.colour);
+    }
+    const char* expected[] = {
+        ": Cannot connect to Unity (again at 13:07:49, 2 times)",
+        ": Connected to Modbus (again at 13:07:49)",
+        ": Refused client",
+        ": Connected to Unity",
+    };
+    ASSERT_EQ(pane_->LineCount(), 4);
+    for (int i = 0; i < 4; ++i) EXPECT_TRUE(EndsWith(Line(i), expected[i])) << Line(i);
+    // The rewritten lines keep their colours, up to their ends.
+    const long firstEnd = pane_->XYToPosition(0, 0) + pane_->GetLineLength(0) - 1;
+    EXPECT_EQ(ColourAt(firstEnd), wxColour(255, 0, 0));
+    EXPECT_EQ(ColourAt(pane_->XYToPosition(0, 1) + pane_->GetLineLength(1) - 1),
+              wxColour(0, 128, 0));
+    EXPECT_EQ(ColourAt(pane_->XYToPosition(2, 2)), wxColour(255, 0, 0));
+}
+
+TEST_F(LogPaneTest, ALineRewrittenFromAnotherThreadChangesOnceTheEventsAreHandled) {
+    tsr::LogSink& sink = *pane_;
+    uint64_t id = 0;
+    std::thread worker([&] {
+        id = sink.LogRewritable("Connected to S7", tsr::kLogGreen);
+        sink.LogText("next", tsr::kLogBlue);
+        sink.RewriteLine(id, "Connected to S7 (again)", tsr::kLogGreen);
+    });
+    worker.join();
+    EXPECT_NE(id, 0u);
+    wxTheApp->ProcessPendingEvents();
+    ASSERT_EQ(pane_->LineCount(), 2);
+    EXPECT_TRUE(EndsWith(Line(0), ": Connected to S7 (again)")) << Line(0);
+    EXPECT_TRUE(EndsWith(Line(1), ": next")) << Line(1);
+}
+
+TEST_F(LogPaneTest, ARewrittenLineFollowsTheTrimAndIsForgottenOnceDropped) {
+    const uint64_t early = pane_->LogRewritable("early", tsr::kLogGreen);
+    // "late" is the first line kept by the trim.
+    for (int i = 1; i < LogPane::kTrimLines; ++i)
+        pane_->LogText("line " + std::to_string(i), tsr::kLogBlue);
+    const uint64_t late = pane_->LogRewritable("late", tsr::kLogGreen);
+    for (int i = pane_->LineCount(); i <= LogPane::kMaxLines; ++i)
+        pane_->LogText("more " + std::to_string(i), tsr::kLogBlue);
+    ASSERT_EQ(pane_->LineCount(), LogPane::kMaxLines + 1 - LogPane::kTrimLines);
+    EXPECT_TRUE(EndsWith(Line(0), ": late")) << Line(0);
+    const std::string last = Line(pane_->LineCount() - 1);
+    pane_->RewriteLine(early, "early again", tsr::kLogGreen);  // dropped: nothing changes
+    pane_->RewriteLine(late, "late again", tsr::kLogGreen);
+    EXPECT_TRUE(EndsWith(Line(0), ": late again")) << Line(0);
+    EXPECT_EQ(Line(pane_->LineCount() - 1), last);
+    EXPECT_EQ(pane_->LineCount(), LogPane::kMaxLines + 1 - LogPane::kTrimLines);
 }
 
 }  // namespace

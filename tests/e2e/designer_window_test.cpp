@@ -18,6 +18,10 @@
 #include <wx/uiaction.h>
 #include <wx/webview.h>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -67,6 +71,23 @@ class MainWindowTestAccess {
 }  // namespace tsr::shell
 
 namespace {
+
+// A TCP port no program listens on now: the kernel's choice for a socket bound to port 0. The
+// designer's server binds it moments later; nothing else on this machine is told about it.
+unsigned FreeTcpPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    socklen_t length = sizeof address;
+    unsigned port = 0;
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+        port = ntohs(address.sin_port);
+    }
+    if (fd >= 0) ::close(fd);
+    return port;
+}
 
 using tsr::shell::MainWindow;
 using tsr::shell::MainWindowTestAccess;
@@ -732,8 +753,8 @@ TEST_F(DesignerWindowTest, WithTheServerOnThePreviewShowsWhatTheServerServes) {
     OpenWindow();
     AddObject("header", FirstPage());
     Select(w().project().document().FindObjectBySerial(0));
-    // A port of its own for this run, above the ones other tests take.
-    const unsigned port = 20000 + static_cast<unsigned>(::getpid()) % 20000;
+    const unsigned port = FreeTcpPort();
+    ASSERT_NE(port, 0u);
     TypeIntoRow(Row("Web server port number"), wxString::Format("%u", port));
     wxPGProperty* on = Row("Activate web server");
     ASSERT_NE(on, nullptr);
@@ -1062,7 +1083,8 @@ TEST_F(DesignerWindowTest, MoveUpAndMoveDownFromTheContextMenuReorderThePage) {
 
 TEST_F(DesignerWindowTest, AfterOpeningAProjectThePreviewShowsItsPageAtOnce) {
     // Two projects served on the same address, each with a header of its own.
-    const unsigned port = 20000 + (static_cast<unsigned>(::getpid()) + 7) % 20000;
+    const unsigned port = FreeTcpPort();
+    ASSERT_NE(port, 0u);
     auto make = [&](const std::string& name, const char* text) {
         const std::string path = (root_ / (name + ".tsr")).string();
         tsr::Project made;

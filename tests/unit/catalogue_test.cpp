@@ -50,6 +50,50 @@ TEST(Catalogue, LookupByKeyIsExactAndCaseSensitive) {
     for (const Case& c : cases) EXPECT_EQ(FindTypeByKey(c.key), c.id) << c.key;
 }
 
+TEST(Catalogue, TheNamedTypeIdsAreTheCataloguesOwn) {
+    struct Case {
+        TypeId id;
+        const char* key;
+    } cases[] = {
+        {kTypeProject, "project"},
+        {kTypePage, "page"},
+        {kTypeButton, "button"},
+        {kTypeSwitch, "switch"},
+        {kTypeCheckBox, "checkb"},
+        {kTypeRadio, "radiob"},
+        {kTypeScript, "script"},
+        {kTypeTextInput, "textinput"},
+        {kTypeSlider, "slider"},
+        {kTypeKnob, "knob"},
+        {kTypeCorvaneGateway, "corvanegateway"},
+        {kTypeCvnLink, "cvnlink"},
+        {kTypePlot, "plot"},
+        {kTypeCvnTableLink, "cvnslink"},
+        {kTypeCaco, "caco"},
+        {kTypeSpan, "span"},
+        {kTypeSqlGateway, "sqllitegateway"},
+        {kTypePrintGateway, "printgateway"},
+        {kTypeDllGateway, "dllgateway"},
+        {kTypeSimoraGateway, "smgateway"},
+        {kTypeSimoraLink, "smlink"},
+        {kTypeUnityGateway, "unigateway"},
+        {kTypeUnityLink, "unitylink"},
+        {kTypeS7Gateway, "s7ipgateway"},
+        {kTypeS7Link, "s7iplink"},
+        {kTypeKxGateway, "kxgateway"},
+        {kTypeKxLink, "kxlink"},
+        {kTypeS71200Gateway, "s71200wsgateway"},
+        {kTypeS71200Link, "s71200webserverlink"},
+        {kTypeS71200TableLink, "s71200webserverslink"},
+        {kTypeArduinoGateway, "arduinowsgateway"},
+        {kTypeArduinoLink, "arduinowebserverlink"},
+        {kTypeArduinoTableLink, "arduinowebserverslink"},
+        {kTypeModbusGateway, "modbusgateway"},
+        {kTypeModbusLink, "modbuslink"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(FindTypeByKey(c.key), static_cast<int>(c.id)) << c.key;
+}
+
 TEST(Catalogue, RecordsAreInIdOrder) {
     for (int i = 0; i < static_cast<int>(kTypeCount); ++i) {
         EXPECT_EQ(Catalogue()[i].id, i);
