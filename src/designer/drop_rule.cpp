@@ -70,8 +70,9 @@ StructuralChange RunContextCommand(ProjectDocument& doc, ContextCommand command,
         doc.DeleteObject(object);
         return {true, {}};
     }
-    if (!doc.DuplicateObject(object)) return {};
-    return {true, {}};
+    pugi::xml_node copy = doc.DuplicateObject(object);
+    if (!copy) return {};
+    return {true, copy};
 }
 
 StructuralChange DeleteSelected(ProjectDocument& doc, std::optional<int> serial) {

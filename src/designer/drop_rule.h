@@ -70,9 +70,10 @@ enum class ContextCommand { Delete, Duplicate };
 
 // Runs `command` on the object at `serial` (the item right-clicked; nullopt when there was
 // none). Marks the project changed in every case, as the command was chosen. Delete removes the
-// object with its subtree; Duplicate appends a deep copy as the last child of the same parent.
-// The rebuilt tree selects nothing. A missing object, or the project object, changes nothing
-// else and needs no rebuild.
+// object with its subtree, and the rebuilt tree selects nothing; Duplicate appends a deep copy,
+// with ids of its own (ProjectDocument::DuplicateObject), as the last child of the same parent,
+// and the rebuilt tree selects the copy. A missing object, or the project object, changes
+// nothing else and needs no rebuild.
 StructuralChange RunContextCommand(ProjectDocument& doc, ContextCommand command,
                                    std::optional<int> serial);
 

@@ -696,10 +696,9 @@ void MainWindow::OnContextCommand(wxCommandEvent& event) {
                                                      : designer::ContextCommand::Duplicate;
     const std::optional<int> serial = contextSerial_;
     contextSerial_.reset();
-    RunStructuralChange([&] {
-        // The rebuilt tree selects nothing, as before the command.
-        return designer::RunContextCommand(project_.document(), command, serial);
-    });
+    // After Delete the rebuilt tree selects nothing; after Duplicate it selects the copy.
+    RunStructuralChange(
+        [&] { return designer::RunContextCommand(project_.document(), command, serial); });
 }
 
 void MainWindow::OnMoveCommand(wxCommandEvent& event) {

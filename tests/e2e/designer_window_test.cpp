@@ -1235,3 +1235,34 @@ int main(int argc, char** argv) {
     const int entry = wxEntry(argc, argv);
     return entry != 0 ? entry : testsResult;
 }
+
+// Runs the context menu entry `label` on the object at `serial`, as a click on it would.
+void RunContextEntry(MainWindowTestAccess& w, wxFrame* window, int serial, const wxString& label) {
+    std::unique_ptr<wxMenu> menu = w.contextMenu(serial);
+    ASSERT_TRUE(menu);
+    const int id = menu->FindItem(label);
+    ASSERT_NE(id, wxNOT_FOUND) << label;
+    wxCommandEvent event(wxEVT_MENU, id);
+    window->GetEventHandler()->ProcessEvent(event);
+    Pump(50);
+}
+
+TEST_F(DesignerWindowTest, DuplicateGivesTheCopyItsOwnIdAndSelectsIt) {
+    setenv("LANG", "C", 1);
+    OpenWindow();
+    const pugi::xml_node knob = AddObject("knob", FirstPage());
+    AddObject("unitylink", knob);
+    RunContextEntry(w(), window_, 2, "Duplicate");
+    EXPECT_EQ(TreeText(), "Project\n  Page \u2014 FirstPage\n    Knob \u2014 knob1\n"
+                          "      Link to a Schneider Electric Unity simulator or M340 PLC variable\n"
+                          "    Knob \u2014 knob2\n"
+                          "      Link to a Schneider Electric Unity simulator or M340 PLC variable\n");
+    // The copy is selected, its grid shows its own id, and the page draws it as a knob.
+    EXPECT_EQ(w().serialOf(w().projectTree()->GetSelection()), 4);
+    ASSERT_NE(Row("Id"), nullptr);
+    EXPECT_EQ(Row("Id")->GetValueAsString(), "knob2");
+    const std::string page =
+        ReadFile(w().project().workingDirectory().outputDirectory() + "/index.html");
+    EXPECT_NE(page.find("$(\"#knob2\").knob("), std::string::npos);
+    EXPECT_STREQ(FirstPage().last_child().first_child().attribute("gatewayid").value(), "uni1");
+}

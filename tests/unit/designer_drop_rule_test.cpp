@@ -174,8 +174,9 @@ TEST_F(DesignerDropRule, DuplicateAppendsACopyUnderTheSameParent) {
     pugi::xml_node div1 = doc.FindObjectBySerial(kDiv1);
     ASSERT_EQ(std::distance(div1.children().begin(), div1.children().end()), 2);
     EXPECT_STREQ(div1.last_child().attribute("style").value(), "d2");
-    // Ids are copied unchanged.
-    EXPECT_STREQ(div1.last_child().child("button").attribute("id").value(), "button1");
+    // The copy is selected, and its button has an id of its own.
+    EXPECT_EQ(change.select, div1.last_child());
+    EXPECT_STREQ(div1.last_child().child("button").attribute("id").value(), "b2");
 }
 
 // Serials of the fixture, in tree order, as a compact text: "1 P1 [2 3 4] 5 | 6 P2 ..." is
