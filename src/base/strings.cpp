@@ -165,6 +165,8 @@ constexpr Entry kTable[] = {
      "La page est incomplète : le projet s'étend au-delà de ce qu'une génération peut produire ; "
      "le texte de %s et de ce qui a dépassé la limite est omis. Cherchez une valeur qui contient "
      "sa propre forme de modèle."},
+    {2131, "The link of %s to %s refers to gateway %s, which the project does not have",
+     "Le lien de %s vers %s fait référence à la passerelle %s, que le projet n'a pas"},
     {2140,
      "The web server cannot listen on port %u: ports below 1024 need administrator privileges. "
      "Choose a port such as 8080 in the project's properties.",
@@ -203,6 +205,16 @@ constexpr Entry kTable[] = {
      "Le croquis a été enregistré sous\n%s\net la page qu'il contient sous\n%s\nOuvrez le "
      "croquis dans le logiciel Arduino (copiez-le dans un croquis) et téléversez-le, ou copiez "
      "vous-même index.htm sur la carte SD."},
+    {2220,
+     "A link uses gateway %s. Without it, its widget shows no communication. Delete the "
+     "gateway?",
+     "Un lien utilise la passerelle %s. Sans elle, son widget indique l'absence de "
+     "communication. Supprimer la passerelle ?"},
+    {2221,
+     "%s links use gateway %s. Without it, their widgets show no communication. Delete the "
+     "gateway?",
+     "%s liens utilisent la passerelle %s. Sans elle, leurs widgets indiquent l'absence de "
+     "communication. Supprimer la passerelle ?"},
 };
 
 bool IsFrenchLocale(const char* value) {

@@ -90,6 +90,8 @@ enum ShellStringId : int {
     kTextTrustCaption = 2126,
     kTextTrustCliHint = 2127,
     kTextGenerationBounded = 2130,
+    // A link whose gateway id names no gateway of the project: widget, variable, gateway id.
+    kTextLinkWithoutGateway = 2131,
     // Why the web server could not listen.
     kTextServerPortPrivileged = 2140,
     kTextServerPortInUse = 2141,
@@ -113,6 +115,9 @@ enum ShellStringId : int {
 // Texts of the designer's rules (src/designer).
 enum DesignerStringId : int {
     kTextTessoraFiles = 2100,  // the project file type in the file dialog's filter list
+    // Deleting a gateway that links use: (gateway id) for one link, (count, gateway id) for more.
+    kTextDeleteGatewayOneLink = 2220,
+    kTextDeleteGatewayLinks = 2221,
 };
 
 }  // namespace tsr

@@ -1,5 +1,7 @@
 #include "designer/drop_rule.h"
 
+#include "base/strings.h"
+#include "generator/link_scripts.h"
 #include "model/catalogue.h"
 
 namespace tsr::designer {
@@ -73,6 +75,30 @@ StructuralChange RunContextCommand(ProjectDocument& doc, ContextCommand command,
     pugi::xml_node copy = doc.DuplicateObject(object);
     if (!copy) return {};
     return {true, copy};
+}
+
+unsigned LinksUsingGateway(const ProjectDocument& doc, std::optional<int> serial) {
+    if (!serial) return 0;
+    pugi::xml_node gateway = doc.FindObjectBySerial(*serial);
+    if (!gateway || !IsGatewayType(ObjectTypeOf(gateway))) return 0;
+    const std::string id = GetProperty(gateway, "id");
+    bool kept = false;
+    unsigned links = 0;
+    doc.ForEachObject([&](pugi::xml_node object, int) {
+        const int type = ObjectTypeOf(object);
+        if (IsGatewayType(type) && object != gateway && GetProperty(object, "id") == id) kept = true;
+        if (IsLinkType(type) && GetProperty(object, "gatewayid") == id) ++links;
+        return true;
+    });
+    return kept ? 0 : links;
+}
+
+std::optional<std::string> DeleteQuestion(const ProjectDocument& doc, std::optional<int> serial) {
+    const unsigned links = LinksUsingGateway(doc, serial);
+    if (links == 0) return std::nullopt;
+    const std::string id = GetProperty(doc.FindObjectBySerial(*serial), "id");
+    if (links == 1) return FormatText(LoadString(kTextDeleteGatewayOneLink), {id});
+    return FormatText(LoadString(kTextDeleteGatewayLinks), {std::to_string(links), id});
 }
 
 StructuralChange DeleteSelected(ProjectDocument& doc, std::optional<int> serial) {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 
 #include "designer/project_tree.h"
 #include "model/project_document.h"
@@ -76,6 +77,16 @@ enum class ContextCommand { Delete, Duplicate };
 // nothing else and needs no rebuild.
 StructuralChange RunContextCommand(ProjectDocument& doc, ContextCommand command,
                                    std::optional<int> serial);
+
+// The number of links of `doc` whose gateway id names the gateway at `serial`; 0 when that
+// object is no gateway, or when another gateway of the project has the same id (the links keep
+// a gateway).
+unsigned LinksUsingGateway(const ProjectDocument& doc, std::optional<int> serial);
+
+// The question the designer asks before deleting the object at `serial` (context menu or
+// Delete key), in the system's language: set when the object is a gateway that links use
+// (LinksUsingGateway), saying how many; nullopt when the deletion needs no question.
+std::optional<std::string> DeleteQuestion(const ProjectDocument& doc, std::optional<int> serial);
 
 // The Delete key on the selected object: the same deletion as the context menu's, but a key
 // pressed on the project item (or with nothing selected) changes nothing, not even the

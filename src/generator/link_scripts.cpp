@@ -500,6 +500,47 @@ void EmitGateway(int gatewayType, pugi::xml_node gateway, std::string_view s7Lib
     out += FormatText("function getaddress%s(){return %s'%s';}", {id, address, kind});
 }
 
+// The no-communication mark of an orphaned link's widget, on the same box as tsrlinkstate marks
+// (a button marks itself: it has no wrapper of its own). An input of a page that jQuery Mobile
+// has not created yet has no box yet: the mark waits until the page is created.
+const char* const kOrphanLinkState =
+    "<script>function tsrorphan(s){var w=$(s);if(!w.length||(w.is('input,select')&&"
+    "!w.closest('[data-role=page]').hasClass('ui-page'))){setTimeout(function(){tsrorphan(s);},"
+    "500);return;}if(!w.is('div,a,button')) w=w.parent();w.addClass('tsrnocomm')."
+    "attr('title','No communication');}</script>\n";
+
+bool LinkServesWidget(int linkType, int widgetType) {
+    switch (linkType) {
+        case kCvnLink: case kSimoraLink: case kUnityLink: case kS7Link: case kKxLink:
+        case kModbusLink: case kS71200Link:
+            break;
+        case kArduinoLink:
+            if (widgetType == kPlot) return false;  // an Arduino link draws no plot
+            break;
+        case kCvnTableLink: case kS71200TableLink:
+            return widgetType == kPlot;
+        default:
+            return false;
+    }
+    switch (widgetType) {
+        case kButton: case kSwitch: case kCheckBox: case kRadio: case kTextInput: case kSlider:
+        case kKnob: case kPlot:
+            return true;
+        default:
+            return false;
+    }
+}
+
+void EmitOrphanLink(int linkType, pugi::xml_node link, int widgetType, pugi::xml_node widget,
+                    GenerationContext& context) {
+    if (!LinkServesWidget(linkType, widgetType)) return;
+    const Names n = ReadNames(link, widgetType, widget);
+    const std::string selector =
+        widgetType == kRadio ? "input[name=" + n.w + "]" : "#" + n.w;
+    context.scriptText[3] += FormatText("tsrorphan('%s');", {selector});
+    context.orphanLinks.push_back({n.w, n.v, n.g});
+}
+
 void EmitLink(int linkType, pugi::xml_node link, int widgetType, pugi::xml_node widget,
               GenerationContext& context, std::string& document) {
     const Names names = ReadNames(link, widgetType, widget);

@@ -696,9 +696,17 @@ void MainWindow::OnContextCommand(wxCommandEvent& event) {
                                                      : designer::ContextCommand::Duplicate;
     const std::optional<int> serial = contextSerial_;
     contextSerial_.reset();
+    if (command == designer::ContextCommand::Delete && !ConfirmDelete(serial)) return;
     // After Delete the rebuilt tree selects nothing; after Duplicate it selects the copy.
     RunStructuralChange(
         [&] { return designer::RunContextCommand(project_.document(), command, serial); });
+}
+
+bool MainWindow::ConfirmDelete(std::optional<int> serial) {
+    const std::optional<std::string> question = designer::DeleteQuestion(project_.document(), serial);
+    if (!question) return true;
+    return wxMessageBox(wxString::FromUTF8(*question), GetTitle(),
+                        wxYES_NO | wxNO_DEFAULT | wxICON_WARNING, this) == wxYES;
 }
 
 void MainWindow::OnMoveCommand(wxCommandEvent& event) {
@@ -716,7 +724,7 @@ void MainWindow::OnProjectKeyDown(wxTreeEvent& event) {
     const int code = key.GetKeyCode();
     const int serial = SerialOfItem(projectTree_->GetSelection());
     if ((code == WXK_DELETE || code == WXK_NUMPAD_DELETE) && key.GetModifiers() == wxMOD_NONE) {
-        if (drag_ || serial < 0) return;
+        if (drag_ || serial < 0 || !ConfirmDelete(serial)) return;
         RunStructuralChange([&] { return designer::DeleteSelected(project_.document(), serial); });
         return;
     }

@@ -101,6 +101,8 @@ class MainWindow : public wxFrame, private designer::FileCommandHost {
     // project item.
     std::unique_ptr<wxMenu> BuildContextMenu(int serial);
     void OnContextCommand(wxCommandEvent& event);
+    // Asks before a deletion that leaves links without their gateway; true to go on.
+    bool ConfirmDelete(std::optional<int> serial);
     void OnMoveCommand(wxCommandEvent& event);
     // Delete, Alt+Up and Alt+Down on the selected object.
     void OnProjectKeyDown(wxTreeEvent& event);

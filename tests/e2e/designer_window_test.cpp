@@ -1266,3 +1266,48 @@ TEST_F(DesignerWindowTest, DuplicateGivesTheCopyItsOwnIdAndSelectsIt) {
     EXPECT_NE(page.find("$(\"#knob2\").knob("), std::string::npos);
     EXPECT_STREQ(FirstPage().last_child().first_child().attribute("gatewayid").value(), "uni1");
 }
+
+// Deleting a gateway that links use asks first, saying how many; No keeps it. Once deleted, the
+// generation names each link left without it, and the page calls no missing address function.
+TEST_F(DesignerWindowTest, DeletingAGatewayThatLinksUseAsksAndTheLinksAreLogged) {
+    setenv("LANG", "C", 1);
+    OpenWindow();
+    tsr::ProjectDocument& doc = w().project().document();
+    const pugi::xml_node knob = AddObject("knob", FirstPage());
+    AddObject("unitylink", knob);
+    AddObject("unitylink", AddObject("slider", FirstPage()));
+    const pugi::xml_node gateway = AddObject("unigateway", doc.ProjectElement());
+    const int serial = doc.SerialOf(gateway);
+    const std::string question =
+        "2 links use gateway uni1. Without it, their widgets show no communication. Delete the "
+        "gateway?";
+    {
+        MessageAnswers answers({wxID_NO});
+        RunContextEntry(w(), window_, serial, "Delete");
+        EXPECT_EQ(answers.messages, std::vector<std::string>{question});
+    }
+    EXPECT_TRUE(doc.FindObjectBySerial(serial)) << "deleted after No";
+    EXPECT_STREQ(doc.FindObjectBySerial(serial).name(), "unigateway");
+    // The Delete key asks the same; Yes deletes.
+    {
+        MessageAnswers answers({wxID_YES});
+        w().projectTree()->SelectItem(FindItem(serial));
+        PressKey(w().projectTree(), WXK_DELETE);
+        EXPECT_EQ(answers.messages, std::vector<std::string>{question});
+    }
+    EXPECT_FALSE(doc.FindObjectBySerial(serial));
+    int logged = 0;
+    for (int i = 0; i < w().log()->LineCount(); ++i) {
+        if (w().log()->GetLineText(i).Contains("refers to gateway uni1, which the project does not have"))
+            ++logged;
+    }
+    EXPECT_EQ(logged, 2);
+    const std::string page =
+        ReadFile(w().project().workingDirectory().outputDirectory() + "/index.html");
+    EXPECT_EQ(page.find("getaddressuni1"), std::string::npos);
+    EXPECT_NE(page.find("tsrorphan('#knob1');"), std::string::npos);
+    // Deleting a widget asks nothing.
+    MessageAnswers none({});
+    RunContextEntry(w(), window_, 2, "Delete");
+    EXPECT_TRUE(none.messages.empty());
+}

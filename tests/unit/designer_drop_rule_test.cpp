@@ -302,3 +302,63 @@ TEST_F(DesignerDropRule, CommandsWithoutAnObjectOnlyMarkTheProjectChanged) {
 
 }  // namespace
 }  // namespace tsr::designer
+
+namespace tsr::designer {
+namespace {
+
+// Deleting a gateway asks first when links would be left without it, saying how many.
+TEST(DesignerDeleteQuestion, AsksOnlyWhenLinksLoseTheirGateway) {
+    setenv("LANG", "C", 1);
+    // Serials: 0 project, 1 page, 2 knob, 3 link to uni1, 4 slider, 5 link to uni1, 6 switch,
+    // 7 link to s71, 8 uni1, 9 s71, 10 kx1 (unused), then whatever the case appends.
+    constexpr const char* kBase =
+        "<tsr><project><page name='P'>"
+        "<knob id='knob1'><unitylink gatewayid='uni1'/></knob>"
+        "<slider id='slider1'><unitylink gatewayid='uni1'/></slider>"
+        "<switch id='toggle1'><s7iplink gatewayid='s71'/></switch></page>"
+        "<unigateway id='uni1'/><s7ipgateway id='s71'/><kxgateway id='kx1'/>%s"
+        "</project></tsr>";
+    struct Case {
+        const char* name;
+        const char* extra;
+        std::optional<int> serial;
+        unsigned links;
+        const char* question;  // nullptr: no question
+    } cases[] = {
+        {"a gateway two links use", "", 8, 2,
+         "2 links use gateway uni1. Without it, their widgets show no communication. Delete the "
+         "gateway?"},
+        {"a gateway one link uses", "", 9, 1,
+         "A link uses gateway s71. Without it, its widget shows no communication. Delete the "
+         "gateway?"},
+        {"a gateway no link uses", "", 10, 0, nullptr},
+        {"a widget", "", 2, 0, nullptr},
+        {"a link", "", 3, 0, nullptr},
+        {"another gateway has the same id", "<unigateway id='uni1'/>", 8, 0, nullptr},
+        {"no item", "", std::nullopt, 0, nullptr},
+        {"no such object", "", 42, 0, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProjectDocument doc;
+        std::string xml = kBase;
+        xml.replace(xml.find("%s"), 2, c.extra);
+        test::LoadXml(doc, xml.c_str());
+        EXPECT_EQ(LinksUsingGateway(doc, c.serial), c.links);
+        const std::optional<std::string> question = DeleteQuestion(doc, c.serial);
+        EXPECT_EQ(question.has_value(), c.question != nullptr);
+        if (question && c.question) EXPECT_EQ(*question, c.question);
+    }
+    ProjectDocument doc;
+    std::string xml = kBase;
+    xml.replace(xml.find("%s"), 2, "");
+    test::LoadXml(doc, xml.c_str());
+    setenv("LANG", "fr_FR.UTF-8", 1);
+    EXPECT_EQ(DeleteQuestion(doc, 8),
+              "2 liens utilisent la passerelle uni1. Sans elle, leurs widgets indiquent l'absence "
+              "de communication. Supprimer la passerelle ?");
+    setenv("LANG", "C", 1);
+}
+
+}  // namespace
+}  // namespace tsr::designer
