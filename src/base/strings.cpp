@@ -167,6 +167,8 @@ constexpr Entry kTable[] = {
      "sa propre forme de modèle."},
     {2131, "The link of %s to %s refers to gateway %s, which the project does not have",
      "Le lien de %s vers %s fait référence à la passerelle %s, que le projet n'a pas"},
+    {2132, "The value %s of %s (%s) is out of range; it is now %s",
+     "La valeur %s de %s (%s) est hors limites ; elle vaut maintenant %s"},
     {2140,
      "The web server cannot listen on port %u: ports below 1024 need administrator privileges. "
      "Choose a port such as 8080 in the project's properties.",
@@ -215,6 +217,10 @@ constexpr Entry kTable[] = {
      "gateway?",
      "%s liens utilisent la passerelle %s. Sans elle, leurs widgets indiquent l'absence de "
      "communication. Supprimer la passerelle ?"},
+    {2230, "%s: enter a whole number from %s to %s", "%s : entrez un nombre entier de %s à %s"},
+    {2231, "%s: enter a number from %s to %s", "%s : entrez un nombre de %s à %s"},
+    {2232, "%s: enter a number of at least %s", "%s : entrez un nombre supérieur ou égal à %s"},
+    {2233, "%s: enter a number", "%s : entrez un nombre"},
 };
 
 bool IsFrenchLocale(const char* value) {

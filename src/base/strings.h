@@ -92,6 +92,8 @@ enum ShellStringId : int {
     kTextGenerationBounded = 2130,
     // A link whose gateway id names no gateway of the project: widget, variable, gateway id.
     kTextLinkWithoutGateway = 2131,
+    // A numeric value of an opened project outside its range: value, label, type, new value.
+    kTextValueClamped = 2132,
     // Why the web server could not listen.
     kTextServerPortPrivileged = 2140,
     kTextServerPortInUse = 2141,
@@ -118,6 +120,11 @@ enum DesignerStringId : int {
     // Deleting a gateway that links use: (gateway id) for one link, (count, gateway id) for more.
     kTextDeleteGatewayOneLink = 2220,
     kTextDeleteGatewayLinks = 2221,
+    // A typed number refused: the row's label, then the range's ends.
+    kTextEnterWholeNumber = 2230,
+    kTextEnterNumberFromTo = 2231,
+    kTextEnterNumberAtLeast = 2232,
+    kTextEnterNumber = 2233,
 };
 
 }  // namespace tsr

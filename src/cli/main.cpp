@@ -190,6 +190,7 @@ bool GenerateInto(tsr::Project& project, const std::string& path, const std::str
         return false;
     }
     StderrLog log;
+    for (const std::string& line : project.loadCorrections()) log.LogText(line, tsr::kLogRed);
     tsr::GenerationHooks noServer;
     tsr::Generator generator(project, log, noServer, tsr::ProgramLibraryDirectory());
     if (!outDir.empty()) {
@@ -317,6 +318,7 @@ int CommandServe(std::vector<std::string> args) {
     tsr::Status s = project.Load(path);
     if (!s) return Error(s.message);
     TerminalLog log;
+    for (const std::string& line : project.loadCorrections()) log.LogText(line, tsr::kLogRed);
     tsr::Gateways gateways(log, project.workingDirectory());
     if (!trust) {
         const std::vector<tsr::OutsideReach> reaches =

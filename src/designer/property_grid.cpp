@@ -2,9 +2,13 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 
+#include "base/strings.h"
 #include "base/text.h"
+#include "generator/link_scripts.h"
+#include "model/property_ranges.h"
 
 namespace tsr::designer {
 namespace {
@@ -147,7 +151,65 @@ std::string FormatRowValue(PropertyKind kind, const RowValue& value) {
 }
 
 std::string RealDisplayText(double value) {
-    return FormatReal(value, std::chars_format::fixed, 6);
+    return RangeNumberText(value);
+}
+
+std::string RowDisplayText(PropertyKind kind, const RowValue& value) {
+    switch (kind) {
+        case PropertyKind::UInt16:
+        case PropertyKind::UInt32:
+            return std::to_string(value.number);
+        case PropertyKind::Real:
+            return RealDisplayText(value.real);
+        case PropertyKind::Boolean:
+            return value.boolean ? "True" : "False";
+        default:
+            return value.text;
+    }
+}
+
+NumericEntry CheckNumericEntry(const RowRef& ref, PropertyKind kind, std::string_view text) {
+    NumericEntry entry;
+    PropertyRange range;
+    const bool whole = kind == PropertyKind::UInt16 || kind == PropertyKind::UInt32;
+    if ((!whole && kind != PropertyKind::Real) || !NumericRange(ref.typeId, ref.propertyIndex, range)) {
+        entry.accepted = true;
+        entry.value = ParseRowValue(kind, text);
+        return entry;
+    }
+    while (!text.empty() && IsSpace(text.front())) text.remove_prefix(1);
+    while (!text.empty() && IsSpace(text.back())) text.remove_suffix(1);
+    if (text.size() > 1 && text.front() == '+' && text[1] != '-') text.remove_prefix(1);
+    double number = 0;
+    bool read = !text.empty();
+    if (read && whole) {
+        for (char c : text) read = read && IsDigit(c);
+    }
+    if (read) {
+        auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+        read = error == std::errc() && end == text.data() + text.size() && std::isfinite(number);
+    }
+    if (read && number >= range.min && number <= range.max) {
+        entry.accepted = true;
+        if (whole) {
+            entry.value.number = static_cast<uint32_t>(number);
+        } else {
+            entry.value.real = number == 0 ? 0.0 : number;  // "-0" is stored as "0"
+        }
+        return entry;
+    }
+    const std::string label = PropertyLabel(ref.typeId, ref.propertyIndex);
+    const std::string low = RangeNumberText(range.min), high = RangeNumberText(range.max);
+    if (whole) {
+        entry.error = FormatText(LoadString(kTextEnterWholeNumber), {label, low, high});
+    } else if (std::isfinite(range.min) && std::isfinite(range.max)) {
+        entry.error = FormatText(LoadString(kTextEnterNumberFromTo), {label, low, high});
+    } else if (std::isfinite(range.min)) {
+        entry.error = FormatText(LoadString(kTextEnterNumberAtLeast), {label, low});
+    } else {
+        entry.error = FormatText(LoadString(kTextEnterNumber), {label});
+    }
+    return entry;
 }
 
 bool DiffersFromDefault(PropertyKind kind, std::string_view text, std::string_view defaultText) {

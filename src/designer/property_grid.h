@@ -71,8 +71,28 @@ RowValue ParseRowValue(PropertyKind kind, std::string_view text);
 // every other kind the text unchanged.
 std::string FormatRowValue(PropertyKind kind, const RowValue& value);
 
-// The grid's own display of a Real value ("%lf": six decimals, 0.2 shows 0.200000).
+// The grid's display of a Real value: the shortest text that reads back as the same value, so a
+// whole number shows as one ("150", not "150.000000") and 0.2 as "0.2".
 std::string RealDisplayText(double value);
+
+// The grid's display of a row's value while it is not being edited: UInt16 and UInt32 rows show
+// their number in decimal, Real rows RealDisplayText, Boolean rows "True" or "False", every other
+// kind its text.
+std::string RowDisplayText(PropertyKind kind, const RowValue& value);
+
+// What a number typed into a row becomes.
+struct NumericEntry {
+    bool accepted = false;
+    RowValue value;     // the value to store, when accepted
+    std::string error;  // when refused: the row's label and the range, in the system's language
+};
+
+// Checks `text` typed into row `ref` of `kind` against the property's range (NumericRange):
+// UInt16 and UInt32 rows take a whole decimal number, Real rows any decimal number; blanks
+// around it and a leading '+' are allowed. Text that is no such number, or a number outside the
+// range, is refused with a message that names the row and the range ("Web server port number:
+// enter a whole number from 1 to 65535"). Any other kind is accepted as ParseRowValue reads it.
+NumericEntry CheckNumericEntry(const RowRef& ref, PropertyKind kind, std::string_view text);
 
 // True when stored `text` shows a value other than the catalogue default `defaultText` for a
 // row of `kind`. Typed kinds compare the values they show; text kinds compare the text, where a

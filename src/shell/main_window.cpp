@@ -929,6 +929,10 @@ void MainWindow::ProjectSaved() {
     history_.MarkSaved(project_.document());
 }
 
+void MainWindow::LogWarning(const std::string& text) {
+    log_.LogText(text, kLogRed);
+}
+
 void MainWindow::UpdateRecentMenu() {
     if (!fileMenu_) return;
     while (fileMenu_->GetMenuItemCount() > fileMenuFixedItems_)

@@ -140,6 +140,7 @@ class MainWindow : public wxFrame, private designer::FileCommandHost {
     void SetProjectTrusted(bool trusted) override;
     void ProjectReplaced() override;
     void ProjectSaved() override;
+    void LogWarning(const std::string& text) override;
     // The File menu's entries after "Save as": the recent projects, then Quit.
     void UpdateRecentMenu();
     void OnRecentProject(wxCommandEvent& event);

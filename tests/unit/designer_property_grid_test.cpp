@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <optional>
 #include <vector>
 
 #include "designer/property_grid.h"
@@ -115,7 +116,95 @@ TEST(DesignerPropertyGrid, TextWrittenBackPerKind) {
         {"template", PropertyKind::Template, Text("<div>"), "<div>"},
     };
     for (const Case& c : cases) EXPECT_EQ(FormatRowValue(c.kind, c.value), c.expected) << c.name;
-    EXPECT_EQ(RealDisplayText(0.2), "0.200000");
+}
+
+// What the grid shows: whole numbers as whole numbers, other reals in their shortest form.
+TEST(DesignerPropertyGrid, RowsShowIntegersAsIntegers) {
+    struct Case {
+        const char* name;
+        PropertyKind kind;
+        RowValue value;
+        const char* expected;
+    } cases[] = {
+        {"a whole real", PropertyKind::Real, Real(150), "150"},
+        {"a fraction", PropertyKind::Real, Real(0.2), "0.2"},
+        {"a negative real", PropertyKind::Real, Real(-2.5), "-2.5"},
+        {"zero", PropertyKind::Real, Real(0), "0"},
+        {"uint16", PropertyKind::UInt16, Number(80), "80"},
+        {"uint32", PropertyKind::UInt32, Number(4294967295u), "4294967295"},
+        {"boolean", PropertyKind::Boolean, Bool(true), "True"},
+        {"text", PropertyKind::Text, Text("150.0"), "150.0"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(RowDisplayText(c.kind, c.value), c.expected) << c.name;
+}
+
+// A typed number is checked against its property's range; what is refused says the range.
+TEST(DesignerPropertyGrid, TypedNumbersAreCheckedAgainstTheirRange) {
+    setenv("LANG", "C", 1);
+    auto ref = [](const char* type, const char* key) {
+        const int t = FindTypeByKey(type);
+        return RowRef{t, 0, FindPropertyByKey(t, key)};
+    };
+    const char* kPort = "Web server port number: enter a whole number from 1 to 65535";
+    const char* kRefresh = "Refresh period: enter a whole number from 50 to 4294967295";
+    struct Case {
+        const char* name;
+        RowRef ref;
+        PropertyKind kind;
+        const char* text;
+        std::optional<RowValue> accepted;  // nullopt: refused with `error`
+        const char* error;
+    } cases[] = {
+        {"a port", ref("project", "webserverport"), PropertyKind::UInt16, "8080", Number(8080), ""},
+        {"blanks and a plus", ref("project", "webserverport"), PropertyKind::UInt16, " +81 ",
+         Number(81), ""},
+        {"the highest port", ref("project", "webserverport"), PropertyKind::UInt16, "65535",
+         Number(65535), ""},
+        {"past 16 bits", ref("project", "webserverport"), PropertyKind::UInt16, "70000",
+         std::nullopt, kPort},
+        {"negative", ref("project", "webserverport"), PropertyKind::UInt16, "-1", std::nullopt,
+         kPort},
+        {"port zero", ref("project", "webserverport"), PropertyKind::UInt16, "0", std::nullopt,
+         kPort},
+        {"no number", ref("project", "webserverport"), PropertyKind::UInt16, "80a", std::nullopt,
+         kPort},
+        {"empty", ref("project", "webserverport"), PropertyKind::UInt16, "", std::nullopt, kPort},
+        {"a fraction for a whole number", ref("project", "webserverport"), PropertyKind::UInt16,
+         "80.5", std::nullopt, kPort},
+        {"refresh period 0", ref("unitylink", "refreshperiod"), PropertyKind::UInt32, "0",
+         std::nullopt, kRefresh},
+        {"refresh period 49", ref("unitylink", "refreshperiod"), PropertyKind::UInt32, "49",
+         std::nullopt, kRefresh},
+        {"refresh period 50", ref("unitylink", "refreshperiod"), PropertyKind::UInt32, "50",
+         Number(50), ""},
+        {"past 32 bits", ref("unitylink", "refreshperiod"), PropertyKind::UInt32, "4294967296",
+         std::nullopt, kRefresh},
+        {"plot length 0", ref("plot", "length"), PropertyKind::UInt32, "0", std::nullopt,
+         "Length: enter a whole number from 1 to 4294967295"},
+        {"a Modbus unit", ref("modbusgateway", "unit"), PropertyKind::UInt16, "256", std::nullopt,
+         "Unit identifier: enter a whole number from 0 to 255"},
+        {"a knob width", ref("knob", "width"), PropertyKind::Real, "150", Real(150), ""},
+        {"a negative knob width", ref("knob", "width"), PropertyKind::Real, "-1", std::nullopt,
+         "Width: enter a number of at least 0"},
+        {"a negative knob value", ref("knob", "value"), PropertyKind::Real, "-12.5", Real(-12.5),
+         ""},
+        {"a knob value that is no number", ref("knob", "value"), PropertyKind::Real, "abc",
+         std::nullopt, "Value: enter a number"},
+        {"a text row", ref("knob", "id"), PropertyKind::Text, "-1", Text("-1"), ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const NumericEntry entry = CheckNumericEntry(c.ref, c.kind, c.text);
+        EXPECT_EQ(entry.accepted, c.accepted.has_value());
+        if (c.accepted) EXPECT_EQ(entry.value, *c.accepted);
+        EXPECT_EQ(entry.error, c.error);
+    }
+    setenv("LANG", "fr_FR.UTF-8", 1);
+    EXPECT_EQ(CheckNumericEntry(ref("project", "webserverport"), PropertyKind::UInt16, "70000").error,
+              "Web server port number : entrez un nombre entier de 1 à 65535");
+    EXPECT_EQ(CheckNumericEntry(ref("knob", "width"), PropertyKind::Real, "-1").error,
+              "Width : entrez un nombre supérieur ou égal à 0");
+    setenv("LANG", "C", 1);
 }
 
 TEST(DesignerPropertyGrid, BoldWhenTheValueDiffersFromTheDefault) {
