@@ -163,15 +163,6 @@ class LongTextProperty : public wxLongStringProperty {
     Editor editor_;
 };
 
-// A Real row: shown with six decimals (0.2 shows 0.200000); what is typed is read as a number.
-class RealProperty : public wxFloatProperty {
-  public:
-    using wxFloatProperty::wxFloatProperty;
-    wxString ValueToString(wxVariant& value, int) const override {
-        return wxString::FromUTF8(designer::RealDisplayText(value.GetDouble()));
-    }
-};
-
 // A colour row: the picker's last entry, which opens the full colour dialog, reads "Other".
 wxPGProperty* NewColourRow(const wxString& label, const wxString& name, const wxColour& colour) {
     auto* p = new wxColourProperty(label, name, colour);
@@ -320,6 +311,7 @@ void MainWindow::CreateControls() {
     projectTree_->Bind(wxEVT_TREE_SEL_CHANGED, &MainWindow::OnProjectSelChanged, this);
     projectTree_->Bind(wxEVT_TREE_ITEM_RIGHT_CLICK, &MainWindow::OnProjectRightClick, this);
     projectTree_->Bind(wxEVT_TREE_KEY_DOWN, &MainWindow::OnProjectKeyDown, this);
+    grid_->Bind(wxEVT_PG_CHANGING, &MainWindow::OnGridChanging, this);
     grid_->Bind(wxEVT_PG_CHANGED, &MainWindow::OnGridChanged, this);
     grid_->Bind(wxEVT_PG_DOUBLE_CLICK, &MainWindow::OnGridDoubleClick, this);
 }
@@ -553,14 +545,11 @@ void MainWindow::BuildPropertyGrid(const wxTreeItemId& item) {
         switch (row.kind) {
             case PropertyKind::UInt16:
             case PropertyKind::UInt32:
-                // No upper bound for 16-bit rows: a larger value is kept to its low 16 bits
-                // when written back, as the grid always did.
-                p = new wxUIntProperty(label, name, v.number);
-                p->SetAttribute(wxPG_ATTR_MIN, 0L);
-                p->SetAttribute(wxPG_ATTR_MAX, 4294967295L);
-                break;
             case PropertyKind::Real:
-                p = new RealProperty(label, name, v.real);
+                // Typed as text: the designer checks it against the property's range when it is
+                // entered (OnGridChanging), with a message of its own.
+                p = new wxStringProperty(
+                    label, name, wxString::FromUTF8(designer::RowDisplayText(row.kind, v)));
                 break;
             case PropertyKind::Colour:
                 p = NewColourRow(
@@ -605,12 +594,16 @@ void MainWindow::OnGridChanged(wxPropertyGridEvent& event) {
     switch (row.kind) {
         case PropertyKind::UInt16:
         case PropertyKind::UInt32:
-            value.number =
-                static_cast<uint32_t>(std::strtoul(p->GetValueAsString().utf8_str(), nullptr, 10));
+        case PropertyKind::Real: {
+            // Checked already when it was entered; shown as it is stored ("+80" shows "80").
+            const designer::NumericEntry entry = designer::CheckNumericEntry(
+                row.ref, row.kind, p->GetValueAsString().utf8_string());
+            if (!entry.accepted) return;
+            value = entry.value;
+            const wxString shown = wxString::FromUTF8(designer::RowDisplayText(row.kind, value));
+            if (shown != p->GetValueAsString()) p->SetValueFromString(shown);
             break;
-        case PropertyKind::Real:
-            value.real = variant.GetDouble();
-            break;
+        }
         case PropertyKind::Colour: {
             // The row holds a plain colour; the picker's own type is read too.
             wxColour c;
@@ -639,6 +632,26 @@ void MainWindow::OnGridChanged(wxPropertyGridEvent& event) {
         designer::ApplyPropertyEdit(project_.document(), row.ref, value);
     RecordStep(std::move(before));
     if (outcome.refresh) RunRefreshCycle();
+}
+
+void MainWindow::OnGridChanging(wxPropertyGridEvent& event) {
+    wxPGProperty* p = event.GetProperty();
+    if (!p || p->IsCategory()) return;
+    const size_t index = RowIndex(p->GetClientData());
+    if (index >= gridRows_.size()) return;
+    const designer::GridRow& row = gridRows_[index];
+    if (row.kind != PropertyKind::UInt16 && row.kind != PropertyKind::UInt32 &&
+        row.kind != PropertyKind::Real)
+        return;
+    const designer::NumericEntry entry =
+        designer::CheckNumericEntry(row.ref, row.kind, event.GetValue().GetString().utf8_string());
+    if (entry.accepted) return;
+    // Refused: the row goes back to its old value, and the message says the range.
+    event.Veto();
+    event.SetValidationFailureBehavior(wxPG_VFB_BEEP);
+    CallAfter([this, text = entry.error] {
+        if (!shutDown_) ShowError(text);
+    });
 }
 
 void MainWindow::OnGridDoubleClick(wxPropertyGridEvent& event) {

@@ -106,6 +106,8 @@ class MainWindow : public wxFrame, private designer::FileCommandHost {
     void OnMoveCommand(wxCommandEvent& event);
     // Delete, Alt+Up and Alt+Down on the selected object.
     void OnProjectKeyDown(wxTreeEvent& event);
+    // A typed number outside its property's range is refused here, with the range in a message.
+    void OnGridChanging(wxPropertyGridEvent& event);
     void OnGridChanged(wxPropertyGridEvent& event);
     void OnGridDoubleClick(wxPropertyGridEvent& event);
     int SerialOfItem(const wxTreeItemId& item) const;

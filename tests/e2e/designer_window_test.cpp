@@ -397,9 +397,21 @@ TEST_F(DesignerWindowTest, TypingThePortStoresItsTextMarksTheProjectAndRegenerat
     EXPECT_EQ(Title().back(), '*') << Title();
     EXPECT_EQ(GenerateLines(), before + 1);
 
-    // A value past the 16-bit range keeps its low 16 bits.
-    TypeIntoRow(Row("Web server port number"), "70000");
-    EXPECT_STREQ(project.attribute("webserverport").value(), "4464");
+    // A value outside 1 to 65535 is refused with the range, and the old value is kept, in the
+    // document and in the grid.
+    for (const char* typed : {"70000", "-1", "0", "80x"}) {
+        SCOPED_TRACE(typed);
+        MessageAnswers answers({wxID_OK});
+        const int generated = GenerateLines();
+        TypeIntoRow(Row("Web server port number"), typed);
+        Pump(100);
+        EXPECT_EQ(answers.messages,
+                  std::vector<std::string>{
+                      "Web server port number: enter a whole number from 1 to 65535"});
+        EXPECT_STREQ(project.attribute("webserverport").value(), "8080");
+        EXPECT_EQ(Row("Web server port number")->GetValueAsString(), "8080");
+        EXPECT_EQ(GenerateLines(), generated);
+    }
 }
 
 TEST_F(DesignerWindowTest, SavingClosingAndReopeningGivesTheSameProjectAndTree) {
@@ -626,15 +638,16 @@ TEST_F(DesignerWindowTest, ThePreviewShowsTheGeneratedPageAndFollowsEdits) {
     Screenshot("designer_preview_edited");
 }
 
-TEST_F(DesignerWindowTest, RealRowsShowSixDecimalsAndWriteTheShortForm) {
+TEST_F(DesignerWindowTest, RealRowsShowTheShortFormAndWriteIt) {
     OpenWindow();
     const pugi::xml_node knob = AddObject("knob", FirstPage());
     Select(knob);
     ASSERT_NE(Row("Step"), nullptr);
-    EXPECT_EQ(Row("Step")->GetValueAsString(), "1.000000");
+    EXPECT_EQ(Row("Step")->GetValueAsString(), "1");
+    EXPECT_EQ(Row("Width")->GetValueAsString(), "150");
     TypeIntoRow(Row("Step"), "0.2");
     EXPECT_STREQ(knob.attribute("step").value(), "0.2");
-    EXPECT_EQ(Row("Step")->GetValueAsString(), "0.200000");
+    EXPECT_EQ(Row("Step")->GetValueAsString(), "0.2");
     // The colour rows offer the full colour dialog as "Other".
     wxPGProperty* colour = Row("Backfround color");
     ASSERT_NE(colour, nullptr);
@@ -1311,4 +1324,48 @@ TEST_F(DesignerWindowTest, DeletingAGatewayThatLinksUseAsksAndTheLinksAreLogged)
     MessageAnswers none({});
     RunContextEntry(w(), window_, 2, "Delete");
     EXPECT_TRUE(none.messages.empty());
+}
+
+// A refresh period below 50 ms is refused in French as in English; a project file holding
+// out-of-range values opens with them clamped and says so in the log.
+TEST_F(DesignerWindowTest, RangesAreCheckedWhenTypedAndWhenAFileOpens) {
+    setenv("LANG", "fr_FR.UTF-8", 1);
+    OpenWindow();
+    const pugi::xml_node link = AddObject("unitylink", AddObject("knob", FirstPage()));
+    Select(link);
+    {
+        MessageAnswers answers({wxID_OK});
+        TypeIntoRow(Row("Refresh period"), "0");
+        Pump(100);
+        EXPECT_EQ(answers.messages,
+                  std::vector<std::string>{
+                      "Refresh period : entrez un nombre entier de 50 à 4294967295"});
+    }
+    EXPECT_STREQ(link.attribute("refreshperiod").value(), "500");
+    EXPECT_EQ(Row("Refresh period")->GetValueAsString(), "500");
+    TypeIntoRow(Row("Refresh period"), "50");
+    EXPECT_STREQ(link.attribute("refreshperiod").value(), "50");
+    CloseWindow();
+
+    setenv("LANG", "C", 1);
+    const fs::path path = root_ / "ranges.tsr";
+    {
+        std::ofstream out(path);
+        out << "<tsr><project webserverport='70000'><page name='P'><knob id='knob1' width='-5'/>"
+               "</page></project></tsr>";
+    }
+    OpenWindow(path.string());
+    const pugi::xml_node project = w().project().document().ProjectElement();
+    EXPECT_STREQ(project.attribute("webserverport").value(), "65535");
+    std::vector<std::string> said;
+    for (int i = 0; i < w().log()->LineCount(); ++i) {
+        const std::string line = w().log()->GetLineText(i).utf8_string();
+        if (line.find("is out of range") != std::string::npos) said.push_back(line.substr(line.find(": ") + 2));
+    }
+    EXPECT_EQ(said, (std::vector<std::string>{
+                        "The value 70000 of Web server port number (Project) is out of range; it "
+                        "is now 65535",
+                        "The value -5 of Width (Knob) is out of range; it is now 0"}));
+    Select(project);
+    EXPECT_EQ(Row("Web server port number")->GetValueAsString(), "65535");
 }
