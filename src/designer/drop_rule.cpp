@@ -1,6 +1,7 @@
 #include "designer/drop_rule.h"
 
 #include "base/strings.h"
+#include "designer/property_grid.h"
 #include "generator/link_scripts.h"
 #include "model/catalogue.h"
 
@@ -46,16 +47,34 @@ bool DragSession::Hover(std::optional<int> itemSerial) {
     return true;
 }
 
+std::string LinkedPlotScript(const std::string& plotId) {
+    const std::string data = "plot" + plotId + "data";
+    return "var renderer" + plotId + " = function() {return " + data + "[0].length ? " + data +
+           " : [[null]]};";
+}
+
+bool AdaptPlotScriptToLink(ProjectDocument& doc, pugi::xml_node plot) {
+    const int type = ObjectTypeOf(plot);
+    if (type != FindTypeByKey("plot")) return false;
+    const int script = FindPropertyByKey(type, "script");
+    pugi::xml_attribute a = plot.attribute("script");
+    if (!a || DiffersFromDefault(PropertyKind::Text, a.value(), PropertyDefault(type, script)))
+        return false;
+    doc.SetProperty(plot, "script", LinkedPlotScript(GetProperty(plot, "id")));
+    return true;
+}
+
 StructuralChange Drop(ProjectDocument& doc, const DragSource& source, std::optional<int> target) {
     if (!target || !CanDrop(doc, source, *target)) return {};
     pugi::xml_node parent = doc.FindObjectBySerial(*target);
+    pugi::xml_node placed;
     if (source.from == DragSource::From::Library) {
-        pugi::xml_node created;
-        if (doc.CreateObject(source.typeId, parent, &created) != 0) return {};
-        return {true, created};
+        if (doc.CreateObject(source.typeId, parent, &placed) != 0) return {};
+    } else {
+        placed = doc.MoveObject(doc.FindObjectBySerial(source.serial), parent);
     }
-    pugi::xml_node moved = doc.MoveObject(doc.FindObjectBySerial(source.serial), parent);
-    return {true, moved};
+    if (IsLinkType(source.typeId)) AdaptPlotScriptToLink(doc, parent);
+    return {true, placed};
 }
 
 bool HasContextMenu(const ProjectDocument& doc, int serial) {

@@ -59,9 +59,20 @@ private:
 
 // Completes a drag on release of the mouse button: with a drop target whose object exists,
 // creates an object of the dragged type under it (library drag) or moves the dragged object to
-// the end of its children (project drag) and selects the new or moved object. Without a target,
+// the end of its children (project drag) and selects the new or moved object. A link dropped
+// under a plot adapts the plot's script (AdaptPlotScriptToLink), in the same step. Without a target,
 // or when the drop is not allowed, the document is left unchanged and nothing is to be rebuilt.
 StructuralChange Drop(ProjectDocument& doc, const DragSource& source, std::optional<int> target);
+
+// The script of a plot whose series shows only what its links read: the renderer statement,
+// with an empty series that the plot library accepts while nothing has been read yet. `plotId`
+// is the plot's id.
+std::string LinkedPlotScript(const std::string& plotId);
+
+// After a link was put under `plot`: when the plot's script is still its catalogue default
+// (15 random points), replaces it by LinkedPlotScript. Returns whether it did; a plot whose
+// script was edited, or any other parent, is left as it is.
+bool AdaptPlotScriptToLink(ProjectDocument& doc, pugi::xml_node plot);
 
 // True when a right click on the object at `serial` shows the Delete / Duplicate menu: the
 // object exists and is not the project.

@@ -181,7 +181,9 @@ void EmitServerLink(int widgetType, const Names& n, pugi::xml_node link, pugi::x
             if (arduino) return;  // an Arduino link draws no plot
             s[2] += FormatText(kTimeDeclaration, {w});
             // The answer is pushed as a number, as the series link does: the plot scales its
-            // axes by comparing the points, and text compares "9" above "10".
+            // axes by comparing the points, and text compares "9" above "10". The plot is drawn
+            // again with its axes fitted to the points: a plain replot keeps the bounds of the
+            // data it was created with.
             std::string read = FormatText(
                 "function read%s(){$.post(getaddress%s()+'%s',function(data){"
                 "if(!tsrlinkstate('#%s',data)) return;\r\nif( "
@@ -189,7 +191,7 @@ void EmitServerLink(int widgetType, const Names& n, pugi::xml_node link, pugi::x
                 "\r\n \r\n{\r\nvar i; \r\ni=(new Date().getTime() / 1000)-ts(((id)));\r\nplot%sdata[0]"
                 ".push([i, parseFloat(data)]);  \r\nif(plot(((id))))\r\n{\r\nif(plot(((id)))data[0].length>"
                 "(((length)))) {plot(((id)))data[0].shift();}  plot(((id))).series[0].data "
-                "=plot(((id)))data[0]; plot(((id))).resetAxesScale(); plot(((id))).replot();}}  "
+                "=plot(((id)))data[0]; plot(((id))).replot({resetAxes:true});}}  "
                 "}).fail(function(){tsrlinkstate('#%s');}).always(function(){setTimeout(read%s, "
                 "%s);}); }",
                 {w, n.g, n.v, w, w, w, w, n.r});
@@ -216,7 +218,7 @@ void EmitServerTableLink(int widgetType, const Names& n, pugi::xml_node link,
         "plot%sdata[0].length=0; for(i=0;i<%s;i++){plot%sdata[0].push([i, "
         "parseFloat(getsubstr(data,i,','))]); } \r\nif( typeof(plot(((id)))data[0])!='undefined' "
         "&& typeof(plot(((id))))!='undefined') \r\n{  plot(((id))).series[0].data "
-        "=plot(((id)))data[0]; plot(((id))).resetAxesScale(); plot(((id))).replot();}  "
+        "=plot(((id)))data[0]; plot(((id))).replot({resetAxes:true});}  "
         "}).fail(function(){tsrlinkstate('#%s');}).always(function(){setTimeout(read%s, %s);}); }",
         {p, n.g, n.v, n.l, p, p, n.l, p, p, p, n.r});
     expandLinkPlaceholders(read, ObjectTypeOf(link), widgetType, link, widget, &c.budget);
@@ -358,7 +360,7 @@ void EmitS71200Link(int widgetType, const Names& n, pugi::xml_node link, pugi::x
                     "\r\n\r\n\r\nif(plot(((id)))data[%u].length>(((length)))) "
                     "{plot(((id)))data[%u].shift();}  if( typeof(plot(((id)))data[%u])!='undefined' "
                     "&& typeof(plot(((id))))!='undefined'){plot(((id))).series[0].data "
-                    "=plot(((id)))data[%u]; plot(((id))).resetAxesScale(); plot(((id))).replot();}}"
+                    "=plot(((id)))data[%u]; plot(((id))).replot({resetAxes:true});}}"
                     "  }).fail(function(){tsrlinkstate('#(((id)))');}).always(function(){"
                     "setTimeout(read(((id))), {{{refreshperiod}}});}); }",
                     {k, k, k, k, k, k});
@@ -375,7 +377,7 @@ void EmitS71200Link(int widgetType, const Names& n, pugi::xml_node link, pugi::x
                     "\r\n\r\n\r\nif(plot(((id)))data[%u].length>(((length)))) "
                     "{plot(((id)))data[%u].shift();}  if( typeof(plot(((id)))data[%u])!='undefined' "
                     "&& typeof(plot(((id))))!='undefined'){plot(((id))).series[%u].data "
-                    "=plot(((id)))data[%u]; plot(((id))).resetAxesScale(); plot(((id))).replot();}}"
+                    "=plot(((id)))data[%u]; plot(((id))).replot({resetAxes:true});}}"
                     "  }).fail(function(){tsrlinkstate('#(((id)))');}).always(function(){"
                     "setTimeout(read(((id)))_%u, {{{refreshperiod}}});}); }",
                     {k, k, k, k, k, k, k, k, k});
@@ -403,8 +405,8 @@ void EmitS71200TableLink(int widgetType, const Names& n, pugi::xml_node link,
         "plot%sdata[0].length=0; for(i=0;i<{{{len}}};i++){plot%sdata[0].push([i, "
         "gets7wsresult(data,variable)]); variable=nextvariables7ws(variable); }  \r\nif( "
         "typeof(plot(((id)))data[0])!='undefined' && typeof(plot(((id))))!='undefined') \r\n{  "
-        "plot(((id))).series[0].data =plot(((id)))data[0]; plot(((id))).resetAxesScale(); "
-        "plot(((id))).replot();} }).fail(function(){tsrlinkstate('#%s');})."
+        "plot(((id))).series[0].data =plot(((id)))data[0]; plot(((id))).replot({resetAxes:true});"
+        "} }).fail(function(){tsrlinkstate('#%s');})."
         "always(function(){setTimeout(read%s, %s);}); }",
         {p, n.g, p, p, p, p, p, n.r});
     expandLinkPlaceholders(read, ObjectTypeOf(link), widgetType, link, widget, &c.budget);

@@ -1369,3 +1369,36 @@ TEST_F(DesignerWindowTest, RangesAreCheckedWhenTypedAndWhenAFileOpens) {
     Select(project);
     EXPECT_EQ(Row("Web server port number")->GetValueAsString(), "65535");
 }
+
+// A link dropped from the library under a plot whose script is still the default gives the plot
+// the script of a linked plot, in the same undo step; a plot without a link keeps its default.
+TEST_F(DesignerWindowTest, DroppingALinkUnderADefaultPlotKeepsOnlyItsReadings) {
+    setenv("LANG", "C", 1);
+    OpenWindow();
+    window_->Raise();
+    const pugi::xml_node plot = AddObject("plot", FirstPage());
+    const pugi::xml_node lonely = AddObject("plot", FirstPage());
+    const std::string defaultScript = plot.attribute("script").value();
+    ASSERT_NE(defaultScript.find("Math.random()"), std::string::npos);
+    const size_t steps = w().history().undoCount();
+    wxTreeCtrl* library = w().libraryTree();
+    const wxTreeItemId link =
+        LibraryItem(library, "Link item value with one Unity simulator or M340 variable");
+    ASSERT_TRUE(link.IsOk());
+    library->EnsureVisible(link);
+    Pump(100);
+    DragPointer(ItemCentre(library, link), ItemCentre(w().projectTree(), FindItem(2)));
+    ASSERT_STREQ(plot.first_child().name(), "unitylink") << TreeText();
+    EXPECT_STREQ(plot.attribute("script").value(),
+                 "var rendererplot1 = function() {return plotplot1data[0].length ? plotplot1data "
+                 ": [[null]]};");
+    EXPECT_STREQ(lonely.attribute("script").value(),
+                 "var rendererplot2 = function() {return plotplot2data}; var i; for (i = 0; i < "
+                 "15; i++) { plotplot2data[0].push([i, Math.random()]);}");
+    EXPECT_EQ(w().history().undoCount(), steps + 1);
+    // One Ctrl+Z takes back the link and the script together.
+    PressKey(w().projectTree(), 'z', wxMOD_CONTROL);
+    const pugi::xml_node again = w().project().document().FindObjectBySerial(2);
+    EXPECT_FALSE(again.first_child());
+    EXPECT_EQ(std::string(again.attribute("script").value()), defaultScript);
+}

@@ -6,6 +6,7 @@
 
 #include "designer/drop_rule.h"
 #include "designer_test_support.h"
+#include "generator/link_scripts.h"
 
 namespace tsr::designer {
 namespace {
@@ -358,6 +359,67 @@ TEST(DesignerDeleteQuestion, AsksOnlyWhenLinksLoseTheirGateway) {
               "2 liens utilisent la passerelle uni1. Sans elle, leurs widgets indiquent l'absence "
               "de communication. Supprimer la passerelle ?");
     setenv("LANG", "C", 1);
+}
+
+}  // namespace
+}  // namespace tsr::designer
+
+namespace tsr::designer {
+namespace {
+
+// A link dropped under a plot whose script is still the default gives the plot the script of a
+// linked plot; any other script, and any other drop, is left as it is.
+TEST(DesignerPlotScript, ALinkDroppedUnderADefaultPlotKeepsOnlyRealValues) {
+    const std::string kDefault =
+        "var rendererplot1 = function() {return plotplot1data}; var i; for (i = 0; i &lt; 15; "
+        "i++) { plotplot1data[0].push([i, Math.random()]);}";
+    const std::string kLinked =
+        "var rendererplot1 = function() {return plotplot1data[0].length ? plotplot1data : "
+        "[[null]]};";
+    struct Case {
+        const char* name;
+        std::string script;  // the plot's script, as XML text
+        std::string dragged;  // a library type key, or "move" to move the knob's link
+        std::string expected;
+    } cases[] = {
+        {"a Unity link from the library", kDefault, "unitylink", kLinked},
+        {"a table link from the library", kDefault, "cvnslink", kLinked},
+        {"a link moved from the knob", kDefault, "move", kLinked},
+        {"an edited script", "mine();", "unitylink", "mine();"},
+        {"the renderer statement alone", "var rendererplot1 = function() {return plotplot1data};",
+         "unitylink", "var rendererplot1 = function() {return plotplot1data};"},
+        {"a linked plot's script already", kLinked, "s7iplink", kLinked},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProjectDocument doc;
+        // Serials: 0 project, 1 page, 2 plot, 3 knob, 4 the knob's link.
+        const std::string xml = "<tsr><project><page name='P'><plot id='plot1' script='" +
+                                c.script +
+                                "'/><knob id='knob1'><unitylink gatewayid='uni1'/></knob></page>"
+                                "</project></tsr>";
+        test::LoadXml(doc, xml.c_str());
+        const DragSource source = c.dragged == "move"
+                                      ? DragSource::Project(doc, 4)
+                                      : DragSource::Library(FindTypeByKey(c.dragged.c_str()));
+        const StructuralChange change = Drop(doc, source, 2);
+        ASSERT_TRUE(change.rebuild);
+        pugi::xml_node plot = doc.FindObjectBySerial(2);
+        std::string expected = c.expected;
+        for (size_t at = expected.find("&lt;"); at != std::string::npos; at = expected.find("&lt;"))
+            expected.replace(at, 4, "<");
+        EXPECT_EQ(GetProperty(plot, "script"), expected);
+        EXPECT_TRUE(IsLinkType(ObjectTypeOf(plot.last_child())));
+    }
+    // A plot without a link keeps its script; a header dropped under a page changes nothing.
+    ProjectDocument doc;
+    test::LoadXml(doc, ("<tsr><project><page name='P'><plot id='plot1' script='" + kDefault +
+                        "'/></page></project></tsr>").c_str());
+    Drop(doc, DragSource::Library(FindTypeByKey("header")), 1);
+    EXPECT_NE(GetProperty(doc.FindObjectBySerial(2), "script").find("Math.random()"), std::string::npos);
+    EXPECT_EQ(LinkedPlotScript("temp"),
+              "var renderertemp = function() {return plottempdata[0].length ? plottempdata : "
+              "[[null]]};");
 }
 
 }  // namespace
