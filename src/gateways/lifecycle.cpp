@@ -11,6 +11,7 @@
 #include "platform/fs.h"
 
 #include <cstdlib>
+#include <string_view>
 
 namespace tsr {
 namespace {
@@ -111,11 +112,64 @@ std::string Gateways::ResourcePath(const std::string& name) const {
     return GatewayResourcePath(wd_.path(), name);
 }
 
+// The gateway types, each one family.
+constexpr int kFamilies[] = {kCorvane, kSql, kPrinter, kDll, kSimora, kUnity, kS7, kKx, kModbus};
+
+std::string Gateways::FamilyKey(const ProjectDocument& doc, int type) const {
+    std::string key;
+    doc.ForEachObject([&](pugi::xml_node n, int) {
+        if (ObjectTypeOf(n) != type) return true;
+        key += '<';
+        for (pugi::xml_attribute a : n.attributes()) {
+            key += a.name();
+            key += '=';
+            key += std::to_string(std::string_view(a.value()).size()) + ':' + a.value();
+        }
+        return true;
+    });
+    if (key.empty()) return key;
+    return (trusted_ ? "trusted" : "untrusted") + key;
+}
+
 void Gateways::StartGateways(const ProjectDocument& doc) {
     doc.ForEachObject([&](pugi::xml_node n, int) {
         Visit(Walk::Start, n, ObjectTypeOf(n));
         return true;
     });
+    for (int type : kFamilies) {
+        std::string key = FamilyKey(doc, type);
+        if (!key.empty()) opened_[type] = std::move(key);
+    }
+}
+
+void Gateways::SyncGateways(const ProjectDocument& doc) {
+    for (int type : kFamilies) {
+        std::string key = FamilyKey(doc, type);
+        auto it = opened_.find(type);
+        if (it != opened_.end() && it->second == key) continue;  // unchanged: kept as it is
+        if (it != opened_.end()) {
+            StopFamily(type);
+            opened_.erase(it);
+        }
+        if (key.empty()) continue;
+        doc.ForEachObject([&](pugi::xml_node n, int) {
+            if (ObjectTypeOf(n) == type) Visit(Walk::Start, n, type);
+            return true;
+        });
+        opened_[type] = std::move(key);
+    }
+}
+
+void Gateways::StopFamily(int type) {
+    if (type != kModbus) {
+        Visit(Walk::Stop, pugi::xml_node(), type);
+        return;
+    }
+    for (const GatewaySettings& settings : openedModbus_) {
+        if (modbus_->Disconnect(settings))
+            log_.LogText(ModbusLine(kMsgModbusDisconnected, settings.ip), kLogGreen);
+    }
+    openedModbus_.clear();
 }
 
 void Gateways::RetryGateways(const ProjectDocument& doc) {
@@ -126,6 +180,13 @@ void Gateways::RetryGateways(const ProjectDocument& doc) {
 }
 
 void Gateways::StopGateways(const ProjectDocument& doc) {
+    // Families opened for gateways that the project no longer has are closed first, and each
+    // Modbus TCP device as it was opened (its gateway may name another one now).
+    for (const auto& [type, key] : opened_) {
+        if (type != kModbus && FamilyKey(doc, type).empty()) StopFamily(type);
+    }
+    StopFamily(kModbus);
+    opened_.clear();
     doc.ForEachObject([&](pugi::xml_node n, int) {
         Visit(Walk::Stop, n, ObjectTypeOf(n));
         return true;
@@ -200,6 +261,7 @@ void Gateways::VisitModbus(Walk walk, pugi::xml_node gateway) {
         return;
     }
     const bool ok = modbus_->Connect(settings) >= 0;
+    if (walk == Walk::Start) openedModbus_.push_back(settings);
     log_.LogText(ModbusLine(ok ? kMsgModbusConnected : kMsgModbusCannotConnect, settings.ip),
                  ok ? kLogGreen : kLogRed);
 }

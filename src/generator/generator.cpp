@@ -237,6 +237,8 @@ bool Generator::generateApplication(const std::optional<std::string>& pageName) 
         unlink(tempPath.c_str());
         return false;
     }
+    documentChanged_ = document != lastDocument_;
+    lastDocument_ = document;
 
     title_ = "Tessora V1.08";
     if (!project_.currentPath().empty()) title_ += " (" + project_.currentPath() + ")";

@@ -198,9 +198,14 @@ MainWindow::MainWindow(StartOptions options)
     : wxFrame(nullptr, wxID_ANY, "Tessora"),
       gateways_(log_, project_.workingDirectory()),
       server_(log_, gateways_.Routes()),
+      // After each generation the gateways follow the project: all closed while the server is
+      // stopped; while it runs, a family whose gateways did not change keeps its connection.
       hooks_(
-          server_, [this] { gateways_.StopGateways(project_.document()); },
-          [this] { gateways_.StartGateways(project_.document()); },
+          server_,
+          [this] {
+              if (!server_.IsWebServerRunning()) gateways_.StopGateways(project_.document());
+          },
+          [this] { gateways_.SyncGateways(project_.document()); },
           [this](const std::string& text) { ShowError(text); }),
       generator_(project_, log_, hooks_, ProgramLibraryDirectory()),
       files_(project_, *this),
@@ -482,7 +487,10 @@ std::string MainWindow::PreviewUrl() const {
 
 void MainWindow::RefreshPreview() {
     if (shutDown_) return;
-    previewHost_.Refresh(PreviewUrl());
+    const std::string url = PreviewUrl();
+    if (designer::PreviewNeedsReload(previewHost_.shownUrl(), url, generator_.documentChanged(),
+                                     previewHost_.failed()))
+        previewHost_.Refresh(url);
 }
 
 // ---- trees and grid
@@ -756,9 +764,7 @@ void MainWindow::OnProjectKeyDown(wxTreeEvent& event) {
 
 void MainWindow::RunStructuralChange(const std::function<designer::StructuralChange()>& change) {
     designer::DocumentSnapshot before = designer::TakeSnapshot(project_.document());
-    // The generation pass closes the gateways that are in the tree it finds; one that the change
-    // removes is closed now, while it is still there.
-    if (server_.IsWebServerRunning()) gateways_.StopGateways(project_.document());
+    // The generation pass that follows closes the families whose gateways the change removed.
     const designer::StructuralChange done = change();
     if (!done.rebuild) return;
     RecordStep(std::move(before));
@@ -774,7 +780,6 @@ void MainWindow::StepHistory(bool undo) {
     ProjectDocument& doc = project_.document();
     // The selection stays on the same place of the tree when the object is still there.
     const int selected = SerialOfItem(projectTree_->GetSelection());
-    if (server_.IsWebServerRunning()) gateways_.StopGateways(doc);
     if (undo)
         history_.Undo(doc);
     else
@@ -1151,6 +1156,8 @@ void MainWindow::OnCommandLineTimer(wxTimerEvent&) {
 
 void MainWindow::OnRetryTimer(wxTimerEvent&) {
     if (server_.IsWebServerRunning()) gateways_.RetryGateways(project_.document());
+    // A preview that could not reach the server tries again.
+    if (previewHost_.failed()) RefreshPreview();
 }
 
 void MainWindow::OnClose(wxCloseEvent& event) {

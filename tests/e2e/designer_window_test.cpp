@@ -38,6 +38,7 @@
 #include "shell/log_pane.h"
 #include "shell/main_window.h"
 #include "shell/script_editor.h"
+#include "unity_sim.h"
 
 namespace fs = std::filesystem;
 
@@ -447,7 +448,9 @@ TEST_F(DesignerWindowTest, OpeningAProjectThatLoadsALibraryAsksAndRemembers) {
         ASSERT_EQ(sent.Start((root_ / "make").string()), 0);
         tsr::ProjectDocument& doc = sent.document();
         doc.SetProperty(doc.ProjectElement(), "webserveron", "1");
-        doc.SetProperty(doc.ProjectElement(), "webserverport", "0");
+        // A port of its own: a file's port is 1 to 65535.
+        doc.SetProperty(doc.ProjectElement(), "webserverport",
+                        std::to_string(20000 + (static_cast<unsigned>(::getpid()) + 11) % 20000));
         pugi::xml_node dll;
         doc.CreateObject(tsr::FindTypeByKey("dllgateway"), doc.ProjectElement(), &dll);
         doc.SetProperty(dll, "dllfilename", "carried.so");
@@ -1401,4 +1404,78 @@ TEST_F(DesignerWindowTest, DroppingALinkUnderADefaultPlotKeepsOnlyItsReadings) {
     const pugi::xml_node again = w().project().document().FindObjectBySerial(2);
     EXPECT_FALSE(again.first_child());
     EXPECT_EQ(std::string(again.attribute("script").value()), defaultScript);
+}
+
+// While the server runs, an edit, a save or an undo that leaves the gateways alone keeps their
+// connections: no Disconnected or Connected line, and the preview keeps its page when the
+// document is the same. Changing the gateway connects it again.
+TEST_F(DesignerWindowTest, EditsThatLeaveTheGatewayAloneKeepItsConnection) {
+    setenv("LANG", "C", 1);
+    tsr::sims::UnitySim sim;
+    ASSERT_TRUE(sim.Start());
+    const std::string path = (root_ / "plant.tsr").string();
+    {
+        tsr::Project made;
+        fs::create_directories(root_ / "make");
+        ASSERT_EQ(made.Start((root_ / "make").string()), 0);
+        tsr::ProjectDocument& doc = made.document();
+        doc.SetProperty(doc.ProjectElement(), "webserveron", "1");
+        doc.SetProperty(doc.ProjectElement(), "webserverport",
+                        std::to_string(20000 + (static_cast<unsigned>(::getpid()) + 13) % 20000));
+        pugi::xml_node gateway, knob, link, header;
+        doc.CreateObject(tsr::FindTypeByKey("unigateway"), doc.ProjectElement(), &gateway);
+        doc.SetProperty(gateway, "ip", "127.0.0.1:" + std::to_string(sim.port()));
+        doc.CreateObject(tsr::FindTypeByKey("knob"), doc.FindObjectBySerial(1), &knob);
+        doc.CreateObject(tsr::FindTypeByKey("unitylink"), knob, &link);
+        doc.CreateObject(tsr::FindTypeByKey("header"), doc.FindObjectBySerial(1), &header);
+        ASSERT_TRUE(made.Save(path));
+    }
+    OpenWindow(path);
+    auto count = [&](const char* text) {
+        int n = 0;
+        for (int i = 0; i < w().log()->LineCount(); ++i)
+            if (w().log()->GetLineText(i).Contains(text)) ++n;
+        return n;
+    };
+    const char* kConnected = "Connected to Unity simulator or M340";
+    const char* kDisconnected = "Disconnected from Unity simulator or M340";
+    ASSERT_TRUE(WaitFor([&] { return count(kConnected) == 1; })) << count(kConnected);
+    ASSERT_TRUE(WaitFor([&] { return !w().preview().view() || !w().preview().view()->IsBusy(); }));
+    tsr::ProjectDocument& doc = w().project().document();
+    const pugi::xml_node header = doc.FindObjectBySerial(4);
+    ASSERT_STREQ(header.name(), "header");
+    // Selecting the header shows its page first, which is a change of the document.
+    Select(header);
+    Pump(200);
+
+    struct Step {
+        const char* name;
+        std::function<void()> run;
+        bool documentChanges;
+    };
+    const std::vector<Step> steps = {
+        {"type a header text", [&] { TypeIntoRow(Row("Text"), "Line 3"); }, true},
+        {"save", [&] { RunMenu(window_, "File", "Save"); }, false},
+        {"undo", [&] { PressKey(w().projectTree(), 'z', wxMOD_CONTROL); }, true},
+        {"drop a slider", [&] { AddObject("slider", FirstPage()); }, true},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        const int generated = GenerateLines();
+        const int loads = w().preview().loads();
+        step.run();
+        Pump(300);
+        EXPECT_GT(GenerateLines(), generated);
+        EXPECT_EQ(count(kConnected), 1);
+        EXPECT_EQ(count(kDisconnected), 0);
+        if (w().preview().running())
+            EXPECT_EQ(w().preview().loads(), step.documentChanges ? loads + 1 : loads);
+    }
+    // Another address: the gateway is closed and connected again.
+    const pugi::xml_node gateway = doc.FindObjectBySerial(doc.SerialOf(
+        doc.xml().find_node([](pugi::xml_node n) { return std::string(n.name()) == "unigateway"; })));
+    Select(gateway);
+    TypeIntoRow(Row("Simulator or PLC IP address"), "localhost:" + std::to_string(sim.port()));
+    EXPECT_TRUE(WaitFor([&] { return count(kConnected) == 2; })) << count(kConnected);
+    EXPECT_EQ(count(kDisconnected), 1);
 }
