@@ -221,6 +221,11 @@ constexpr Entry kTable[] = {
     {2231, "%s: enter a number from %s to %s", "%s : entrez un nombre de %s à %s"},
     {2232, "%s: enter a number of at least %s", "%s : entrez un nombre supérieur ou égal à %s"},
     {2233, "%s: enter a number", "%s : entrez un nombre"},
+    {2234,
+     "The page has links, but the web server is off, so its widgets show no live values: set "
+     "\"Activate web server\" of the project to True to see them.",
+     "La page a des liens, mais le serveur Web est arrêté : ses widgets ne montrent pas de "
+     "valeurs en direct. Mettez \"Activate web server\" du projet à True pour les voir."},
 };
 
 bool IsFrenchLocale(const char* value) {

@@ -125,6 +125,8 @@ enum DesignerStringId : int {
     kTextEnterNumberFromTo = 2231,
     kTextEnterNumberAtLeast = 2232,
     kTextEnterNumber = 2233,
+    // The page has links and the web server is off.
+    kTextLiveValuesHint = 2234,
 };
 
 }  // namespace tsr

@@ -270,4 +270,23 @@ EditOutcome ApplyPropertyEdit(ProjectDocument& doc, const RowRef& ref, const Row
     return outcome;
 }
 
+bool IsServerSettingRow(const RowRef& ref) {
+    if (ref.typeId != kTypeProject) return false;
+    const std::string_view key = PropertyKeyAt(ref.typeId, ref.propertyIndex);
+    return key == "webserveron" || key == "webserverport";
+}
+
+void ShowServerState(const ProjectDocument& doc, GridRow& row, bool serverRunning) {
+    if (row.ref.typeId != kTypeProject ||
+        std::string_view(PropertyKeyAt(row.ref.typeId, row.ref.propertyIndex)) != "webserveron")
+        return;
+    const pugi::xml_node project = doc.FindObjectBySerial(row.ref.serial);
+    row.value.boolean = AtoI(GetProperty(project, "webserveron")) != 0 && serverRunning;
+}
+
+std::optional<std::string> LiveValuesHint(bool pageHasLinks, bool serverSwitchOn) {
+    if (!pageHasLinks || serverSwitchOn) return std::nullopt;
+    return LoadString(kTextLiveValuesHint);
+}
+
 }  // namespace tsr::designer

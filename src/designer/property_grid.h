@@ -123,4 +123,18 @@ struct EditOutcome {
 // is refreshed. A missing object still refreshes; an unknown type neither stores nor refreshes.
 EditOutcome ApplyPropertyEdit(ProjectDocument& doc, const RowRef& ref, const RowValue& value);
 
+// True for the project's rows that decide whether and where the web server runs ("Activate web
+// server", "Web server port number"): an edit of either asks for a new start of the server,
+// even with the settings of a start that failed.
+bool IsServerSettingRow(const RowRef& ref);
+
+// Shows the web server's real state on `row`: the project's "Activate web server" row shows True
+// only while the project's switch is on and the server runs, so that a server that could not
+// start does not read as running. Any other row is left as it is.
+void ShowServerState(const ProjectDocument& doc, GridRow& row, bool serverRunning);
+
+// The line the designer logs once when the page has links that read and the web server is
+// switched off: the widgets then show no live values. nullopt when there is nothing to say.
+std::optional<std::string> LiveValuesHint(bool pageHasLinks, bool serverSwitchOn);
+
 }  // namespace tsr::designer

@@ -106,6 +106,12 @@ std::string ModbusLine(int messageId, const std::string& ip) {
     return text;
 }
 
+// A failure line followed by where and why, in parentheses, when the family told it.
+std::string WithReason(std::string line, const std::string& reason) {
+    if (!reason.empty()) line += " (" + reason + ")";
+    return line;
+}
+
 }  // namespace
 
 std::string Gateways::ResourcePath(const std::string& name) const {
@@ -227,6 +233,7 @@ void Gateways::Visit(Walk walk, pugi::xml_node gateway, int type) {
         }
     }
     bool ok = false;
+    ConnectedFamily* tells = nullptr;  // the family that says where and why it failed
     switch (type) {
         case kSql: ok = sql_.Open(ResourcePath(GetPropertyOr(gateway, "sqlfilename", ""))); break;
         case kPrinter: ok = printer_.Open(GatewayPrinterDestination(wd_.path(), GetPropertyOr(gateway, "printername", ""))); break;
@@ -237,6 +244,7 @@ void Gateways::Visit(Walk walk, pugi::xml_node gateway, int type) {
             GatewaySettings settings;
             settings.ip = GetPropertyOr(gateway, "ip", "127.0.0.1");
             ok = unity_->Connect(settings) >= 0;
+            tells = unity_.get();
             break;
         }
         case kS7: {
@@ -244,11 +252,16 @@ void Gateways::Visit(Walk walk, pugi::xml_node gateway, int type) {
             settings.ip = GetPropertyOr(gateway, "ip", "127.0.0.1");
             settings.ucpos = std::atoi(GetPropertyOr(gateway, "ucpos", "0").c_str());
             ok = s7_->Connect(settings) >= 0;
+            tells = s7_.get();
             break;
         }
         case kKx: ok = kx_->Connect(GatewaySettings{}) >= 0; break;
     }
-    Report(ok ? m.connected : m.failed, ok ? kLogGreen : kLogRed);
+    if (ok || !tells) {
+        Report(ok ? m.connected : m.failed, ok ? kLogGreen : kLogRed);
+        return;
+    }
+    log_.LogText(WithReason(LoadString(m.failed), tells->ConnectFailure()), kLogRed);
 }
 
 // A Modbus TCP gateway: the family keeps one connection per ip, and each line names the ip. It
@@ -262,8 +275,13 @@ void Gateways::VisitModbus(Walk walk, pugi::xml_node gateway) {
     }
     const bool ok = modbus_->Connect(settings) >= 0;
     if (walk == Walk::Start) openedModbus_.push_back(settings);
-    log_.LogText(ModbusLine(ok ? kMsgModbusConnected : kMsgModbusCannotConnect, settings.ip),
-                 ok ? kLogGreen : kLogRed);
+    if (ok) {
+        log_.LogText(ModbusLine(kMsgModbusConnected, settings.ip), kLogGreen);
+        return;
+    }
+    log_.LogText(WithReason(ModbusLine(kMsgModbusCannotConnect, settings.ip),
+                            modbus_->ConnectFailure()),
+                 kLogRed);
 }
 
 }  // namespace tsr

@@ -239,7 +239,7 @@ MainWindow::MainWindow(StartOptions options)
     server_.SetMaxAge(designer::LoadMaxAge(profile_, &maxAgeError));
     if (!maxAgeError.empty()) log_.LogText(maxAgeError, kLogRed);
     generator_.generateApplication();
-    SetTitle(wxString::FromUTF8(generator_.title()));
+    AfterGeneration();
     if (previewHost_.Start(preview_)) {
         RefreshPreview();
         // Each repaint sends the URL again; the page itself only changes with a generation,
@@ -469,15 +469,38 @@ void MainWindow::OnSize(wxSizeEvent& event) {
 
 void MainWindow::RunRebuildCycle(pugi::xml_node select) {
     generator_.generateApplication();
-    SetTitle(wxString::FromUTF8(generator_.title()));
+    AfterGeneration();
     RebuildProjectTree(select);
     RefreshPreview();
 }
 
 void MainWindow::RunRefreshCycle(const std::optional<std::string>& pageToShow) {
     generator_.generateApplication(pageToShow);
-    SetTitle(wxString::FromUTF8(generator_.title()));
+    AfterGeneration();
     RefreshPreview();
+}
+
+void MainWindow::AfterGeneration() {
+    SetTitle(wxString::FromUTF8(generator_.title()));
+    if (!liveValuesHintGiven_) {
+        if (const auto hint = designer::LiveValuesHint(generator_.context().linkReads,
+                                                       generator_.settings().on)) {
+            log_.LogText(*hint, kLogBlue);
+            liveValuesHintGiven_ = true;
+        }
+    }
+    // The server switch row follows what the pass left running.
+    wxPropertyGrid* pg = grid_->GetGrid();
+    for (size_t i = 0; i < gridRows_.size(); ++i) {
+        designer::GridRow& row = gridRows_[i];
+        const bool before = row.value.boolean;
+        designer::ShowServerState(project_.document(), row, server_.IsWebServerRunning());
+        if (row.value.boolean == before) continue;
+        for (wxPropertyGridIterator it = pg->GetIterator(); !it.AtEnd(); ++it) {
+            if (!(*it)->IsCategory() && RowIndex((*it)->GetClientData()) == i)
+                (*it)->SetValue(BooleanText(row.value.boolean));
+        }
+    }
 }
 
 std::string MainWindow::PreviewUrl() const {
@@ -543,6 +566,8 @@ void MainWindow::BuildPropertyGrid(const wxTreeItemId& item) {
     auto built = designer::BuildPropertyGrid(project_.document(), serial, expertMode_);
     if (!built) return;
     gridRows_ = built->rows;
+    for (designer::GridRow& row : gridRows_)
+        designer::ShowServerState(project_.document(), row, server_.IsWebServerRunning());
     pg->Append(new wxPropertyCategory(wxString::FromUTF8(built->caption)));
     for (size_t i = 0; i < gridRows_.size(); ++i) {
         const designer::GridRow& row = gridRows_[i];
@@ -635,6 +660,7 @@ void MainWindow::OnGridChanged(wxPropertyGridEvent& event) {
             break;
     }
     row.value = value;
+    if (designer::IsServerSettingRow(row.ref)) hooks_.RetryServerStart();
     designer::DocumentSnapshot before = designer::TakeSnapshot(project_.document());
     const designer::EditOutcome outcome =
         designer::ApplyPropertyEdit(project_.document(), row.ref, value);
@@ -675,6 +701,7 @@ void MainWindow::OnGridDoubleClick(wxPropertyGridEvent& event) {
                                                   : wxString::FromUTF8(next->text));
     p->SetModifiedStatus(true);
     grid_->GetGrid()->RefreshProperty(p);
+    if (designer::IsServerSettingRow(row.ref)) hooks_.RetryServerStart();
     designer::DocumentSnapshot before = designer::TakeSnapshot(project_.document());
     const designer::EditOutcome outcome =
         designer::ApplyPropertyEdit(project_.document(), row.ref, *next);

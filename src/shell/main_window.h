@@ -82,6 +82,9 @@ class MainWindow : public wxFrame, private designer::FileCommandHost {
     // Generation pass (with `pageToShow` as the page the application opens on, when given) and
     // preview refresh: after a property edit or a selection on another page.
     void RunRefreshCycle(const std::optional<std::string>& pageToShow = std::nullopt);
+    // After every generation pass: the title, the live-values hint (once), and the server
+    // switch row as the pass left the server.
+    void AfterGeneration();
 
   private:
     // Layout of the window from the dialog-unit rectangles, and its resizing rules.
@@ -175,6 +178,7 @@ class MainWindow : public wxFrame, private designer::FileCommandHost {
 
     // The run's objects, in the order they are made; shut-down stops them in reverse.
     PaneLog log_;
+    bool liveValuesHintGiven_ = false;  // LiveValuesHint is logged once per run
     Project project_;
     Gateways gateways_;
     WebServer server_;

@@ -48,10 +48,19 @@ std::string ServingHooks::ApplyServerSettings(ServerSettings& s) {
     if (running && (!s.on || server_.WebServerPort() != s.port ||
                     server_.ListenAddress() != listen_))
         server_.StopWebServer();
-    if (s.on && !server_.IsWebServerRunning()) {
-        if (server_.StartWebServer(s.port, &address_) != 0 && showError_)
-            showError_(LoadString(kMsgCannotCreateWebServer));
+    const auto attempt = std::make_pair(s.port, listen_);
+    if (!s.on) failedStart_.reset();
+    if (s.on && !server_.IsWebServerRunning() && (retryStart_ || failedStart_ != attempt)) {
+        if (server_.StartWebServer(s.port, &address_) == 0) {
+            failedStart_.reset();
+        } else {
+            failedStart_ = attempt;
+            std::string text = LoadString(kMsgCannotCreateWebServer);
+            if (!server_.StartFailure().empty()) text += "\n\n" + server_.StartFailure();
+            if (showError_) showError_(text);
+        }
     }
+    retryStart_ = false;
     if (stopGateways_) stopGateways_();
     if (!server_.IsWebServerRunning()) return {};
     s.port = server_.ListeningPort();  // the port served on, for the title

@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "generator/generator.h"
 #include "webserver/server.h"
@@ -30,7 +31,15 @@ public:
     // goes to `showError` once, at the next generation pass.
     void SetAccessError(std::string message);
 
+    // Starts, restarts or stops the server as GenerationHooks says. A start that fails shows
+    // "Cannot create web server, please check the port number" followed by the reason, and is
+    // not tried again for the same port and address until RetryServerStart is called or the
+    // settings change: an edit of something else neither retries nor shows the message again.
     std::string ApplyServerSettings(ServerSettings& settings) override;
+
+    // The next pass tries to start the server even with the settings of the last failed start
+    // (the user set the switch or the port again).
+    void RetryServerStart() { retryStart_ = true; }
     void SetTitle(const std::string& title) override;
     const std::string& title() const { return title_; }
 
@@ -46,6 +55,9 @@ private:
     bool accessErrorShown_ = false;
     std::string address_;
     std::string title_;
+    // The port and address of the last start that failed, while the switch stays on.
+    std::optional<std::pair<uint16_t, std::optional<IpAddress>>> failedStart_;
+    bool retryStart_ = false;
 };
 
 }  // namespace tsr

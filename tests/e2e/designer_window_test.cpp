@@ -18,6 +18,11 @@
 #include <wx/uiaction.h>
 #include <wx/webview.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -1478,4 +1483,78 @@ TEST_F(DesignerWindowTest, EditsThatLeaveTheGatewayAloneKeepItsConnection) {
     TypeIntoRow(Row("Simulator or PLC IP address"), "localhost:" + std::to_string(sim.port()));
     EXPECT_TRUE(WaitFor([&] { return count(kConnected) == 2; })) << count(kConnected);
     EXPECT_EQ(count(kDisconnected), 1);
+}
+
+// A port another program holds: the start failure says why in the dialog, the server switch
+// reads False until the server runs, an edit of something else asks nothing again, and another
+// port starts it. A gateway that cannot connect names the address and the reason; with links
+// and the server off, the log says once how to see live values.
+TEST_F(DesignerWindowTest, AServerThatCannotStartSaysWhyAndReadsAsStopped) {
+    setenv("LANG", "C", 1);
+    const int holder = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(holder, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_ANY);
+    ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(holder, 1), 0);
+    socklen_t length = sizeof a;
+    ASSERT_EQ(::getsockname(holder, reinterpret_cast<sockaddr*>(&a), &length), 0);
+    const std::string busy = std::to_string(ntohs(a.sin_port));
+    const std::string path = (root_ / "busy.tsr").string();
+    {
+        std::ofstream out(path);
+        out << "<tsr><project webserveron='1' webserverport='" << busy
+            << "'><page name='P'><header text='H' id='h1'/></page>"
+               "<unigateway ip='127.0.0.1:1' address='' id='uni1'/></project></tsr>";
+    }
+    auto logHas = [&](const std::string& text) {
+        int n = 0;
+        for (int i = 0; i < w().log()->LineCount(); ++i)
+            if (w().log()->GetLineText(i).utf8_string().find(text) != std::string::npos) ++n;
+        return n;
+    };
+    {
+        MessageAnswers answers({wxID_OK});
+        OpenWindow(path);
+        Pump(200);
+        ASSERT_EQ(answers.messages.size(), 1u);
+        EXPECT_EQ(answers.messages[0],
+                  "Cannot create web server, please check the port number\n\nThe web server "
+                  "cannot listen on port " + busy + ": another program already uses it. Stop "
+                  "that program or choose another port in the project's properties.");
+    }
+    tsr::ProjectDocument& doc = w().project().document();
+    Select(doc.ProjectElement());
+    EXPECT_EQ(Row("Activate web server")->GetValueAsString(), "False");
+    EXPECT_STREQ(doc.ProjectElement().attribute("webserveron").value(), "1");  // kept as typed
+    EXPECT_EQ(Title().find("Server activated"), std::string::npos) << Title();
+    {
+        MessageAnswers none({});
+        Select(doc.FindObjectBySerial(2));
+        TypeIntoRow(Row("Text"), "Line 4");
+        EXPECT_TRUE(none.messages.empty()) << none.messages[0];
+    }
+    // Another port: the server runs, the switch reads True, and the gateway is tried.
+    Select(doc.ProjectElement());
+    const std::string free = std::to_string(20000 + (static_cast<unsigned>(::getpid()) + 17) % 20000);
+    TypeIntoRow(Row("Web server port number"), free);
+    Pump(200);
+    EXPECT_NE(Title().find("Server activated"), std::string::npos) << Title();
+    EXPECT_EQ(Row("Activate web server")->GetValueAsString(), "True");
+    EXPECT_TRUE(WaitFor([&] {
+        return logHas("Cannot connect to Unity simulator or M340, will retry in 5 seconds "
+                      "(127.0.0.1:1: connection refused)") > 0;
+    }));
+    ::close(holder);
+    CloseWindow();
+
+    // Links with the server off: said once.
+    OpenWindow();
+    AddObject("unigateway", w().project().document().ProjectElement());
+    AddObject("unitylink", AddObject("knob", FirstPage()));
+    AddObject("header", FirstPage());
+    EXPECT_EQ(logHas("so its widgets show no live values: set \"Activate web server\" of the "
+                     "project to True to see them."),
+              1);
 }

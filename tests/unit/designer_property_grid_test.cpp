@@ -445,3 +445,50 @@ TEST_F(DesignerPropertyGridDocument, EditsThatStoreNothing) {
 
 }  // namespace
 }  // namespace tsr::designer
+
+namespace tsr::designer {
+namespace {
+
+// The server switch row shows a running server only; the project's server rows ask for a new
+// start; the live-values hint is for a page with links and the switch off.
+TEST(DesignerPropertyGrid, TheServerSwitchRowShowsWhetherTheServerRuns) {
+    setenv("LANG", "C", 1);
+    struct Case {
+        const char* name;
+        const char* stored;
+        bool running;
+        bool shown;
+    } cases[] = {
+        {"on and running", "1", true, true},
+        {"on, but the start failed", "1", false, false},
+        {"off", "0", false, false},
+    };
+    for (const Case& c : cases) {
+        ProjectDocument doc;
+        test::LoadXml(doc, (std::string("<tsr><project webserveron='") + c.stored +
+                            "' webserverport='80'/></tsr>")
+                               .c_str());
+        std::optional<PropertyGrid> grid = BuildPropertyGrid(doc, 0, false);
+        ASSERT_TRUE(grid);
+        GridRow& row = grid->rows[0];
+        ASSERT_EQ(row.label, "Activate web server");
+        ShowServerState(doc, row, c.running);
+        EXPECT_EQ(row.value.boolean, c.shown) << c.name;
+        EXPECT_EQ(RowDisplayText(row.kind, row.value), c.shown ? "True" : "False") << c.name;
+        // The port row is left as it is, and both rows ask for a new start.
+        GridRow port = grid->rows[1];
+        ShowServerState(doc, port, c.running);
+        EXPECT_EQ(port.value, grid->rows[1].value);
+        EXPECT_TRUE(IsServerSettingRow(row.ref));
+        EXPECT_TRUE(IsServerSettingRow(port.ref));
+        EXPECT_FALSE(IsServerSettingRow(grid->rows[2].ref));  // offline mode
+    }
+    EXPECT_EQ(LiveValuesHint(true, false),
+              "The page has links, but the web server is off, so its widgets show no live "
+              "values: set \"Activate web server\" of the project to True to see them.");
+    EXPECT_FALSE(LiveValuesHint(true, true));
+    EXPECT_FALSE(LiveValuesHint(false, false));
+}
+
+}  // namespace
+}  // namespace tsr::designer
