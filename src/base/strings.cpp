@@ -107,7 +107,7 @@ constexpr Entry kTable[] = {
     {2026, "Toggle expert mode", "Commuter le mode expert"},
     {2030, "Build", "Générer"},
     {2031, "Build files to a directory", "Générer les fichiers vers un répertoire"},
-    {2032, "Buld to Arduino", "Générer vers Arduino"},
+    {2032, "Build to Arduino", "Générer vers Arduino"},
     {2040, "Help", "Aide"},
     {2041, "Help", "Aide"},
     {2042, "Manual", "Manuel"},
@@ -226,6 +226,17 @@ constexpr Entry kTable[] = {
      "\"Activate web server\" of the project to True to see them.",
      "La page a des liens, mais le serveur Web est arrêté : ses widgets ne montrent pas de "
      "valeurs en direct. Mettez \"Activate web server\" du projet à True pour les voir."},
+    {2240, "Corvane link", "Lien Corvane"},
+    {2241, "Corvane table link", "Lien table Corvane"},
+    {2242, "Simora link", "Lien Simora"},
+    {2243, "Unity link", "Lien Unity"},
+    {2244, "S7 link", "Lien S7"},
+    {2245, "KX link", "Lien KX"},
+    {2246, "S7-1200 link", "Lien S7-1200"},
+    {2247, "S7-1200 table link", "Lien table S7-1200"},
+    {2248, "Arduino link", "Lien Arduino"},
+    {2249, "Arduino table link", "Lien table Arduino"},
+    {2250, "Modbus link", "Lien Modbus"},
 };
 
 bool IsFrenchLocale(const char* value) {

@@ -127,6 +127,18 @@ enum DesignerStringId : int {
     kTextEnterNumber = 2233,
     // The page has links and the web server is off.
     kTextLiveValuesHint = 2234,
+    // The short names of the link types in the project tree.
+    kTextCorvaneLink = 2240,
+    kTextCorvaneTableLink = 2241,
+    kTextSimoraLink = 2242,
+    kTextUnityLink = 2243,
+    kTextS7Link = 2244,
+    kTextKxLink = 2245,
+    kTextS71200Link = 2246,
+    kTextS71200TableLink = 2247,
+    kTextArduinoLink = 2248,
+    kTextArduinoTableLink = 2249,
+    kTextModbusLink = 2250,
 };
 
 }  // namespace tsr

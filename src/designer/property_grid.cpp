@@ -78,12 +78,21 @@ bool IsTyped(PropertyKind kind) {
     }
 }
 
+// Catalogue labels the grid shows corrected.
+struct LabelFix {
+    std::string_view catalogue, shown;
+};
+constexpr LabelFix kLabelFixes[] = {
+    {"Alignement", "Alignment"},
+    {"Backfround color", "Background color"},
+};
+
 GridRow MakeRow(pugi::xml_node element, int typeId, int serial, int index, bool expert) {
     const PropertyDef& def = *Property(typeId, index);
     GridRow row;
     row.ref = {typeId, serial, index};
     row.kind = def.kind;
-    row.label = def.label;
+    row.label = GridLabel(typeId, index);
     if (expert && def.kind != PropertyKind::Colour) row.label += std::string(" (") + def.key + ")";
     if (def.kind != PropertyKind::Colour) row.description = def.description;
     if (def.kind == PropertyKind::Choice) row.options = ChoiceOptions(def.options);
@@ -97,6 +106,14 @@ GridRow MakeRow(pugi::xml_node element, int typeId, int serial, int index, bool 
 }
 
 }  // namespace
+
+std::string GridLabel(int typeId, int index) {
+    const std::string_view label = PropertyLabel(typeId, index);
+    for (const LabelFix& fix : kLabelFixes) {
+        if (label == fix.catalogue) return std::string(fix.shown);
+    }
+    return std::string(label);
+}
 
 std::vector<std::string> ChoiceOptions(std::string_view list) {
     std::vector<std::string> options;
@@ -198,7 +215,7 @@ NumericEntry CheckNumericEntry(const RowRef& ref, PropertyKind kind, std::string
         }
         return entry;
     }
-    const std::string label = PropertyLabel(ref.typeId, ref.propertyIndex);
+    const std::string label = GridLabel(ref.typeId, ref.propertyIndex);
     const std::string low = RangeNumberText(range.min), high = RangeNumberText(range.max);
     if (whole) {
         entry.error = FormatText(LoadString(kTextEnterWholeNumber), {label, low, high});

@@ -56,6 +56,11 @@ struct PropertyGrid {
     bool operator==(const PropertyGrid&) const = default;
 };
 
+// The label the grid shows for property `index` of `typeId`: the catalogue's, with its spelling
+// mistakes corrected ("Alignement" shows "Alignment", "Backfround color" "Background color");
+// "" when there is no such property. The catalogue keeps the reference's labels.
+std::string GridLabel(int typeId, int index);
+
 // The choices of option list `list`: its ';'-separated fields in order, up to the first empty
 // field ("Left;;Right" offers only "Left"; "" offers none).
 std::vector<std::string> ChoiceOptions(std::string_view list);

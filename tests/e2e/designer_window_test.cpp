@@ -381,7 +381,7 @@ TEST_F(DesignerWindowTest, DraggingKnobOntoThePageCreatesItThereAndOntoTheProjec
     // Selected, with its rows in the grid, and in the generated page.
     EXPECT_EQ(w().serialOf(project->GetSelection()), 2);
     EXPECT_NE(Row("Value"), nullptr);
-    EXPECT_NE(Row("Backfround color"), nullptr);
+    EXPECT_NE(Row("Background color"), nullptr);
     EXPECT_NE(ReadFile(index).find("jquery.knob.js"), std::string::npos);
     EXPECT_EQ(Title().back(), '*');
     Screenshot("designer_window_drop");
@@ -657,7 +657,7 @@ TEST_F(DesignerWindowTest, RealRowsShowTheShortFormAndWriteIt) {
     EXPECT_STREQ(knob.attribute("step").value(), "0.2");
     EXPECT_EQ(Row("Step")->GetValueAsString(), "0.2");
     // The colour rows offer the full colour dialog as "Other".
-    wxPGProperty* colour = Row("Backfround color");
+    wxPGProperty* colour = Row("Background color");
     ASSERT_NE(colour, nullptr);
     const wxPGChoices& choices = colour->GetChoices();
     ASSERT_GT(choices.GetCount(), 0u);
@@ -734,13 +734,13 @@ TEST_F(DesignerWindowTest, BuildToArduinoWithoutArduinoCliWritesTheSketchAndSays
     const std::string sketch = w().project().workingDirectory().path() + "/arduinosdwrite.c";
     {
         MessageAnswers answers({wxID_NO});
-        RunMenu(window_, "Build", "Buld to Arduino");
+        RunMenu(window_, "Build", "Build to Arduino");
         ASSERT_EQ(answers.messages.size(), 1u);
         EXPECT_EQ(answers.messages[0].rfind("Connect Arduino to the PC", 0), 0u);
     }
     EXPECT_FALSE(fs::exists(sketch)) << "answering no wrote the sketch";
     MessageAnswers answers({wxID_YES, wxID_OK});
-    RunMenu(window_, "Build", "Buld to Arduino");
+    RunMenu(window_, "Build", "Build to Arduino");
     setenv("PATH", oldPath.c_str(), 1);
     ASSERT_EQ(answers.messages.size(), 2u);
     EXPECT_NE(answers.messages[1].find(sketch), std::string::npos) << answers.messages[1];
@@ -789,7 +789,7 @@ TEST_F(DesignerWindowTest, BuildToArduinoUploadsWithArduinoCliAndLogsItsOutput) 
     setenv("PATH", (bin.string() + ":" + oldPath).c_str(), 1);
     OpenWindow();
     MessageAnswers answers({wxID_YES, wxID_OK, wxID_OK, wxID_OK});
-    RunMenu(window_, "Build", "Buld to Arduino");
+    RunMenu(window_, "Build", "Build to Arduino");
     setenv("PATH", oldPath.c_str(), 1);
 
     // The detected board and port were offered and taken, then kept.
@@ -1213,7 +1213,7 @@ TEST_F(DesignerWindowTest, BuildToArduinoWithoutArduinoCliSavesTheSketchWhereThe
     fs::create_directories(kept);
     ASSERT_TRUE(tsr::Profile().SetString("Tessora", "arduinosavedir", kept.string()));
     ArduinoAnswers answers(kept.string());
-    RunMenu(window_, "Build", "Buld to Arduino");
+    RunMenu(window_, "Build", "Build to Arduino");
     setenv("PATH", oldPath.c_str(), 1);
     ASSERT_EQ(answers.messages.size(), 4u);
     EXPECT_NE(answers.messages[1].find("Save the sketch"), std::string::npos) << answers.messages[1];
@@ -1275,9 +1275,9 @@ TEST_F(DesignerWindowTest, DuplicateGivesTheCopyItsOwnIdAndSelectsIt) {
     AddObject("unitylink", knob);
     RunContextEntry(w(), window_, 2, "Duplicate");
     EXPECT_EQ(TreeText(), "Project\n  Page \u2014 FirstPage\n    Knob \u2014 knob1\n"
-                          "      Link to a Schneider Electric Unity simulator or M340 PLC variable\n"
+                          "      Unity link \u2014 %MW0\n"
                           "    Knob \u2014 knob2\n"
-                          "      Link to a Schneider Electric Unity simulator or M340 PLC variable\n");
+                          "      Unity link \u2014 %MW0\n");
     // The copy is selected, its grid shows its own id, and the page draws it as a knob.
     EXPECT_EQ(w().serialOf(w().projectTree()->GetSelection()), 4);
     ASSERT_NE(Row("Id"), nullptr);
@@ -1286,6 +1286,8 @@ TEST_F(DesignerWindowTest, DuplicateGivesTheCopyItsOwnIdAndSelectsIt) {
         ReadFile(w().project().workingDirectory().outputDirectory() + "/index.html");
     EXPECT_NE(page.find("$(\"#knob2\").knob("), std::string::npos);
     EXPECT_STREQ(FirstPage().last_child().first_child().attribute("gatewayid").value(), "uni1");
+    // The tree with the links' variables.
+    Screenshot("designer_tree_link_variables");
 }
 
 // Deleting a gateway that links use asks first, saying how many; No keeps it. Once deleted, the

@@ -248,7 +248,7 @@ TEST_F(DesignerPropertyGridDocument, PageRowsInBothModes) {
     auto normal = BuildPropertyGrid(doc, kPage, false);
     ASSERT_TRUE(normal);
     EXPECT_EQ(normal->caption, "Page");
-    EXPECT_EQ(Labels(*normal), (std::vector<std::string>{"Name of the page", "Alignement"}));
+    EXPECT_EQ(Labels(*normal), (std::vector<std::string>{"Name of the page", "Alignment"}));
     const GridRow& name = normal->rows[0];
     EXPECT_EQ(name.kind, PropertyKind::Text);
     EXPECT_TRUE(name.typing);
@@ -265,7 +265,7 @@ TEST_F(DesignerPropertyGridDocument, PageRowsInBothModes) {
     auto expert = BuildPropertyGrid(doc, kPage, true);
     ASSERT_TRUE(expert);
     EXPECT_EQ(Labels(*expert),
-              (std::vector<std::string>{"Name of the page (name)", "Alignement (align)",
+              (std::vector<std::string>{"Name of the page (name)", "Alignment (align)",
                                         "Html begin (htmlh)", "Html end (htmlf)"}));
     for (size_t i = 2; i < 4; ++i) {
         EXPECT_EQ(expert->rows[i].kind, PropertyKind::Template);
@@ -317,7 +317,7 @@ TEST_F(DesignerPropertyGridDocument, ColourRowsHaveBareLabelsAndNoDescription) {
             const char* key;
             const char* label;
             uint32_t colour;
-        } cases[] = {{"fgcolor", "Foreground color", 255}, {"bgcolor", "Backfround color", 65535}};
+        } cases[] = {{"fgcolor", "Foreground color", 255}, {"bgcolor", "Background color", 65535}};
         for (const Case& c : cases) {
             const GridRow* row = RowByKey(*grid, c.key);
             ASSERT_NE(row, nullptr) << c.key;
