@@ -735,6 +735,9 @@ std::unique_ptr<wxMenu> MainWindow::BuildContextMenu(int serial) {
 }
 
 void MainWindow::OnProjectRightClick(wxTreeEvent& event) {
+    // The item right-clicked becomes the selected one, so the grid shows what the menu acts on.
+    if (event.GetItem().IsOk() && projectTree_->GetSelection() != event.GetItem())
+        projectTree_->SelectItem(event.GetItem());
     if (std::unique_ptr<wxMenu> menu = BuildContextMenu(SerialOfItem(event.GetItem())))
         PopupMenu(menu.get());
 }

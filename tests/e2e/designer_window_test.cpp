@@ -1475,8 +1475,9 @@ TEST_F(DesignerWindowTest, EditsThatLeaveTheGatewayAloneKeepItsConnection) {
         EXPECT_GT(GenerateLines(), generated);
         EXPECT_EQ(count(kConnected), 1);
         EXPECT_EQ(count(kDisconnected), 0);
-        if (w().preview().running())
+        if (w().preview().running()) {
             EXPECT_EQ(w().preview().loads(), step.documentChanges ? loads + 1 : loads);
+        }
     }
     // Another address: the gateway is closed and connected again.
     const pugi::xml_node gateway = doc.FindObjectBySerial(doc.SerialOf(
