@@ -183,8 +183,9 @@ constexpr Entry kTable[] = {
      "Le serveur web ne peut pas écouter sur le port %u : %e"},
     {2145, "The web server stays stopped: a setting in %s is wrong: %s",
      "Le serveur web reste arrêté : un réglage de %s est erroné : %s"},
-    {2146, "The setting webmaxage in %s is not a whole number of milliseconds from 0 to 60000: "
-           "%s; device values are shared for at most 200 ms",
+    {2146,
+     "The setting webmaxage in %s is not a whole number of milliseconds from 0 to 60000: "
+     "%s; device values are shared for at most 200 ms",
      "Le réglage webmaxage de %s n'est pas un nombre entier de millisecondes de 0 à 60000 : "
      "%s ; les valeurs des équipements sont partagées pendant 200 ms au plus"},
     {2200, "Edit", "Edition"},

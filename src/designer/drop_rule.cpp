@@ -105,7 +105,8 @@ unsigned LinksUsingGateway(const ProjectDocument& doc, std::optional<int> serial
     unsigned links = 0;
     doc.ForEachObject([&](pugi::xml_node object, int) {
         const int type = ObjectTypeOf(object);
-        if (IsGatewayType(type) && object != gateway && GetProperty(object, "id") == id) kept = true;
+        if (IsGatewayType(type) && object != gateway && GetProperty(object, "id") == id)
+            kept = true;
         if (IsLinkType(type) && GetProperty(object, "gatewayid") == id) ++links;
         return true;
     });

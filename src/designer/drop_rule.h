@@ -60,8 +60,9 @@ private:
 // Completes a drag on release of the mouse button: with a drop target whose object exists,
 // creates an object of the dragged type under it (library drag) or moves the dragged object to
 // the end of its children (project drag) and selects the new or moved object. A link dropped
-// under a plot adapts the plot's script (AdaptPlotScriptToLink), in the same step. Without a target,
-// or when the drop is not allowed, the document is left unchanged and nothing is to be rebuilt.
+// under a plot adapts the plot's script (AdaptPlotScriptToLink), in the same step. Without a
+// target, or when the drop is not allowed, the document is left unchanged and nothing is to be
+// rebuilt.
 StructuralChange Drop(ProjectDocument& doc, const DragSource& source, std::optional<int> target);
 
 // The script of a plot whose series shows only what its links read: the renderer statement,

@@ -189,7 +189,8 @@ NumericEntry CheckNumericEntry(const RowRef& ref, PropertyKind kind, std::string
     NumericEntry entry;
     PropertyRange range;
     const bool whole = kind == PropertyKind::UInt16 || kind == PropertyKind::UInt32;
-    if ((!whole && kind != PropertyKind::Real) || !NumericRange(ref.typeId, ref.propertyIndex, range)) {
+    if ((!whole && kind != PropertyKind::Real) ||
+        !NumericRange(ref.typeId, ref.propertyIndex, range)) {
         entry.accepted = true;
         entry.value = ParseRowValue(kind, text);
         return entry;

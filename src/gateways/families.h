@@ -3,8 +3,8 @@
 // lock for each whole exchange, so the serving thread and the retry timer never interleave.
 #pragma once
 
-#include <span>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>

@@ -1,5 +1,8 @@
 #include "gateways/lifecycle.h"
 
+#include <cstdlib>
+#include <string_view>
+
 #include "base/strings.h"
 #include "gateways/corvane/corvane_gateway.h"
 #include "gateways/kx/kx_gateway.h"
@@ -9,9 +12,6 @@
 #include "gateways/unity/unity_gateway.h"
 #include "model/catalogue.h"
 #include "platform/fs.h"
-
-#include <cstdlib>
-#include <string_view>
 
 namespace tsr {
 namespace {
@@ -279,9 +279,9 @@ void Gateways::VisitModbus(Walk walk, pugi::xml_node gateway) {
         log_.LogText(ModbusLine(kMsgModbusConnected, settings.ip), kLogGreen);
         return;
     }
-    log_.LogText(WithReason(ModbusLine(kMsgModbusCannotConnect, settings.ip),
-                            modbus_->ConnectFailure()),
-                 kLogRed);
+    log_.LogText(
+        WithReason(ModbusLine(kMsgModbusCannotConnect, settings.ip), modbus_->ConnectFailure()),
+        kLogRed);
 }
 
 }  // namespace tsr

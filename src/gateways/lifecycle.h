@@ -76,8 +76,8 @@ private:
     std::unique_ptr<ConnectedFamily> corvane_, simora_, unity_, s7_, kx_;
     std::unique_ptr<ModbusFamily> modbus_;  // one connection per gateway ip
     bool trusted_ = true;
-    std::map<int, std::string> opened_;           // family type -> FamilyKey when opened
-    std::vector<GatewaySettings> openedModbus_;   // the Modbus TCP devices opened
+    std::map<int, std::string> opened_;          // family type -> FamilyKey when opened
+    std::vector<GatewaySettings> openedModbus_;  // the Modbus TCP devices opened
 };
 
 }  // namespace tsr

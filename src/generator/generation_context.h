@@ -63,8 +63,8 @@ struct GenerationContext {
     std::string documentEnd;        // the project's closing text, written last
     std::string shownPageName;      // the page opened when the document loads; kept across passes
     ExpansionBudget budget;         // what the pass may still spend on expansion
-    std::set<std::string> gatewayIds;       // the ids of the project's gateways
-    std::vector<OrphanLink> orphanLinks;    // links whose gateway is missing, in document order
+    std::set<std::string> gatewayIds;     // the ids of the project's gateways
+    std::vector<OrphanLink> orphanLinks;  // links whose gateway is missing, in document order
 
     // Resets every field for a new pass, except shownPageName and currentPageName.
     void Reset() {

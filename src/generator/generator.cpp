@@ -189,7 +189,8 @@ std::string Generator::BuildDocument() {
     pugi::xml_node root = project_.document().Root();
     // Links may come before the gateways they name: the ids are known before anything is emitted.
     project_.document().ForEachObject([this](pugi::xml_node object, int) {
-        if (IsGatewayType(ObjectTypeOf(object))) context_.gatewayIds.insert(GetProperty(object, "id"));
+        if (IsGatewayType(ObjectTypeOf(object)))
+            context_.gatewayIds.insert(GetProperty(object, "id"));
         return true;
     });
     EmitChildren(root, -1, out);

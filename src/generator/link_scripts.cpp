@@ -188,8 +188,10 @@ void EmitServerLink(int widgetType, const Names& n, pugi::xml_node link, pugi::x
                 "function read%s(){$.post(getaddress%s()+'%s',function(data){"
                 "if(!tsrlinkstate('#%s',data)) return;\r\nif( "
                 "typeof(plot(((id)))data[0])!='undefined' && typeof(plot(((id))))!='undefined') "
-                "\r\n \r\n{\r\nvar i; \r\ni=(new Date().getTime() / 1000)-ts(((id)));\r\nplot%sdata[0]"
-                ".push([i, parseFloat(data)]);  \r\nif(plot(((id))))\r\n{\r\nif(plot(((id)))data[0].length>"
+                "\r\n \r\n{\r\nvar i; \r\ni=(new Date().getTime() / "
+                "1000)-ts(((id)));\r\nplot%sdata[0]"
+                ".push([i, parseFloat(data)]);  "
+                "\r\nif(plot(((id))))\r\n{\r\nif(plot(((id)))data[0].length>"
                 "(((length)))) {plot(((id)))data[0].shift();}  plot(((id))).series[0].data "
                 "=plot(((id)))data[0]; plot(((id))).replot({resetAxes:true});}}  "
                 "}).fail(function(){tsrlinkstate('#%s');}).always(function(){setTimeout(read%s, "
@@ -351,14 +353,17 @@ void EmitS71200Link(int widgetType, const Names& n, pugi::xml_node link, pugi::x
             if (c.seriesCounter == 0) {
                 add(s[2], kTimeDeclaration, {w});
                 add(s[2],
-                    "\r\nfunction read(((id)))()\r\n{\r\n$.get(requests7ws(getaddress{{{gatewayid}}}"
+                    "\r\nfunction "
+                    "read(((id)))()\r\n{\r\n$.get(requests7ws(getaddress{{{gatewayid}}}"
                     "(),'{{{variable}}}','{{{type}}}'),function(data){var val; "
                     "val=gets7wsresult(data,'{{{variable}}}');if(!tsrlinkstate('#(((id)))',val)) "
                     "return;\r\nif( typeof(plot(((id)))data[%u])"
-                    "!='undefined' && typeof(plot(((id))))!='undefined') \r\n{\r\nvar i; \r\ni=(new "
+                    "!='undefined' && typeof(plot(((id))))!='undefined') \r\n{\r\nvar i; "
+                    "\r\ni=(new "
                     "Date().getTime() / 1000)-ts(((id)));\r\nplot(((id)))data[%u].push([i, val]);  "
                     "\r\n\r\n\r\nif(plot(((id)))data[%u].length>(((length)))) "
-                    "{plot(((id)))data[%u].shift();}  if( typeof(plot(((id)))data[%u])!='undefined' "
+                    "{plot(((id)))data[%u].shift();}  if( "
+                    "typeof(plot(((id)))data[%u])!='undefined' "
                     "&& typeof(plot(((id))))!='undefined'){plot(((id))).series[0].data "
                     "=plot(((id)))data[%u]; plot(((id))).replot({resetAxes:true});}}"
                     "  }).fail(function(){tsrlinkstate('#(((id)))');}).always(function(){"
@@ -372,10 +377,12 @@ void EmitS71200Link(int widgetType, const Names& n, pugi::xml_node link, pugi::x
                     "{{{gatewayid}}}(),'{{{variable}}}','{{{type}}}'),function(data){var val; "
                     "val=gets7wsresult(data,'{{{variable}}}');if(!tsrlinkstate('#(((id)))',val)) "
                     "return;\r\nif( typeof(plot(((id)))data[%u])"
-                    "!='undefined' && typeof(plot(((id))))!='undefined') \r\n{\r\nvar i; \r\ni=(new "
+                    "!='undefined' && typeof(plot(((id))))!='undefined') \r\n{\r\nvar i; "
+                    "\r\ni=(new "
                     "Date().getTime() / 1000)-ts(((id)));\r\nplot(((id)))data[%u].push([i, val]);  "
                     "\r\n\r\n\r\nif(plot(((id)))data[%u].length>(((length)))) "
-                    "{plot(((id)))data[%u].shift();}  if( typeof(plot(((id)))data[%u])!='undefined' "
+                    "{plot(((id)))data[%u].shift();}  if( "
+                    "typeof(plot(((id)))data[%u])!='undefined' "
                     "&& typeof(plot(((id))))!='undefined'){plot(((id))).series[%u].data "
                     "=plot(((id)))data[%u]; plot(((id))).replot({resetAxes:true});}}"
                     "  }).fail(function(){tsrlinkstate('#(((id)))');}).always(function(){"
@@ -513,20 +520,32 @@ const char* const kOrphanLinkState =
 
 bool LinkServesWidget(int linkType, int widgetType) {
     switch (linkType) {
-        case kCvnLink: case kSimoraLink: case kUnityLink: case kS7Link: case kKxLink:
-        case kModbusLink: case kS71200Link:
+        case kCvnLink:
+        case kSimoraLink:
+        case kUnityLink:
+        case kS7Link:
+        case kKxLink:
+        case kModbusLink:
+        case kS71200Link:
             break;
         case kArduinoLink:
             if (widgetType == kPlot) return false;  // an Arduino link draws no plot
             break;
-        case kCvnTableLink: case kS71200TableLink:
+        case kCvnTableLink:
+        case kS71200TableLink:
             return widgetType == kPlot;
         default:
             return false;
     }
     switch (widgetType) {
-        case kButton: case kSwitch: case kCheckBox: case kRadio: case kTextInput: case kSlider:
-        case kKnob: case kPlot:
+        case kButton:
+        case kSwitch:
+        case kCheckBox:
+        case kRadio:
+        case kTextInput:
+        case kSlider:
+        case kKnob:
+        case kPlot:
             return true;
         default:
             return false;
@@ -537,8 +556,7 @@ void EmitOrphanLink(int linkType, pugi::xml_node link, int widgetType, pugi::xml
                     GenerationContext& context) {
     if (!LinkServesWidget(linkType, widgetType)) return;
     const Names n = ReadNames(link, widgetType, widget);
-    const std::string selector =
-        widgetType == kRadio ? "input[name=" + n.w + "]" : "#" + n.w;
+    const std::string selector = widgetType == kRadio ? "input[name=" + n.w + "]" : "#" + n.w;
     context.scriptText[3] += FormatText("tsrorphan('%s');", {selector});
     context.orphanLinks.push_back({n.w, n.v, n.g});
 }

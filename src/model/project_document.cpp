@@ -66,8 +66,8 @@ std::string NumberIn(std::string_view text, std::string_view pattern) {
 // a page, when their default is numbered.
 bool IsNumberedIdentity(const PropertyDef& p) {
     const std::string_view key = p.key;
-    return (key == "id" || key == "name") && std::string_view(p.defaultText).find('#') !=
-                                                 std::string_view::npos;
+    return (key == "id" || key == "name") &&
+           std::string_view(p.defaultText).find('#') != std::string_view::npos;
 }
 
 bool IsSameOrAncestor(pugi::xml_node candidate, pugi::xml_node node) {

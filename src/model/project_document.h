@@ -110,12 +110,12 @@ public:
     const pugi::xml_document& xml() const { return doc_; }
 
 private:
-    // Gives `object` the next free number (see DuplicateObject).
-    void Renumber(pugi::xml_node object);
+  // Gives `object` the next free number (see DuplicateObject).
+  void Renumber(pugi::xml_node object);
 
-    pugi::xml_document doc_;
-    TypeCounters counters_{};
-    bool changed_ = false;
+  pugi::xml_document doc_;
+  TypeCounters counters_{};
+  bool changed_ = false;
 };
 
 }  // namespace tsr

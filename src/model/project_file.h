@@ -3,8 +3,8 @@
 #pragma once
 
 #include <string>
-#include <vector>
 #include <string_view>
+#include <vector>
 
 #include "base/status.h"
 #include "model/project_document.h"
@@ -56,7 +56,7 @@ public:
     Status Load(const std::string& path);
     const std::vector<std::string>& loadCorrections() const { return loadCorrections_; }
 
-private:
+  private:
     ProjectDocument doc_;
     WorkingDirectory wd_;
     std::string currentPath_;

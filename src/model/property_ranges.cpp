@@ -19,11 +19,11 @@ struct KeyRange {
     PropertyRange range;
 };
 constexpr KeyRange kKeyRanges[] = {
-    {"webserverport", {1, 65535}},         // a TCP port; 0 would pick a port at random
-    {"refreshperiod", {50, 4294967295.0}}, // ms between reads; less floods the server
-    {"length", {1, 4294967295.0}},         // points a plot keeps
-    {"len", {1, 4294967295.0}},            // variables of a table link
-    {"unit", {0, 255}},                    // a Modbus unit identifier is one byte
+    {"webserverport", {1, 65535}},          // a TCP port; 0 would pick a port at random
+    {"refreshperiod", {50, 4294967295.0}},  // ms between reads; less floods the server
+    {"length", {1, 4294967295.0}},          // points a plot keeps
+    {"len", {1, 4294967295.0}},             // variables of a table link
+    {"unit", {0, 255}},                     // a Modbus unit identifier is one byte
     // The knob's sizes.
     {"width", {0, kInfinity}},
     {"thickness", {0, kInfinity}},
@@ -47,10 +47,17 @@ bool NumericRange(int typeId, int index, PropertyRange& range) {
     const PropertyDef* def = Property(typeId, index);
     if (!def) return false;
     switch (def->kind) {
-        case PropertyKind::UInt16: range = {0, 65535}; break;
-        case PropertyKind::UInt32: range = {0, 4294967295.0}; break;
-        case PropertyKind::Real: range = {-kInfinity, kInfinity}; break;
-        default: return false;
+        case PropertyKind::UInt16:
+            range = {0, 65535};
+            break;
+        case PropertyKind::UInt32:
+            range = {0, 4294967295.0};
+            break;
+        case PropertyKind::Real:
+            range = {-kInfinity, kInfinity};
+            break;
+        default:
+            return false;
     }
     for (const KeyRange& k : kKeyRanges) {
         if (std::string_view(k.key) == def->key) range = k.range;
@@ -81,8 +88,8 @@ std::vector<std::string> ClampOutOfRangeValues(ProjectDocument& doc) {
             const std::string was = a.value();
             const std::string now = RangeNumberText(clamped);
             a.set_value(now.c_str());
-            for (const std::string& part :
-                 {was, std::string(PropertyLabel(type, i)), std::string(TypeDisplayName(type)), now}) {
+            for (const std::string& part : {was, std::string(PropertyLabel(type, i)),
+                                            std::string(TypeDisplayName(type)), now}) {
                 const size_t at = line.find("%s");
                 if (at == std::string::npos) break;
                 line.replace(at, 2, part);

@@ -581,8 +581,8 @@ void MainWindow::BuildPropertyGrid(const wxTreeItemId& item) {
             case PropertyKind::Real:
                 // Typed as text: the designer checks it against the property's range when it is
                 // entered (OnGridChanging), with a message of its own.
-                p = new wxStringProperty(
-                    label, name, wxString::FromUTF8(designer::RowDisplayText(row.kind, v)));
+                p = new wxStringProperty(label, name,
+                                         wxString::FromUTF8(designer::RowDisplayText(row.kind, v)));
                 break;
             case PropertyKind::Colour:
                 p = NewColourRow(
@@ -629,8 +629,8 @@ void MainWindow::OnGridChanged(wxPropertyGridEvent& event) {
         case PropertyKind::UInt32:
         case PropertyKind::Real: {
             // Checked already when it was entered; shown as it is stored ("+80" shows "80").
-            const designer::NumericEntry entry = designer::CheckNumericEntry(
-                row.ref, row.kind, p->GetValueAsString().utf8_string());
+            const designer::NumericEntry entry =
+                designer::CheckNumericEntry(row.ref, row.kind, p->GetValueAsString().utf8_string());
             if (!entry.accepted) return;
             value = entry.value;
             const wxString shown = wxString::FromUTF8(designer::RowDisplayText(row.kind, value));
@@ -754,7 +754,8 @@ void MainWindow::OnContextCommand(wxCommandEvent& event) {
 }
 
 bool MainWindow::ConfirmDelete(std::optional<int> serial) {
-    const std::optional<std::string> question = designer::DeleteQuestion(project_.document(), serial);
+    const std::optional<std::string> question =
+        designer::DeleteQuestion(project_.document(), serial);
     if (!question) return true;
     return wxMessageBox(wxString::FromUTF8(*question), GetTitle(),
                         wxYES_NO | wxNO_DEFAULT | wxICON_WARNING, this) == wxYES;

@@ -1,11 +1,15 @@
 // The designer's main window and its dialogs on a real (virtual) display: grid edits, the
 // script editor, the web preview, saving and reopening, and the build dialog. Modal dialogs run
 // their own event loop; the tests answer them from inside it, through a modal-dialog hook.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <wx/app.h>
 #include <wx/button.h>
-#include <wx/dirdlg.h>
 #include <wx/checkbox.h>
+#include <wx/dirdlg.h>
 #include <wx/image.h>
 #include <wx/menu.h>
 #include <wx/modalhook.h>
@@ -18,22 +22,17 @@
 #include <wx/uiaction.h>
 #include <wx/webview.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <algorithm>
 #include <iterator>
 #include <sstream>
-#include <utility>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "model/catalogue.h"
@@ -1274,10 +1273,11 @@ TEST_F(DesignerWindowTest, DuplicateGivesTheCopyItsOwnIdAndSelectsIt) {
     const pugi::xml_node knob = AddObject("knob", FirstPage());
     AddObject("unitylink", knob);
     RunContextEntry(w(), window_, 2, "Duplicate");
-    EXPECT_EQ(TreeText(), "Project\n  Page \u2014 FirstPage\n    Knob \u2014 knob1\n"
-                          "      Unity link \u2014 %MW0\n"
-                          "    Knob \u2014 knob2\n"
-                          "      Unity link \u2014 %MW0\n");
+    EXPECT_EQ(TreeText(),
+              "Project\n  Page \u2014 FirstPage\n    Knob \u2014 knob1\n"
+              "      Unity link \u2014 %MW0\n"
+              "    Knob \u2014 knob2\n"
+              "      Unity link \u2014 %MW0\n");
     // The copy is selected, its grid shows its own id, and the page draws it as a knob.
     EXPECT_EQ(w().serialOf(w().projectTree()->GetSelection()), 4);
     ASSERT_NE(Row("Id"), nullptr);
@@ -1322,7 +1322,8 @@ TEST_F(DesignerWindowTest, DeletingAGatewayThatLinksUseAsksAndTheLinksAreLogged)
     EXPECT_FALSE(doc.FindObjectBySerial(serial));
     int logged = 0;
     for (int i = linesBefore; i < w().log()->LineCount(); ++i) {
-        if (w().log()->GetLineText(i).Contains("refers to gateway uni1, which the project does not have"))
+        if (w().log()->GetLineText(i).Contains(
+                "refers to gateway uni1, which the project does not have"))
             ++logged;
     }
     EXPECT_EQ(logged, 2);
@@ -1370,7 +1371,8 @@ TEST_F(DesignerWindowTest, RangesAreCheckedWhenTypedAndWhenAFileOpens) {
     std::vector<std::string> said;
     for (int i = 0; i < w().log()->LineCount(); ++i) {
         const std::string line = w().log()->GetLineText(i).utf8_string();
-        if (line.find("is out of range") != std::string::npos) said.push_back(line.substr(line.find(": ") + 2));
+        if (line.find("is out of range") != std::string::npos)
+            said.push_back(line.substr(line.find(": ") + 2));
     }
     EXPECT_EQ(said, (std::vector<std::string>{
                         "The value 70000 of Web server port number (Project) is out of range; it "
@@ -1480,8 +1482,8 @@ TEST_F(DesignerWindowTest, EditsThatLeaveTheGatewayAloneKeepItsConnection) {
         }
     }
     // Another address: the gateway is closed and connected again.
-    const pugi::xml_node gateway = doc.FindObjectBySerial(doc.SerialOf(
-        doc.xml().find_node([](pugi::xml_node n) { return std::string(n.name()) == "unigateway"; })));
+    const pugi::xml_node gateway = doc.FindObjectBySerial(doc.SerialOf(doc.xml().find_node(
+        [](pugi::xml_node n) { return std::string(n.name()) == "unigateway"; })));
     Select(gateway);
     TypeIntoRow(Row("Simulator or PLC IP address"), "localhost:" + std::to_string(sim.port()));
     EXPECT_TRUE(WaitFor([&] { return count(kConnected) == 2; })) << count(kConnected);
@@ -1524,8 +1526,10 @@ TEST_F(DesignerWindowTest, AServerThatCannotStartSaysWhyAndReadsAsStopped) {
         ASSERT_EQ(answers.messages.size(), 1u);
         EXPECT_EQ(answers.messages[0],
                   "Cannot create web server, please check the port number\n\nThe web server "
-                  "cannot listen on port " + busy + ": another program already uses it. Stop "
-                  "that program or choose another port in the project's properties.");
+                  "cannot listen on port " +
+                      busy +
+                      ": another program already uses it. Stop "
+                      "that program or choose another port in the project's properties.");
     }
     tsr::ProjectDocument& doc = w().project().document();
     Select(doc.ProjectElement());
@@ -1540,14 +1544,16 @@ TEST_F(DesignerWindowTest, AServerThatCannotStartSaysWhyAndReadsAsStopped) {
     }
     // Another port: the server runs, the switch reads True, and the gateway is tried.
     Select(doc.ProjectElement());
-    const std::string free = std::to_string(20000 + (static_cast<unsigned>(::getpid()) + 17) % 20000);
+    const std::string free =
+        std::to_string(20000 + (static_cast<unsigned>(::getpid()) + 17) % 20000);
     TypeIntoRow(Row("Web server port number"), free);
     Pump(200);
     EXPECT_NE(Title().find("Server activated"), std::string::npos) << Title();
     EXPECT_EQ(Row("Activate web server")->GetValueAsString(), "True");
     EXPECT_TRUE(WaitFor([&] {
-        return logHas("Cannot connect to Unity simulator or M340, will retry in 5 seconds "
-                      "(127.0.0.1:1: connection refused)") > 0;
+        return logHas(
+                   "Cannot connect to Unity simulator or M340, will retry in 5 seconds "
+                   "(127.0.0.1:1: connection refused)") > 0;
     }));
     ::close(holder);
     CloseWindow();

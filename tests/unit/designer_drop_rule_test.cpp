@@ -348,7 +348,9 @@ TEST(DesignerDeleteQuestion, AsksOnlyWhenLinksLoseTheirGateway) {
         EXPECT_EQ(LinksUsingGateway(doc, c.serial), c.links);
         const std::optional<std::string> question = DeleteQuestion(doc, c.serial);
         EXPECT_EQ(question.has_value(), c.question != nullptr);
-        if (question && c.question) EXPECT_EQ(*question, c.question);
+        if (question && c.question) {
+            EXPECT_EQ(*question, c.question);
+        }
     }
     ProjectDocument doc;
     std::string xml = kBase;
@@ -378,7 +380,7 @@ TEST(DesignerPlotScript, ALinkDroppedUnderADefaultPlotKeepsOnlyRealValues) {
         "[[null]]};";
     struct Case {
         const char* name;
-        std::string script;  // the plot's script, as XML text
+        std::string script;   // the plot's script, as XML text
         std::string dragged;  // a library type key, or "move" to move the knob's link
         std::string expected;
     } cases[] = {
@@ -414,9 +416,11 @@ TEST(DesignerPlotScript, ALinkDroppedUnderADefaultPlotKeepsOnlyRealValues) {
     // A plot without a link keeps its script; a header dropped under a page changes nothing.
     ProjectDocument doc;
     test::LoadXml(doc, ("<tsr><project><page name='P'><plot id='plot1' script='" + kDefault +
-                        "'/></page></project></tsr>").c_str());
+                        "'/></page></project></tsr>")
+                           .c_str());
     Drop(doc, DragSource::Library(FindTypeByKey("header")), 1);
-    EXPECT_NE(GetProperty(doc.FindObjectBySerial(2), "script").find("Math.random()"), std::string::npos);
+    EXPECT_NE(GetProperty(doc.FindObjectBySerial(2), "script").find("Math.random()"),
+              std::string::npos);
     EXPECT_EQ(LinkedPlotScript("temp"),
               "var renderertemp = function() {return plottempdata[0].length ? plottempdata : "
               "[[null]]};");

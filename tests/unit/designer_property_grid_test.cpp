@@ -196,12 +196,15 @@ TEST(DesignerPropertyGrid, TypedNumbersAreCheckedAgainstTheirRange) {
         SCOPED_TRACE(c.name);
         const NumericEntry entry = CheckNumericEntry(c.ref, c.kind, c.text);
         EXPECT_EQ(entry.accepted, c.accepted.has_value());
-        if (c.accepted) EXPECT_EQ(entry.value, *c.accepted);
+        if (c.accepted) {
+            EXPECT_EQ(entry.value, *c.accepted);
+        }
         EXPECT_EQ(entry.error, c.error);
     }
     setenv("LANG", "fr_FR.UTF-8", 1);
-    EXPECT_EQ(CheckNumericEntry(ref("project", "webserverport"), PropertyKind::UInt16, "70000").error,
-              "Web server port number : entrez un nombre entier de 1 à 65535");
+    EXPECT_EQ(
+        CheckNumericEntry(ref("project", "webserverport"), PropertyKind::UInt16, "70000").error,
+        "Web server port number : entrez un nombre entier de 1 à 65535");
     EXPECT_EQ(CheckNumericEntry(ref("knob", "width"), PropertyKind::Real, "-1").error,
               "Width : entrez un nombre supérieur ou égal à 0");
     setenv("LANG", "C", 1);

@@ -1,12 +1,10 @@
 #include "generator/generator.h"
 
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <cstdio>
-
 #include <cstdlib>
 #include <map>
 
@@ -80,10 +78,13 @@ TEST_F(GeneratorTest, ALinkWithoutItsGatewayIsLoggedAndMarkedInsteadOfCalled) {
         std::vector<std::string> marks;  // the marks the start scripts call, in order
     } cases[] = {
         {"every link has its gateway",
-         "<knob id='knob1'><unitylink variable='%MW0' refreshperiod='500' gatewayid='uni1'/></knob>",
-         {}, {}},
+         "<knob id='knob1'><unitylink variable='%MW0' refreshperiod='500' "
+         "gatewayid='uni1'/></knob>",
+         {},
+         {}},
         {"a knob names a missing gateway",
-         "<knob id='knob1'><unitylink variable='%MW0' refreshperiod='500' gatewayid='uni2'/></knob>",
+         "<knob id='knob1'><unitylink variable='%MW0' refreshperiod='500' "
+         "gatewayid='uni2'/></knob>",
          {"The link of knob1 to %MW0 refers to gateway uni2, which the project does not have"},
          {"tsrorphan('#knob1');"}},
         {"an empty gateway id",
@@ -105,7 +106,9 @@ TEST_F(GeneratorTest, ALinkWithoutItsGatewayIsLoggedAndMarkedInsteadOfCalled) {
          {"The link of plot1 to T refers to gateway cvn1, which the project does not have"},
          {"tsrorphan('#plot1');"}},
         {"a link under a widget it does not serve",
-         "<label id='la1'><unitylink variable='%MW0' gatewayid='uni7'/></label>", {}, {}},
+         "<label id='la1'><unitylink variable='%MW0' gatewayid='uni7'/></label>",
+         {},
+         {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -136,11 +139,15 @@ TEST_F(GeneratorTest, ALinkWithoutItsGatewayIsLoggedAndMarkedInsteadOfCalled) {
             EXPECT_EQ(page.compare(at, 14, "getaddressuni1"), 0) << page.substr(at, 20);
         // The mark's function and style come with the marks.
         EXPECT_EQ(page.find("function tsrorphan(") != std::string::npos, !c.marks.empty());
-        if (!c.marks.empty()) EXPECT_NE(page.find("tsrlink.css"), std::string::npos);
+        if (!c.marks.empty()) {
+            EXPECT_NE(page.find("tsrlink.css"), std::string::npos);
+        }
     }
     // The French table says it too.
-    EXPECT_EQ(FormatText(LoadString(kTextLinkWithoutGateway, Language::French), {"knob1", "%MW0", "uni1"}),
-              "Le lien de knob1 vers %MW0 fait référence à la passerelle uni1, que le projet n'a pas");
+    EXPECT_EQ(
+        FormatText(LoadString(kTextLinkWithoutGateway, Language::French),
+                   {"knob1", "%MW0", "uni1"}),
+        "Le lien de knob1 vers %MW0 fait référence à la passerelle uni1, que le projet n'a pas");
 }
 
 // A value that reproduces its own form, copied on many objects, once made a small project
@@ -307,16 +314,20 @@ TEST_F(GeneratorTest, EachS71200GatewayBringsTheScriptLibrary) {
     EXPECT_NE(out.find("function getaddresss7ws1(){return ;}"), std::string::npos);
 }
 
-
 // A page with one widget of kind `widget` holding one link of kind `link`.
 // Adds a page holding a `widget` with a `link`, and the gateway the link names (a link without
 // its gateway only marks its widget).
 void AddLinkedWidget(ProjectDocument& doc, const char* widget, const char* link) {
     static const std::map<std::string, const char*> kGatewayOf = {
-        {"cvnlink", "corvanegateway"}, {"cvnslink", "corvanegateway"},
-        {"unitylink", "unigateway"}, {"smlink", "smgateway"}, {"s7iplink", "s7ipgateway"},
-        {"kxlink", "kxgateway"}, {"arduinowebserverlink", "arduinowsgateway"},
-        {"s71200webserverlink", "s71200wsgateway"}, {"s71200webserverslink", "s71200wsgateway"}};
+        {"cvnlink", "corvanegateway"},
+        {"cvnslink", "corvanegateway"},
+        {"unitylink", "unigateway"},
+        {"smlink", "smgateway"},
+        {"s7iplink", "s7ipgateway"},
+        {"kxlink", "kxgateway"},
+        {"arduinowebserverlink", "arduinowsgateway"},
+        {"s71200webserverlink", "s71200wsgateway"},
+        {"s71200webserverslink", "s71200wsgateway"}};
     pugi::xml_node page, w, l, g;
     ASSERT_EQ(doc.CreateObject(FindTypeByKey("page"), doc.ProjectElement(), &page), 0);
     ASSERT_EQ(doc.CreateObject(FindTypeByKey(widget), page, &w), 0) << widget;

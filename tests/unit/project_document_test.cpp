@@ -122,38 +122,44 @@ TEST_F(ProjectDocumentTest, DuplicateAppendsLastWithTheContentsCopied) {
 TEST_F(ProjectDocumentTest, DuplicateGivesTheCopyTheNextFreeId) {
     struct Case {
         const char* name;
-        const char* document;  // the page's contents; the first object is duplicated
+        const char* document;               // the page's contents; the first object is duplicated
         std::vector<std::string> expected;  // Outline of the page's objects afterwards
-        const char* copyText;  // "key=value" of the copy expected, or ""
+        const char* copyText;               // "key=value" of the copy expected, or ""
     } cases[] = {
         {"a lone knob", "<knob id='knob1'/>", {"knob:knob1", "knob:knob2"}, ""},
         {"the next number is taken",
          "<knob id='knob1'/><knob id='knob2'/>",
-         {"knob:knob1", "knob:knob2", "knob:knob3"}, ""},
-        {"an id the user typed", "<knob id='setpoint'/><knob id='knob1'/>",
-         {"knob:setpoint", "knob:knob1", "knob:knob3"}, ""},
+         {"knob:knob1", "knob:knob2", "knob:knob3"},
+         ""},
+        {"an id the user typed",
+         "<knob id='setpoint'/><knob id='knob1'/>",
+         {"knob:setpoint", "knob:knob1", "knob:knob3"},
+         ""},
         {"the link keeps its gateway",
          "<knob id='knob1'><unitylink variable='%MW0' gatewayid='uni1'/></knob>",
-         {"knob:knob1", "unitylink:", "knob:knob2", "unitylink:"}, ""},
+         {"knob:knob1", "unitylink:", "knob:knob2", "unitylink:"},
+         ""},
         {"children get ids of their own",
          "<div><slider id='slider1'/></div>",
-         {"div:", "slider:slider1", "div:", "slider:slider2"}, ""},
+         {"div:", "slider:slider1", "div:", "slider:slider2"},
+         ""},
         {"a default plot script follows the plot",
          "<plot id='plot1' script='var rendererplot1 = function() {return plotplot1data}; var "
          "i; for (i = 0; i &lt; 15; i++) { plotplot1data[0].push([i, Math.random()]);}'/>",
          {"plot:plot1", "plot:plot2"},
          "script=var rendererplot2 = function() {return plotplot2data}; var i; for (i = 0; i < "
          "15; i++) { plotplot2data[0].push([i, Math.random()]);}"},
-        {"an edited plot script stays", "<plot id='plot1' script='mine(plot1);'/>",
-         {"plot:plot1", "plot:plot2"}, "script=mine(plot1);"},
+        {"an edited plot script stays",
+         "<plot id='plot1' script='mine(plot1);'/>",
+         {"plot:plot1", "plot:plot2"},
+         "script=mine(plot1);"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         pugi::xml_document xml;
-        ASSERT_TRUE(xml.load_string(
-            (std::string("<tsr><project><page name='FirstPage'>") + c.document +
-             "</page></project></tsr>")
-                .c_str()));
+        ASSERT_TRUE(xml.load_string((std::string("<tsr><project><page name='FirstPage'>") +
+                                     c.document + "</page></project></tsr>")
+                                        .c_str()));
         doc.Adopt(xml);
         pugi::xml_node p = doc.ProjectElement().first_child();
         pugi::xml_node copy = doc.DuplicateObject(p.first_child());
