@@ -583,6 +583,11 @@ def object_cell(entry, names, t):
     return "<br>".join(parts)
 
 
+# The grid shows these catalogue labels corrected (src/designer/property_grid.cpp, GridLabel);
+# the catalogue itself stays as the reference copy has it.
+LABEL_FIXES = {"Alignement": "Alignment", "Backfround color": "Background color"}
+
+
 def properties_cell(entry, t):
     key = entry["key"]
     lines = []
@@ -596,7 +601,8 @@ def properties_cell(entry, t):
             explain = t["gatewayid"]
         if explain is None:
             explain = t["prop"][prop["key"]]
-        lines.append(f"**{md_escape(prop['label'])}** ({code(prop['key'])}, {t['default']} "
+        label = LABEL_FIXES.get(prop["label"], prop["label"])
+        lines.append(f"**{md_escape(label)}** ({code(prop['key'])}, {t['default']} "
                      f"{default_text(prop, t)}){t['colon']}{md_escape(explain)}")
     if not lines:
         lines.append(md_escape(t["none"]))

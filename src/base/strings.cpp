@@ -113,7 +113,7 @@ constexpr Entry kTable[] = {
     {2026, "Toggle expert mode", "Commuter le mode expert"},
     {2030, "Build", "Générer"},
     {2031, "Build files to a directory", "Générer les fichiers vers un répertoire"},
-    {2032, "Buld to Arduino", "Générer vers Arduino"},
+    {2032, "Build to Arduino", "Générer vers Arduino"},
     {2040, "Help", "Aide"},
     {2041, "Help", "Aide"},
     {2042, "Manual", "Manuel"},
@@ -171,6 +171,10 @@ constexpr Entry kTable[] = {
      "La page est incomplète : le projet s'étend au-delà de ce qu'une génération peut produire ; "
      "le texte de %s et de ce qui a dépassé la limite est omis. Cherchez une valeur qui contient "
      "sa propre forme de modèle."},
+    {2131, "The link of %s to %s refers to gateway %s, which the project does not have",
+     "Le lien de %s vers %s fait référence à la passerelle %s, que le projet n'a pas"},
+    {2132, "The value %s of %s (%s) is out of range; it is now %s",
+     "La valeur %s de %s (%s) est hors limites ; elle vaut maintenant %s"},
     {2140,
      "The web server cannot listen on port %u: ports below 1024 need administrator privileges. "
      "Choose a port such as 8080 in the project's properties.",
@@ -185,8 +189,9 @@ constexpr Entry kTable[] = {
      "Le serveur web ne peut pas écouter sur le port %u : %e"},
     {2145, "The web server stays stopped: a setting in %s is wrong: %s",
      "Le serveur web reste arrêté : un réglage de %s est erroné : %s"},
-    {2146, "The setting webmaxage in %s is not a whole number of milliseconds from 0 to 60000: "
-           "%s; device values are shared for at most 200 ms",
+    {2146,
+     "The setting webmaxage in %s is not a whole number of milliseconds from 0 to 60000: "
+     "%s; device values are shared for at most 200 ms",
      "Le réglage webmaxage de %s n'est pas un nombre entier de millisecondes de 0 à 60000 : "
      "%s ; les valeurs des équipements sont partagées pendant 200 ms au plus"},
     {2150, "Server access",
@@ -263,6 +268,36 @@ constexpr Entry kTable[] = {
      "Le croquis a été enregistré sous\n%s\net la page qu'il contient sous\n%s\nOuvrez le "
      "croquis dans le logiciel Arduino (copiez-le dans un croquis) et téléversez-le, ou copiez "
      "vous-même index.htm sur la carte SD."},
+    {2220,
+     "A link uses gateway %s. Without it, its widget shows no communication. Delete the "
+     "gateway?",
+     "Un lien utilise la passerelle %s. Sans elle, son widget indique l'absence de "
+     "communication. Supprimer la passerelle ?"},
+    {2221,
+     "%s links use gateway %s. Without it, their widgets show no communication. Delete the "
+     "gateway?",
+     "%s liens utilisent la passerelle %s. Sans elle, leurs widgets indiquent l'absence de "
+     "communication. Supprimer la passerelle ?"},
+    {2230, "%s: enter a whole number from %s to %s", "%s : entrez un nombre entier de %s à %s"},
+    {2231, "%s: enter a number from %s to %s", "%s : entrez un nombre de %s à %s"},
+    {2232, "%s: enter a number of at least %s", "%s : entrez un nombre supérieur ou égal à %s"},
+    {2233, "%s: enter a number", "%s : entrez un nombre"},
+    {2234,
+     "The page has links, but the web server is off, so its widgets show no live values: set "
+     "\"Activate web server\" of the project to True to see them.",
+     "La page a des liens, mais le serveur Web est arrêté : ses widgets ne montrent pas de "
+     "valeurs en direct. Mettez \"Activate web server\" du projet à True pour les voir."},
+    {2240, "Corvane link", "Lien Corvane"},
+    {2241, "Corvane table link", "Lien table Corvane"},
+    {2242, "Simora link", "Lien Simora"},
+    {2243, "Unity link", "Lien Unity"},
+    {2244, "S7 link", "Lien S7"},
+    {2245, "KX link", "Lien KX"},
+    {2246, "S7-1200 link", "Lien S7-1200"},
+    {2247, "S7-1200 table link", "Lien table S7-1200"},
+    {2248, "Arduino link", "Lien Arduino"},
+    {2249, "Arduino table link", "Lien table Arduino"},
+    {2250, "Modbus link", "Lien Modbus"},
 };
 
 bool IsFrenchLocale(const char* value) {

@@ -96,6 +96,10 @@ enum ShellStringId : int {
     kTextTrustCaption = 2126,
     kTextTrustCliHint = 2127,
     kTextGenerationBounded = 2130,
+    // A link whose gateway id names no gateway of the project: widget, variable, gateway id.
+    kTextLinkWithoutGateway = 2131,
+    // A numeric value of an opened project outside its range: value, label, type, new value.
+    kTextValueClamped = 2132,
     // Why the web server could not listen.
     kTextServerPortPrivileged = 2140,
     kTextServerPortInUse = 2141,
@@ -147,6 +151,28 @@ enum ShellStringId : int {
 // Texts of the designer's rules (src/designer).
 enum DesignerStringId : int {
     kTextTessoraFiles = 2100,  // the project file type in the file dialog's filter list
+    // Deleting a gateway that links use: (gateway id) for one link, (count, gateway id) for more.
+    kTextDeleteGatewayOneLink = 2220,
+    kTextDeleteGatewayLinks = 2221,
+    // A typed number refused: the row's label, then the range's ends.
+    kTextEnterWholeNumber = 2230,
+    kTextEnterNumberFromTo = 2231,
+    kTextEnterNumberAtLeast = 2232,
+    kTextEnterNumber = 2233,
+    // The page has links and the web server is off.
+    kTextLiveValuesHint = 2234,
+    // The short names of the link types in the project tree.
+    kTextCorvaneLink = 2240,
+    kTextCorvaneTableLink = 2241,
+    kTextSimoraLink = 2242,
+    kTextUnityLink = 2243,
+    kTextS7Link = 2244,
+    kTextKxLink = 2245,
+    kTextS71200Link = 2246,
+    kTextS71200TableLink = 2247,
+    kTextArduinoLink = 2248,
+    kTextArduinoTableLink = 2249,
+    kTextModbusLink = 2250,
 };
 
 }  // namespace tsr

@@ -198,6 +198,7 @@ bool GenerateInto(tsr::Project& project, const std::string& path, const std::str
         return false;
     }
     StderrLog log;
+    for (const std::string& line : project.loadCorrections()) log.LogText(line, tsr::kLogRed);
     tsr::GenerationHooks noServer;
     tsr::Generator generator(project, log, noServer, tsr::ProgramLibraryDirectory());
     if (!outDir.empty()) {
@@ -374,6 +375,7 @@ int CommandServe(std::vector<std::string> args) {
     TerminalLog terminal;
     // A gateway's state line, repeated at each retry, is written once per state.
     tsr::FoldingLogSink log(terminal);
+    for (const std::string& line : project.loadCorrections()) log.LogText(line, tsr::kLogRed);
     tsr::Gateways gateways(log, project.workingDirectory());
     if (!trust) {
         const std::vector<tsr::OutsideReach> reaches =

@@ -1,5 +1,8 @@
 #include "designer/drop_rule.h"
 
+#include "base/strings.h"
+#include "designer/property_grid.h"
+#include "generator/link_scripts.h"
 #include "model/catalogue.h"
 
 namespace tsr::designer {
@@ -44,16 +47,34 @@ bool DragSession::Hover(std::optional<int> itemSerial) {
     return true;
 }
 
+std::string LinkedPlotScript(const std::string& plotId) {
+    const std::string data = "plot" + plotId + "data";
+    return "var renderer" + plotId + " = function() {return " + data + "[0].length ? " + data +
+           " : [[null]]};";
+}
+
+bool AdaptPlotScriptToLink(ProjectDocument& doc, pugi::xml_node plot) {
+    const int type = ObjectTypeOf(plot);
+    if (type != FindTypeByKey("plot")) return false;
+    const int script = FindPropertyByKey(type, "script");
+    pugi::xml_attribute a = plot.attribute("script");
+    if (!a || DiffersFromDefault(PropertyKind::Text, a.value(), PropertyDefault(type, script)))
+        return false;
+    doc.SetProperty(plot, "script", LinkedPlotScript(GetProperty(plot, "id")));
+    return true;
+}
+
 StructuralChange Drop(ProjectDocument& doc, const DragSource& source, std::optional<int> target) {
     if (!target || !CanDrop(doc, source, *target)) return {};
     pugi::xml_node parent = doc.FindObjectBySerial(*target);
+    pugi::xml_node placed;
     if (source.from == DragSource::From::Library) {
-        pugi::xml_node created;
-        if (doc.CreateObject(source.typeId, parent, &created) != 0) return {};
-        return {true, created};
+        if (doc.CreateObject(source.typeId, parent, &placed) != 0) return {};
+    } else {
+        placed = doc.MoveObject(doc.FindObjectBySerial(source.serial), parent);
     }
-    pugi::xml_node moved = doc.MoveObject(doc.FindObjectBySerial(source.serial), parent);
-    return {true, moved};
+    if (IsLinkType(source.typeId)) AdaptPlotScriptToLink(doc, parent);
+    return {true, placed};
 }
 
 bool HasContextMenu(const ProjectDocument& doc, int serial) {
@@ -70,8 +91,34 @@ StructuralChange RunContextCommand(ProjectDocument& doc, ContextCommand command,
         doc.DeleteObject(object);
         return {true, {}};
     }
-    if (!doc.DuplicateObject(object)) return {};
-    return {true, {}};
+    pugi::xml_node copy = doc.DuplicateObject(object);
+    if (!copy) return {};
+    return {true, copy};
+}
+
+unsigned LinksUsingGateway(const ProjectDocument& doc, std::optional<int> serial) {
+    if (!serial) return 0;
+    pugi::xml_node gateway = doc.FindObjectBySerial(*serial);
+    if (!gateway || !IsGatewayType(ObjectTypeOf(gateway))) return 0;
+    const std::string id = GetProperty(gateway, "id");
+    bool kept = false;
+    unsigned links = 0;
+    doc.ForEachObject([&](pugi::xml_node object, int) {
+        const int type = ObjectTypeOf(object);
+        if (IsGatewayType(type) && object != gateway && GetProperty(object, "id") == id)
+            kept = true;
+        if (IsLinkType(type) && GetProperty(object, "gatewayid") == id) ++links;
+        return true;
+    });
+    return kept ? 0 : links;
+}
+
+std::optional<std::string> DeleteQuestion(const ProjectDocument& doc, std::optional<int> serial) {
+    const unsigned links = LinksUsingGateway(doc, serial);
+    if (links == 0) return std::nullopt;
+    const std::string id = GetProperty(doc.FindObjectBySerial(*serial), "id");
+    if (links == 1) return FormatText(LoadString(kTextDeleteGatewayOneLink), {id});
+    return FormatText(LoadString(kTextDeleteGatewayLinks), {std::to_string(links), id});
 }
 
 StructuralChange DeleteSelected(ProjectDocument& doc, std::optional<int> serial) {

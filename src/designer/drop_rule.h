@@ -9,6 +9,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 
 #include "designer/project_tree.h"
 #include "model/project_document.h"
@@ -58,9 +59,21 @@ private:
 
 // Completes a drag on release of the mouse button: with a drop target whose object exists,
 // creates an object of the dragged type under it (library drag) or moves the dragged object to
-// the end of its children (project drag) and selects the new or moved object. Without a target,
-// or when the drop is not allowed, the document is left unchanged and nothing is to be rebuilt.
+// the end of its children (project drag) and selects the new or moved object. A link dropped
+// under a plot adapts the plot's script (AdaptPlotScriptToLink), in the same step. Without a
+// target, or when the drop is not allowed, the document is left unchanged and nothing is to be
+// rebuilt.
 StructuralChange Drop(ProjectDocument& doc, const DragSource& source, std::optional<int> target);
+
+// The script of a plot whose series shows only what its links read: the renderer statement,
+// with an empty series that the plot library accepts while nothing has been read yet. `plotId`
+// is the plot's id.
+std::string LinkedPlotScript(const std::string& plotId);
+
+// After a link was put under `plot`: when the plot's script is still its catalogue default
+// (15 random points), replaces it by LinkedPlotScript. Returns whether it did; a plot whose
+// script was edited, or any other parent, is left as it is.
+bool AdaptPlotScriptToLink(ProjectDocument& doc, pugi::xml_node plot);
 
 // True when a right click on the object at `serial` shows the Delete / Duplicate menu: the
 // object exists and is not the project.
@@ -70,11 +83,22 @@ enum class ContextCommand { Delete, Duplicate };
 
 // Runs `command` on the object at `serial` (the item right-clicked; nullopt when there was
 // none). Marks the project changed in every case, as the command was chosen. Delete removes the
-// object with its subtree; Duplicate appends a deep copy as the last child of the same parent.
-// The rebuilt tree selects nothing. A missing object, or the project object, changes nothing
-// else and needs no rebuild.
+// object with its subtree, and the rebuilt tree selects nothing; Duplicate appends a deep copy,
+// with ids of its own (ProjectDocument::DuplicateObject), as the last child of the same parent,
+// and the rebuilt tree selects the copy. A missing object, or the project object, changes
+// nothing else and needs no rebuild.
 StructuralChange RunContextCommand(ProjectDocument& doc, ContextCommand command,
                                    std::optional<int> serial);
+
+// The number of links of `doc` whose gateway id names the gateway at `serial`; 0 when that
+// object is no gateway, or when another gateway of the project has the same id (the links keep
+// a gateway).
+unsigned LinksUsingGateway(const ProjectDocument& doc, std::optional<int> serial);
+
+// The question the designer asks before deleting the object at `serial` (context menu or
+// Delete key), in the system's language: set when the object is a gateway that links use
+// (LinksUsingGateway), saying how many; nullopt when the deletion needs no question.
+std::optional<std::string> DeleteQuestion(const ProjectDocument& doc, std::optional<int> serial);
 
 // The Delete key on the selected object: the same deletion as the context menu's, but a key
 // pressed on the project item (or with nothing selected) changes nothing, not even the

@@ -90,6 +90,7 @@ bool FileCommands::LoadProjectFile(const std::string& path) {
         return false;
     }
     host_.ProjectReplaced();
+    for (const std::string& line : project_.loadCorrections()) host_.LogWarning(line);
     {
         Profile profile(profilePath_);
         AddRecentProject(profile, path);

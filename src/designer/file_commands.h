@@ -61,6 +61,8 @@ public:
     virtual void ProjectReplaced() {}
     // The project was saved: the saved state is the one without unsaved changes.
     virtual void ProjectSaved() {}
+    // Writes a line to the log in red: a value of the opened file that was corrected.
+    virtual void LogWarning(const std::string& text) { (void)text; }
 };
 
 // What the window does after a command.

@@ -1,5 +1,6 @@
 #include "designer/project_tree.h"
 
+#include "base/strings.h"
 #include "designer/library_tree.h"
 #include "model/catalogue.h"
 
@@ -18,7 +19,38 @@ std::vector<int> ProjectTree::TopLevel() const {
     return top;
 }
 
+namespace {
+
+// The short names of the link types in the tree, from the string table.
+struct LinkName {
+    const char* key;
+    int textId;
+};
+constexpr LinkName kLinkNames[] = {
+    {"cvnlink", kTextCorvaneLink},
+    {"cvnslink", kTextCorvaneTableLink},
+    {"smlink", kTextSimoraLink},
+    {"unitylink", kTextUnityLink},
+    {"s7iplink", kTextS7Link},
+    {"kxlink", kTextKxLink},
+    {"s71200webserverlink", kTextS71200Link},
+    {"s71200webserverslink", kTextS71200TableLink},
+    {"arduinowebserverlink", kTextArduinoLink},
+    {"arduinowebserverslink", kTextArduinoTableLink},
+    {"modbuslink", kTextModbusLink},
+};
+
+}  // namespace
+
 std::string ProjectItemText(pugi::xml_node object) {
+    const std::string_view key = object.name();
+    for (const LinkName& link : kLinkNames) {
+        if (key != link.key) continue;
+        std::string text = LoadString(link.textId);
+        const std::string variable = GetProperty(object, "variable");
+        if (!variable.empty()) text += " \xE2\x80\x94 " + variable;  // an em dash
+        return text;
+    }
     const char* type = TypeDisplayName(ObjectTypeOf(object));
     std::string text = type ? type : "";
     std::string label = GetProperty(object, "id");

@@ -35,7 +35,8 @@ struct ProjectTree {
 
 // The text of an object's item: the display name of its type, then " — " and the object's `id`
 // when it has a non-empty one (unique, so two sliders can be told apart), else its `name` (pages,
-// which have no id); the bare display name when it has neither.
+// which have no id); the bare display name when it has neither. A link shows the short name of
+// its kind, in the system's language, and its variable: "Unity link — %MW0".
 std::string ProjectItemText(pugi::xml_node object);
 
 // Builds the tree of `doc`. When `select` is an object of the document, its item becomes the

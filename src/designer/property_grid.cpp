@@ -2,9 +2,13 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 
+#include "base/strings.h"
 #include "base/text.h"
+#include "generator/link_scripts.h"
+#include "model/property_ranges.h"
 
 namespace tsr::designer {
 namespace {
@@ -74,12 +78,21 @@ bool IsTyped(PropertyKind kind) {
     }
 }
 
+// Catalogue labels the grid shows corrected.
+struct LabelFix {
+    std::string_view catalogue, shown;
+};
+constexpr LabelFix kLabelFixes[] = {
+    {"Alignement", "Alignment"},
+    {"Backfround color", "Background color"},
+};
+
 GridRow MakeRow(pugi::xml_node element, int typeId, int serial, int index, bool expert) {
     const PropertyDef& def = *Property(typeId, index);
     GridRow row;
     row.ref = {typeId, serial, index};
     row.kind = def.kind;
-    row.label = def.label;
+    row.label = GridLabel(typeId, index);
     if (expert && def.kind != PropertyKind::Colour) row.label += std::string(" (") + def.key + ")";
     if (def.kind != PropertyKind::Colour) row.description = def.description;
     if (def.kind == PropertyKind::Choice) row.options = ChoiceOptions(def.options);
@@ -93,6 +106,14 @@ GridRow MakeRow(pugi::xml_node element, int typeId, int serial, int index, bool 
 }
 
 }  // namespace
+
+std::string GridLabel(int typeId, int index) {
+    const std::string_view label = PropertyLabel(typeId, index);
+    for (const LabelFix& fix : kLabelFixes) {
+        if (label == fix.catalogue) return std::string(fix.shown);
+    }
+    return std::string(label);
+}
 
 std::vector<std::string> ChoiceOptions(std::string_view list) {
     std::vector<std::string> options;
@@ -147,7 +168,66 @@ std::string FormatRowValue(PropertyKind kind, const RowValue& value) {
 }
 
 std::string RealDisplayText(double value) {
-    return FormatReal(value, std::chars_format::fixed, 6);
+    return RangeNumberText(value);
+}
+
+std::string RowDisplayText(PropertyKind kind, const RowValue& value) {
+    switch (kind) {
+        case PropertyKind::UInt16:
+        case PropertyKind::UInt32:
+            return std::to_string(value.number);
+        case PropertyKind::Real:
+            return RealDisplayText(value.real);
+        case PropertyKind::Boolean:
+            return value.boolean ? "True" : "False";
+        default:
+            return value.text;
+    }
+}
+
+NumericEntry CheckNumericEntry(const RowRef& ref, PropertyKind kind, std::string_view text) {
+    NumericEntry entry;
+    PropertyRange range;
+    const bool whole = kind == PropertyKind::UInt16 || kind == PropertyKind::UInt32;
+    if ((!whole && kind != PropertyKind::Real) ||
+        !NumericRange(ref.typeId, ref.propertyIndex, range)) {
+        entry.accepted = true;
+        entry.value = ParseRowValue(kind, text);
+        return entry;
+    }
+    while (!text.empty() && IsSpace(text.front())) text.remove_prefix(1);
+    while (!text.empty() && IsSpace(text.back())) text.remove_suffix(1);
+    if (text.size() > 1 && text.front() == '+' && text[1] != '-') text.remove_prefix(1);
+    double number = 0;
+    bool read = !text.empty();
+    if (read && whole) {
+        for (char c : text) read = read && IsDigit(c);
+    }
+    if (read) {
+        auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+        read = error == std::errc() && end == text.data() + text.size() && std::isfinite(number);
+    }
+    if (read && number >= range.min && number <= range.max) {
+        entry.accepted = true;
+        if (whole) {
+            entry.value.number = static_cast<uint32_t>(number);
+        } else {
+            entry.value.real = number == 0 ? 0.0 : number;  // "-0" is stored as "0"
+        }
+        return entry;
+    }
+    const std::string label = GridLabel(ref.typeId, ref.propertyIndex);
+    const std::string low = RangeNumberText(range.min), high = RangeNumberText(range.max);
+    if (whole) {
+        entry.error = FormatText(LoadString(kTextEnterWholeNumber), {label, low, high});
+    } else if (std::isfinite(range.min) && std::isfinite(range.max)) {
+        entry.error = FormatText(LoadString(kTextEnterNumberFromTo), {label, low, high});
+    } else if (std::isfinite(range.min)) {
+        entry.error = FormatText(LoadString(kTextEnterNumberAtLeast), {label, low});
+    } else {
+        entry.error = FormatText(LoadString(kTextEnterNumber), {label});
+    }
+    return entry;
 }
 
 bool DiffersFromDefault(PropertyKind kind, std::string_view text, std::string_view defaultText) {
@@ -206,6 +286,25 @@ EditOutcome ApplyPropertyEdit(ProjectDocument& doc, const RowRef& ref, const Row
     attribute.set_value(outcome.text.c_str());
     outcome.stored = true;
     return outcome;
+}
+
+bool IsServerSettingRow(const RowRef& ref) {
+    if (ref.typeId != kTypeProject) return false;
+    const std::string_view key = PropertyKeyAt(ref.typeId, ref.propertyIndex);
+    return key == "webserveron" || key == "webserverport";
+}
+
+void ShowServerState(const ProjectDocument& doc, GridRow& row, bool serverRunning) {
+    if (row.ref.typeId != kTypeProject ||
+        std::string_view(PropertyKeyAt(row.ref.typeId, row.ref.propertyIndex)) != "webserveron")
+        return;
+    const pugi::xml_node project = doc.FindObjectBySerial(row.ref.serial);
+    row.value.boolean = AtoI(GetProperty(project, "webserveron")) != 0 && serverRunning;
+}
+
+std::optional<std::string> LiveValuesHint(bool pageHasLinks, bool serverSwitchOn) {
+    if (!pageHasLinks || serverSwitchOn) return std::nullopt;
+    return LoadString(kTextLiveValuesHint);
 }
 
 }  // namespace tsr::designer

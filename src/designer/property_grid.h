@@ -56,6 +56,11 @@ struct PropertyGrid {
     bool operator==(const PropertyGrid&) const = default;
 };
 
+// The label the grid shows for property `index` of `typeId`: the catalogue's, with its spelling
+// mistakes corrected ("Alignement" shows "Alignment", "Backfround color" "Background color");
+// "" when there is no such property. The catalogue keeps the reference's labels.
+std::string GridLabel(int typeId, int index);
+
 // The choices of option list `list`: its ';'-separated fields in order, up to the first empty
 // field ("Left;;Right" offers only "Left"; "" offers none).
 std::vector<std::string> ChoiceOptions(std::string_view list);
@@ -71,8 +76,28 @@ RowValue ParseRowValue(PropertyKind kind, std::string_view text);
 // every other kind the text unchanged.
 std::string FormatRowValue(PropertyKind kind, const RowValue& value);
 
-// The grid's own display of a Real value ("%lf": six decimals, 0.2 shows 0.200000).
+// The grid's display of a Real value: the shortest text that reads back as the same value, so a
+// whole number shows as one ("150", not "150.000000") and 0.2 as "0.2".
 std::string RealDisplayText(double value);
+
+// The grid's display of a row's value while it is not being edited: UInt16 and UInt32 rows show
+// their number in decimal, Real rows RealDisplayText, Boolean rows "True" or "False", every other
+// kind its text.
+std::string RowDisplayText(PropertyKind kind, const RowValue& value);
+
+// What a number typed into a row becomes.
+struct NumericEntry {
+    bool accepted = false;
+    RowValue value;     // the value to store, when accepted
+    std::string error;  // when refused: the row's label and the range, in the system's language
+};
+
+// Checks `text` typed into row `ref` of `kind` against the property's range (NumericRange):
+// UInt16 and UInt32 rows take a whole decimal number, Real rows any decimal number; blanks
+// around it and a leading '+' are allowed. Text that is no such number, or a number outside the
+// range, is refused with a message that names the row and the range ("Web server port number:
+// enter a whole number from 1 to 65535"). Any other kind is accepted as ParseRowValue reads it.
+NumericEntry CheckNumericEntry(const RowRef& ref, PropertyKind kind, std::string_view text);
 
 // True when stored `text` shows a value other than the catalogue default `defaultText` for a
 // row of `kind`. Typed kinds compare the values they show; text kinds compare the text, where a
@@ -102,5 +127,19 @@ struct EditOutcome {
 // added. A Choice value that is none of the row's choices is refused: nothing changes and nothing
 // is refreshed. A missing object still refreshes; an unknown type neither stores nor refreshes.
 EditOutcome ApplyPropertyEdit(ProjectDocument& doc, const RowRef& ref, const RowValue& value);
+
+// True for the project's rows that decide whether and where the web server runs ("Activate web
+// server", "Web server port number"): an edit of either asks for a new start of the server,
+// even with the settings of a start that failed.
+bool IsServerSettingRow(const RowRef& ref);
+
+// Shows the web server's real state on `row`: the project's "Activate web server" row shows True
+// only while the project's switch is on and the server runs, so that a server that could not
+// start does not read as running. Any other row is left as it is.
+void ShowServerState(const ProjectDocument& doc, GridRow& row, bool serverRunning);
+
+// The line the designer logs once when the page has links that read and the web server is
+// switched off: the widgets then show no live values. nullopt when there is nothing to say.
+std::optional<std::string> LiveValuesHint(bool pageHasLinks, bool serverSwitchOn);
 
 }  // namespace tsr::designer

@@ -34,6 +34,11 @@ std::string PreviewUrl(bool serverRunning, unsigned port, const std::string& out
     return serverRunning ? LocalServerUrl(port) : GeneratedFileUrl(outputDirectory);
 }
 
+bool PreviewNeedsReload(const std::string& shownUrl, const std::string& url, bool documentChanged,
+                        bool lastLoadFailed) {
+    return shownUrl != url || documentChanged || lastLoadFailed;
+}
+
 std::vector<std::string> HtmlEditorCommand(const std::string& programDirectory,
                                            const std::string& outputDirectory,
                                            const std::optional<std::string>& sciteOnPath) {

@@ -19,6 +19,13 @@ std::string GeneratedFileUrl(const std::string& outputDirectory);
 // What the preview shows: the local server while it runs, else the generated file.
 std::string PreviewUrl(bool serverRunning, unsigned port, const std::string& outputDirectory);
 
+// After a generation: whether the preview loads its page again. It does when the page shown is
+// another (`shownUrl` differs from `url`), when the generated document changed, or when the last
+// load failed (the server did not answer); a regeneration that wrote the same document to the
+// same place leaves the page as it is, with what it has drawn since.
+bool PreviewNeedsReload(const std::string& shownUrl, const std::string& url, bool documentChanged,
+                        bool lastLoadFailed);
+
 // The HTML editor's command line for the generated page: "scite/scite" beside the program when
 // it exists, else the editor found on the PATH (`sciteOnPath`), else the desktop's default
 // application through xdg-open.

@@ -3,6 +3,7 @@
 // lock for each whole exchange, so the serving thread and the retry timer never interleave.
 #pragma once
 
+#include <mutex>
 #include <span>
 #include <string>
 #include <string_view>
@@ -56,6 +57,24 @@ class ConnectedFamily : public DeviceFamily {
     // family's disconnected message is to be logged.
     virtual bool Disconnect() = 0;
     virtual bool IsConnected() const = 0;
+
+    // Where and why the last Connect could not connect, for the failure's log line
+    // ("127.0.0.1:1: connection refused"); empty after a Connect that connected, and for the
+    // families that do not tell.
+    std::string ConnectFailure() const {
+        std::lock_guard<std::mutex> lock(failureMutex_);
+        return connectFailure_;
+    }
+
+  protected:
+    void SetConnectFailure(std::string text) {
+        std::lock_guard<std::mutex> lock(failureMutex_);
+        connectFailure_ = std::move(text);
+    }
+
+  private:
+    mutable std::mutex failureMutex_;
+    std::string connectFailure_;
 };
 
 // The SQL database of the /SQL route.

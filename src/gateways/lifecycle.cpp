@@ -1,5 +1,8 @@
 #include "gateways/lifecycle.h"
 
+#include <cstdlib>
+#include <string_view>
+
 #include "base/strings.h"
 #include "gateways/corvane/corvane_gateway.h"
 #include "gateways/kx/kx_gateway.h"
@@ -9,8 +12,6 @@
 #include "gateways/unity/unity_gateway.h"
 #include "model/catalogue.h"
 #include "platform/fs.h"
-
-#include <cstdlib>
 
 namespace tsr {
 namespace {
@@ -96,10 +97,35 @@ std::string ModbusLine(int messageId, const std::string& ip) {
     return text;
 }
 
+// A failure line followed by where and why, in parentheses, when the family told it.
+std::string WithReason(std::string line, const std::string& reason) {
+    if (!reason.empty()) line += " (" + reason + ")";
+    return line;
+}
+
 }  // namespace
 
 std::string Gateways::ResourcePath(const std::string& name) const {
     return GatewayResourcePath(wd_.path(), name);
+}
+
+// The gateway types, each one family.
+constexpr int kFamilies[] = {kTypeCorvaneGateway, kTypeSqlGateway, kTypePrintGateway, kTypeDllGateway, kTypeSimoraGateway, kTypeUnityGateway, kTypeS7Gateway, kTypeKxGateway, kTypeModbusGateway};
+
+std::string Gateways::FamilyKey(const ProjectDocument& doc, int type) const {
+    std::string key;
+    doc.ForEachObject([&](pugi::xml_node n, int) {
+        if (ObjectTypeOf(n) != type) return true;
+        key += '<';
+        for (pugi::xml_attribute a : n.attributes()) {
+            key += a.name();
+            key += '=';
+            key += std::to_string(std::string_view(a.value()).size()) + ':' + a.value();
+        }
+        return true;
+    });
+    if (key.empty()) return key;
+    return (trusted_ ? "trusted" : "untrusted") + key;
 }
 
 void Gateways::StartGateways(const ProjectDocument& doc) {
@@ -107,6 +133,41 @@ void Gateways::StartGateways(const ProjectDocument& doc) {
         Visit(Walk::Start, n, ObjectTypeOf(n));
         return true;
     });
+    for (int type : kFamilies) {
+        std::string key = FamilyKey(doc, type);
+        if (!key.empty()) opened_[type] = std::move(key);
+    }
+}
+
+void Gateways::SyncGateways(const ProjectDocument& doc) {
+    for (int type : kFamilies) {
+        std::string key = FamilyKey(doc, type);
+        auto it = opened_.find(type);
+        if (it != opened_.end() && it->second == key) continue;  // unchanged: kept as it is
+        if (it != opened_.end()) {
+            StopFamily(type);
+            opened_.erase(it);
+        }
+        if (key.empty()) continue;
+        doc.ForEachObject([&](pugi::xml_node n, int) {
+            if (ObjectTypeOf(n) == type) Visit(Walk::Start, n, type);
+            return true;
+        });
+        opened_[type] = std::move(key);
+    }
+}
+
+void Gateways::StopFamily(int type) {
+    if (type != kTypeModbusGateway) {
+        Visit(Walk::Stop, pugi::xml_node(), type);
+        return;
+    }
+    for (const GatewaySettings& settings : openedModbus_) {
+        if (modbus_->Disconnect(settings))
+            log_.LogState(std::to_string(kTypeModbusGateway) + " " + settings.ip,
+                          ModbusLine(kMsgModbusDisconnected, settings.ip), kLogGreen);
+    }
+    openedModbus_.clear();
 }
 
 void Gateways::RetryGateways(const ProjectDocument& doc) {
@@ -117,6 +178,13 @@ void Gateways::RetryGateways(const ProjectDocument& doc) {
 }
 
 void Gateways::StopGateways(const ProjectDocument& doc) {
+    // Families opened for gateways that the project no longer has are closed first, and each
+    // Modbus TCP device as it was opened (its gateway may name another one now).
+    for (const auto& [type, key] : opened_) {
+        if (type != kTypeModbusGateway && FamilyKey(doc, type).empty()) StopFamily(type);
+    }
+    StopFamily(kTypeModbusGateway);
+    opened_.clear();
     doc.ForEachObject([&](pugi::xml_node n, int) {
         Visit(Walk::Stop, n, ObjectTypeOf(n));
         return true;
@@ -160,6 +228,7 @@ void Gateways::Visit(Walk walk, pugi::xml_node gateway, int type) {
         }
     }
     bool ok = false;
+    ConnectedFamily* tells = nullptr;  // the family that says where and why it failed
     switch (type) {
         case kTypeSqlGateway: ok = sql_.Open(ResourcePath(GetPropertyOr(gateway, "sqlfilename", ""))); break;
         case kTypePrintGateway: ok = printer_.Open(GatewayPrinterDestination(wd_.path(), GetPropertyOr(gateway, "printername", ""))); break;
@@ -170,6 +239,7 @@ void Gateways::Visit(Walk walk, pugi::xml_node gateway, int type) {
             GatewaySettings settings;
             settings.ip = GetPropertyOr(gateway, "ip", "127.0.0.1");
             ok = unity_->Connect(settings) >= 0;
+            tells = unity_.get();
             break;
         }
         case kTypeS7Gateway: {
@@ -177,11 +247,16 @@ void Gateways::Visit(Walk walk, pugi::xml_node gateway, int type) {
             settings.ip = GetPropertyOr(gateway, "ip", "127.0.0.1");
             settings.ucpos = std::atoi(GetPropertyOr(gateway, "ucpos", "0").c_str());
             ok = s7_->Connect(settings) >= 0;
+            tells = s7_.get();
             break;
         }
         case kTypeKxGateway: ok = kx_->Connect(GatewaySettings{}) >= 0; break;
     }
-    Report(source, ok ? m.connected : m.failed, ok ? kLogGreen : kLogRed);
+    if (ok || !tells) {
+        Report(source, ok ? m.connected : m.failed, ok ? kLogGreen : kLogRed);
+        return;
+    }
+    log_.LogState(source, WithReason(LoadString(m.failed), tells->ConnectFailure()), kLogRed);
 }
 
 // A Modbus TCP gateway: the family keeps one connection per ip, and each line names the ip. It
@@ -195,8 +270,14 @@ void Gateways::VisitModbus(Walk walk, pugi::xml_node gateway) {
         return;
     }
     const bool ok = modbus_->Connect(settings) >= 0;
-    const int message = ok ? kMsgModbusConnected : kMsgModbusCannotConnect;
-    log_.LogState(source, ModbusLine(message, settings.ip), ok ? kLogGreen : kLogRed);
+    if (walk == Walk::Start) openedModbus_.push_back(settings);
+    if (ok) {
+        log_.LogState(source, ModbusLine(kMsgModbusConnected, settings.ip), kLogGreen);
+        return;
+    }
+    log_.LogState(source,
+                  WithReason(ModbusLine(kMsgModbusCannotConnect, settings.ip), modbus_->ConnectFailure()),
+                  kLogRed);
 }
 
 }  // namespace tsr

@@ -3,9 +3,11 @@
 // the project is regenerated, replaced or the program ends.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <pugixml.hpp>
 #include <string>
+#include <vector>
 
 #include "base/log_sink.h"
 #include "gateways/dll/dll_gateway.h"
@@ -30,8 +32,17 @@ public:
     // Connects again (or checks) the families that can drop: Corvane, Simora, Unity, S7, KX,
     // Modbus TCP.
     void RetryGateways(const ProjectDocument& doc);
-    // Closes the connection of every gateway object of the project.
+    // Closes the connection of every gateway object of the project, and of every family the last
+    // StartGateways or SyncGateways opened.
     void StopGateways(const ProjectDocument& doc);
+
+    // After a regeneration while the server runs: brings the connections in line with the
+    // project, family by family. A family whose gateways (their properties, in document order,
+    // and the project's trust) are the same as when it was opened keeps its connection and
+    // logs nothing; one whose gateways changed is closed and opened again; one the project no
+    // longer has is closed; one not opened yet is opened. Each close and open logs as
+    // StopGateways and StartGateways do.
+    void SyncGateways(const ProjectDocument& doc);
 
     // A project opened from a file is started without the gateways that reach outside it (see
     // FindOutsideReaches) until the user trusts it; a project built in the designer is trusted.
@@ -50,6 +61,10 @@ private:
     void Visit(Walk walk, pugi::xml_node gateway, int type);
     void VisitModbus(Walk walk, pugi::xml_node gateway);
     void Report(const std::string& source, int messageId, unsigned colour);
+    // Closes family `type` as it was opened (the Modbus TCP family: each device it connected).
+    void StopFamily(int type);
+    // The text that tells whether family `type`'s gateways of `doc` changed; "" when it has none.
+    std::string FamilyKey(const ProjectDocument& doc, int type) const;
     std::string ResourcePath(const std::string& name) const;
 
     LogSink& log_;
@@ -61,6 +76,8 @@ private:
     std::unique_ptr<ConnectedFamily> corvane_, simora_, unity_, s7_, kx_;
     std::unique_ptr<ModbusFamily> modbus_;  // one connection per gateway ip
     bool trusted_ = true;
+    std::map<int, std::string> opened_;          // family type -> FamilyKey when opened
+    std::vector<GatewaySettings> openedModbus_;  // the Modbus TCP devices opened
 };
 
 }  // namespace tsr

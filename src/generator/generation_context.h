@@ -4,9 +4,19 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <set>
 #include <string>
+#include <vector>
 
 namespace tsr {
+
+// A link whose gateway id names no gateway of the project: its widget is marked as having no
+// communication instead of calling an address function that does not exist.
+struct OrphanLink {
+    std::string widget;    // the widget's id (a radio button's group name)
+    std::string variable;  // the link's variable
+    std::string gateway;   // the gateway id it names
+};
 
 // What one generation pass may spend on expanding templates, whatever the project holds: the
 // bytes the replacement steps move (the work) and the bytes of expanded text they put in the
@@ -53,6 +63,8 @@ struct GenerationContext {
     std::string documentEnd;        // the project's closing text, written last
     std::string shownPageName;      // the page opened when the document loads; kept across passes
     ExpansionBudget budget;         // what the pass may still spend on expansion
+    std::set<std::string> gatewayIds;     // the ids of the project's gateways
+    std::vector<OrphanLink> orphanLinks;  // links whose gateway is missing, in document order
 
     // Resets every field for a new pass, except shownPageName and currentPageName.
     void Reset() {
@@ -63,6 +75,8 @@ struct GenerationContext {
         for (std::string& s : scriptText) s.clear();
         documentEnd.clear();
         budget = ExpansionBudget{};
+        gatewayIds.clear();
+        orphanLinks.clear();
     }
 };
 

@@ -137,7 +137,11 @@ int Generator::emitObject(pugi::xml_node object, int parentType, pugi::xml_node 
     } else if (IsGatewayType(type)) {
         EmitGateway(type, object, s7Library_, context_);
     } else if (IsLinkType(type)) {
-        EmitLink(type, object, parentType, parent, context_, out);
+        if (context_.gatewayIds.count(GetProperty(object, "gatewayid")) == 0) {
+            EmitOrphanLink(type, object, parentType, parent, context_);
+        } else {
+            EmitLink(type, object, parentType, parent, context_, out);
+        }
     }
     EmitChildren(object, type, out);
     const std::string_view key = object.name();
@@ -181,6 +185,12 @@ std::string Generator::BuildDocument() {
     std::string out;
     out.reserve(1 << 16);
     pugi::xml_node root = project_.document().Root();
+    // Links may come before the gateways they name: the ids are known before anything is emitted.
+    project_.document().ForEachObject([this](pugi::xml_node object, int) {
+        if (IsGatewayType(ObjectTypeOf(object)))
+            context_.gatewayIds.insert(GetProperty(object, "id"));
+        return true;
+    });
     EmitChildren(root, -1, out);
 
     const GenerationContext& c = context_;
@@ -190,7 +200,8 @@ std::string Generator::BuildDocument() {
         {c.mouseUpActions});
     if (!c.shownPageName.empty())
         out += FormatText("<script>window.location.href = '#%s';</script>\n", {c.shownPageName});
-    if (c.linkReads) out += kLinkState;
+    if (c.linkReads || !c.orphanLinks.empty()) out += kLinkState;
+    if (!c.orphanLinks.empty()) out += kOrphanLinkState;
     const auto& s = c.scriptText;
     if (!s[0].empty() || !s[1].empty() || !s[2].empty() || !s[3].empty()) {
         out += "<script>";
@@ -225,6 +236,8 @@ bool Generator::generateApplication(const std::optional<std::string>& pageName) 
         unlink(tempPath.c_str());
         return false;
     }
+    documentChanged_ = document != lastDocument_;
+    lastDocument_ = document;
 
     title_ = "Tessora V1.08";
     if (!project_.currentPath().empty()) title_ += " (" + project_.currentPath() + ")";
@@ -236,6 +249,11 @@ bool Generator::generateApplication(const std::optional<std::string>& pageName) 
     }
     hooks_.SetTitle(title_);
     log_.LogText("Generate: " + title_, kLogBlue);
+    for (const OrphanLink& orphan : context_.orphanLinks) {
+        log_.LogText(FormatText(LoadString(kTextLinkWithoutGateway),
+                                {orphan.widget, orphan.variable, orphan.gateway}),
+                     kLogRed);
+    }
     if (context_.budget.exceeded) {
         std::string text = LoadString(kTextGenerationBounded);
         text.replace(text.find("%s"), 2, context_.budget.firstExceeded);

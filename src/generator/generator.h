@@ -64,6 +64,10 @@ public:
     void SetOutputDirectory(std::string directory) { outputDirectory_ = std::move(directory); }
     const std::string& outputDirectory() const;
 
+    // True when the last complete pass wrote a document other than the pass before it (the
+    // first pass always does).
+    bool documentChanged() const { return documentChanged_; }
+
     GenerationContext& context() { return context_; }
     const std::string& title() const { return title_; }
     const ServerSettings& settings() const { return settings_; }
@@ -82,6 +86,8 @@ private:
     GenerationContext context_;
     ServerSettings settings_;
     std::string title_;
+    std::string lastDocument_;  // what the last complete pass wrote
+    bool documentChanged_ = true;
 };
 
 }  // namespace tsr

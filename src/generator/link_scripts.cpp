@@ -156,15 +156,19 @@ void EmitServerLink(int widgetType, const Names& n, pugi::xml_node link, pugi::x
             if (arduino) return;  // an Arduino link draws no plot
             s[2] += FormatText(kTimeDeclaration, {w});
             // The answer is pushed as a number, as the series link does: the plot scales its
-            // axes by comparing the points, and text compares "9" above "10".
+            // axes by comparing the points, and text compares "9" above "10". The plot is drawn
+            // again with its axes fitted to the points: a plain replot keeps the bounds of the
+            // data it was created with.
             std::string read = FormatText(
                 "function read%s(){$.post(getaddress%s()+'%s',function(data){"
                 "if(!tsrlinkstate('#%s',data)) return;\r\nif( "
                 "typeof(plot(((id)))data[0])!='undefined' && typeof(plot(((id))))!='undefined') "
-                "\r\n \r\n{\r\nvar i; \r\ni=(new Date().getTime() / 1000)-ts(((id)));\r\nplot%sdata[0]"
-                ".push([i, parseFloat(data)]);  \r\nif(plot(((id))))\r\n{\r\nif(plot(((id)))data[0].length>"
+                "\r\n \r\n{\r\nvar i; \r\ni=(new Date().getTime() / "
+                "1000)-ts(((id)));\r\nplot%sdata[0]"
+                ".push([i, parseFloat(data)]);  "
+                "\r\nif(plot(((id))))\r\n{\r\nif(plot(((id)))data[0].length>"
                 "(((length)))) {plot(((id)))data[0].shift();}  plot(((id))).series[0].data "
-                "=plot(((id)))data[0]; plot(((id))).resetAxesScale(); plot(((id))).replot();}}  "
+                "=plot(((id)))data[0]; plot(((id))).replot({resetAxes:true});}}  "
                 "}).fail(function(){tsrlinkstate('#%s');}).always(function(){setTimeout(read%s, "
                 "%s);}); }",
                 {w, n.g, n.v, w, w, w, w, n.r});
@@ -194,7 +198,7 @@ void EmitServerTableLink(int widgetType, const Names& n, pugi::xml_node link,
         "plot%sdata[0].length=0; for(i=0;i<%s;i++){plot%sdata[0].push([i, "
         "parseFloat(getsubstr(data,i,','))]); } \r\nif( typeof(plot(((id)))data[0])!='undefined' "
         "&& typeof(plot(((id))))!='undefined') \r\n{  plot(((id))).series[0].data "
-        "=plot(((id)))data[0]; plot(((id))).resetAxesScale(); plot(((id))).replot();}  "
+        "=plot(((id)))data[0]; plot(((id))).replot({resetAxes:true});}  "
         "}).fail(function(){tsrlinkstate('#%s');}).always(function(){setTimeout(read%s, %s);}); }",
         {p, n.g, n.v, n.l, p, p, n.l, p, p, p, n.r});
     expandLinkPlaceholders(read, ObjectTypeOf(link), widgetType, link, widget, &c.budget);
@@ -327,16 +331,19 @@ void EmitS71200Link(int widgetType, const Names& n, pugi::xml_node link, pugi::x
             if (c.seriesCounter == 0) {
                 add(s[2], kTimeDeclaration, {w});
                 add(s[2],
-                    "\r\nfunction read(((id)))()\r\n{\r\n$.get(requests7ws(getaddress{{{gatewayid}}}"
+                    "\r\nfunction "
+                    "read(((id)))()\r\n{\r\n$.get(requests7ws(getaddress{{{gatewayid}}}"
                     "(),'{{{variable}}}','{{{type}}}'),function(data){var val; "
                     "val=gets7wsresult(data,'{{{variable}}}');if(!tsrlinkstate('#(((id)))',val)) "
                     "return;\r\nif( typeof(plot(((id)))data[%u])"
-                    "!='undefined' && typeof(plot(((id))))!='undefined') \r\n{\r\nvar i; \r\ni=(new "
+                    "!='undefined' && typeof(plot(((id))))!='undefined') \r\n{\r\nvar i; "
+                    "\r\ni=(new "
                     "Date().getTime() / 1000)-ts(((id)));\r\nplot(((id)))data[%u].push([i, val]);  "
                     "\r\n\r\n\r\nif(plot(((id)))data[%u].length>(((length)))) "
-                    "{plot(((id)))data[%u].shift();}  if( typeof(plot(((id)))data[%u])!='undefined' "
+                    "{plot(((id)))data[%u].shift();}  if( "
+                    "typeof(plot(((id)))data[%u])!='undefined' "
                     "&& typeof(plot(((id))))!='undefined'){plot(((id))).series[0].data "
-                    "=plot(((id)))data[%u]; plot(((id))).resetAxesScale(); plot(((id))).replot();}}"
+                    "=plot(((id)))data[%u]; plot(((id))).replot({resetAxes:true});}}"
                     "  }).fail(function(){tsrlinkstate('#(((id)))');}).always(function(){"
                     "setTimeout(read(((id))), {{{refreshperiod}}});}); }",
                     {k, k, k, k, k, k});
@@ -348,12 +355,14 @@ void EmitS71200Link(int widgetType, const Names& n, pugi::xml_node link, pugi::x
                     "{{{gatewayid}}}(),'{{{variable}}}','{{{type}}}'),function(data){var val; "
                     "val=gets7wsresult(data,'{{{variable}}}');if(!tsrlinkstate('#(((id)))',val)) "
                     "return;\r\nif( typeof(plot(((id)))data[%u])"
-                    "!='undefined' && typeof(plot(((id))))!='undefined') \r\n{\r\nvar i; \r\ni=(new "
+                    "!='undefined' && typeof(plot(((id))))!='undefined') \r\n{\r\nvar i; "
+                    "\r\ni=(new "
                     "Date().getTime() / 1000)-ts(((id)));\r\nplot(((id)))data[%u].push([i, val]);  "
                     "\r\n\r\n\r\nif(plot(((id)))data[%u].length>(((length)))) "
-                    "{plot(((id)))data[%u].shift();}  if( typeof(plot(((id)))data[%u])!='undefined' "
+                    "{plot(((id)))data[%u].shift();}  if( "
+                    "typeof(plot(((id)))data[%u])!='undefined' "
                     "&& typeof(plot(((id))))!='undefined'){plot(((id))).series[%u].data "
-                    "=plot(((id)))data[%u]; plot(((id))).resetAxesScale(); plot(((id))).replot();}}"
+                    "=plot(((id)))data[%u]; plot(((id))).replot({resetAxes:true});}}"
                     "  }).fail(function(){tsrlinkstate('#(((id)))');}).always(function(){"
                     "setTimeout(read(((id)))_%u, {{{refreshperiod}}});}); }",
                     {k, k, k, k, k, k, k, k, k});
@@ -381,8 +390,8 @@ void EmitS71200TableLink(int widgetType, const Names& n, pugi::xml_node link,
         "plot%sdata[0].length=0; for(i=0;i<{{{len}}};i++){plot%sdata[0].push([i, "
         "gets7wsresult(data,variable)]); variable=nextvariables7ws(variable); }  \r\nif( "
         "typeof(plot(((id)))data[0])!='undefined' && typeof(plot(((id))))!='undefined') \r\n{  "
-        "plot(((id))).series[0].data =plot(((id)))data[0]; plot(((id))).resetAxesScale(); "
-        "plot(((id))).replot();} }).fail(function(){tsrlinkstate('#%s');})."
+        "plot(((id))).series[0].data =plot(((id)))data[0]; plot(((id))).replot({resetAxes:true});"
+        "} }).fail(function(){tsrlinkstate('#%s');})."
         "always(function(){setTimeout(read%s, %s);}); }",
         {p, n.g, p, p, p, p, p, n.r});
     expandLinkPlaceholders(read, ObjectTypeOf(link), widgetType, link, widget, &c.budget);
@@ -476,6 +485,58 @@ void EmitGateway(int gatewayType, pugi::xml_node gateway, std::string_view s7Lib
     }
     if (!address.empty()) address += '+';
     out += FormatText("function getaddress%s(){return %s'%s';}", {id, address, kind});
+}
+
+// The no-communication mark of an orphaned link's widget, on the same box as tsrlinkstate marks
+// (a button marks itself: it has no wrapper of its own). An input of a page that jQuery Mobile
+// has not created yet has no box yet: the mark waits until the page is created.
+const char* const kOrphanLinkState =
+    "<script>function tsrorphan(s){var w=$(s);if(!w.length||(w.is('input,select')&&"
+    "!w.closest('[data-role=page]').hasClass('ui-page'))){setTimeout(function(){tsrorphan(s);},"
+    "500);return;}if(!w.is('div,a,button')) w=w.parent();w.addClass('tsrnocomm')."
+    "attr('title','No communication');}</script>\n";
+
+bool LinkServesWidget(int linkType, int widgetType) {
+    switch (linkType) {
+        case kTypeCvnLink:
+        case kTypeSimoraLink:
+        case kTypeUnityLink:
+        case kTypeS7Link:
+        case kTypeKxLink:
+        case kTypeModbusLink:
+        case kTypeS71200Link:
+            break;
+        case kTypeArduinoLink:
+            if (widgetType == kTypePlot) return false;  // an Arduino link draws no plot
+            break;
+        case kTypeCvnTableLink:
+        case kTypeS71200TableLink:
+            return widgetType == kTypePlot;
+        default:
+            return false;
+    }
+    switch (widgetType) {
+        case kTypeButton:
+        case kTypeSwitch:
+        case kTypeCheckBox:
+        case kTypeRadio:
+        case kTypeTextInput:
+        case kTypeSlider:
+        case kTypeKnob:
+        case kTypePlot:
+            return true;
+        default:
+            return false;
+    }
+}
+
+void EmitOrphanLink(int linkType, pugi::xml_node link, int widgetType, pugi::xml_node widget,
+                    GenerationContext& context) {
+    if (!LinkServesWidget(linkType, widgetType)) return;
+    const Names n = ReadNames(link, widgetType, widget);
+    const std::string selector = widgetType == kTypeRadio ? "input[name=" + n.w + "]" : "#" + n.w;
+    context.scriptText[3] += FormatText("tsrorphan('%s');", {selector});
+    context.orphanLinks.push_back({n.w, n.v, n.g});
 }
 
 void EmitLink(int linkType, pugi::xml_node link, int widgetType, pugi::xml_node widget,

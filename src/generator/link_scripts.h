@@ -36,4 +36,17 @@ void EmitGateway(int gatewayType, pugi::xml_node gateway, std::string_view s7Lib
 void EmitLink(int linkType, pugi::xml_node link, int widgetType, pugi::xml_node widget,
               GenerationContext& context, std::string& document);
 
+// True when a link of type `linkType` emits texts for a widget of type `widgetType`.
+bool LinkServesWidget(int linkType, int widgetType);
+
+// For `link` (of type `linkType`) whose gateway is missing from the project: when the link
+// serves its widget, appends to the start scripts the call that marks the widget as having no
+// communication, and records the link in the context's orphanLinks. Nothing refers to the
+// missing gateway's address function, so the page's other scripts run.
+void EmitOrphanLink(int linkType, pugi::xml_node link, int widgetType, pugi::xml_node widget,
+                    GenerationContext& context);
+
+// The script that marks the widgets of orphaned links (see EmitOrphanLink).
+extern const char* const kOrphanLinkState;
+
 }  // namespace tsr

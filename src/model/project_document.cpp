@@ -1,6 +1,7 @@
 #include "model/project_document.h"
 
 #include <string>
+#include <vector>
 
 #include "base/text.h"
 
@@ -41,6 +42,32 @@ void WalkObjects(pugi::xml_node root, Visit&& visit) {
         }
         n = n.next_sibling();
     }
+}
+
+// The number that `text` holds where `pattern` holds its '#' ("knob12" for "knob#" gives "12");
+// "" when `text` is not `pattern` with one run of digits in place of a single '#'.
+std::string NumberIn(std::string_view text, std::string_view pattern) {
+    const size_t hash = pattern.find('#');
+    if (hash == std::string_view::npos || pattern.find('#', hash + 1) != std::string_view::npos)
+        return {};
+    const std::string_view prefix = pattern.substr(0, hash), suffix = pattern.substr(hash + 1);
+    if (text.size() <= prefix.size() + suffix.size() || !text.starts_with(prefix) ||
+        !text.ends_with(suffix))
+        return {};
+    const std::string_view digits =
+        text.substr(prefix.size(), text.size() - prefix.size() - suffix.size());
+    for (char c : digits) {
+        if (c < '0' || c > '9') return {};
+    }
+    return std::string(digits);
+}
+
+// True for the properties that name an object among the others: its `id`, and the `name` of
+// a page, when their default is numbered.
+bool IsNumberedIdentity(const PropertyDef& p) {
+    const std::string_view key = p.key;
+    return (key == "id" || key == "name") &&
+           std::string_view(p.defaultText).find('#') != std::string_view::npos;
 }
 
 bool IsSameOrAncestor(pugi::xml_node candidate, pugi::xml_node node) {
@@ -94,10 +121,36 @@ void ProjectDocument::NewProjectDocument() {
     changed_ = true;
 }
 
+bool ProjectDocument::ValueInUse(std::string_view key, std::string_view value) const {
+    bool used = false;
+    const std::string name(key);
+    WalkObjects(Root(), [&](pugi::xml_node n, int) {
+        if (!used && value == n.attribute(name.c_str()).value()) used = true;
+        return !used;
+    });
+    return used;
+}
+
+unsigned ProjectDocument::NextFreeNumber(int typeId, pugi::xml_node except) const {
+    const ObjectType* type = TypeRecord(typeId);
+    unsigned number = CountObjects(typeId) + 1;
+    if (except && ObjectTypeOf(except) == typeId) --number;
+    if (!type) return number;
+    for (;; ++number) {
+        const std::string text = UToA(number);
+        bool taken = false;
+        for (int i = 0; i < type->propertyCount && !taken; ++i) {
+            const PropertyDef& p = type->properties[i];
+            taken = IsNumberedIdentity(p) && ValueInUse(p.key, Numbered(p.defaultText, text));
+        }
+        if (!taken) return number;
+    }
+}
+
 int ProjectDocument::CreateObject(int typeId, pugi::xml_node parent, pugi::xml_node* created) {
     const ObjectType* type = TypeRecord(typeId);
     if (!type || !parent || parent.type() != pugi::node_element) return -1;
-    const std::string number = UToA(CountObjects(typeId) + 1);
+    const std::string number = UToA(NextFreeNumber(typeId));
     pugi::xml_node element = parent.append_child(type->key);
     for (int i = 0; i < type->propertyCount; ++i) {
         const PropertyDef& p = type->properties[i];
@@ -121,8 +174,43 @@ pugi::xml_node ProjectDocument::MoveObject(pugi::xml_node object, pugi::xml_node
 pugi::xml_node ProjectDocument::DuplicateObject(pugi::xml_node object) {
     if (!object || object == Root() || object.parent().type() != pugi::node_element) return {};
     pugi::xml_node copy = object.parent().append_copy(object);
-    if (copy) changed_ = true;
+    if (!copy) return copy;
+    changed_ = true;
+    // Each object of the copy that has a numbered identity takes the next free number, so that
+    // the page never holds two elements with one id; its links keep their gateway.
+    std::vector<pugi::xml_node> copied{copy};
+    WalkObjects(copy, [&](pugi::xml_node n, int) {
+        copied.push_back(n);
+        return true;
+    });
+    for (pugi::xml_node n : copied) Renumber(n);
     return copy;
+}
+
+void ProjectDocument::Renumber(pugi::xml_node object) {
+    const ObjectType* type = TypeRecord(ObjectTypeOf(object));
+    if (!type) return;
+    std::string oldNumber;
+    bool identity = false;
+    for (int i = 0; i < type->propertyCount; ++i) {
+        const PropertyDef& p = type->properties[i];
+        if (!IsNumberedIdentity(p)) continue;
+        identity = true;
+        if (oldNumber.empty()) oldNumber = NumberIn(GetProperty(object, p.key), p.defaultText);
+    }
+    if (!identity) return;
+    const std::string number = UToA(NextFreeNumber(ObjectTypeOf(object), object));
+    for (int i = 0; i < type->propertyCount; ++i) {
+        const PropertyDef& p = type->properties[i];
+        pugi::xml_attribute a = object.attribute(p.key);
+        if (!a || std::string_view(p.defaultText).find('#') == std::string_view::npos) continue;
+        // Other numbered texts follow only while they are still the default of the old number
+        // (a plot's script names the plot's own data).
+        const bool followsDefault =
+            !oldNumber.empty() && a.value() == Numbered(p.defaultText, oldNumber);
+        if (IsNumberedIdentity(p) || followsDefault)
+            a.set_value(Numbered(p.defaultText, number).c_str());
+    }
 }
 
 void ProjectDocument::DeleteObject(pugi::xml_node object) {

@@ -47,7 +47,7 @@ public:
     void NewProjectDocument();
 
     // Appends a new object of type `typeId` as the last child of `parent`, every property set to
-    // its default with each '#' replaced by (number of objects of that type in the document + 1).
+    // its default with each '#' replaced by NextFreeNumber(typeId).
     // Returns 0 and hands the element back through `created`; -1 (nothing changed) for an unknown
     // type id or a missing parent.
     int CreateObject(int typeId, pugi::xml_node parent, pugi::xml_node* created = nullptr);
@@ -57,9 +57,19 @@ public:
     // and returns `object`.
     pugi::xml_node MoveObject(pugi::xml_node object, pugi::xml_node newParent);
 
-    // Appends a deep copy of `object` as the last child of its own parent and returns the copy;
-    // ids and names are copied unchanged. Returns an empty node (nothing changed) for a missing
-    // element or the root element.
+    // The number a new object of type `typeId` takes: the number of objects of that type plus
+    // one, or the next one up whose numbered id (or page name) no object of the document holds.
+    // An `except` object of that type is not counted (the copy being numbered).
+    unsigned NextFreeNumber(int typeId, pugi::xml_node except = {}) const;
+
+    // True when some object of the document has attribute `key` equal to `value`.
+    bool ValueInUse(std::string_view key, std::string_view value) const;
+
+    // Appends a deep copy of `object` as the last child of its own parent and returns the copy.
+    // Every object of the copy whose type numbers its id (or page name) gets a new one, as a new
+    // object would (NextFreeNumber), together with its other numbered texts that are still the
+    // defaults of its old number; everything else, a link's gateway id included, is copied
+    // unchanged. Returns an empty node (nothing changed) for a missing element or the root.
     pugi::xml_node DuplicateObject(pugi::xml_node object);
 
     // Removes `object` and its whole subtree. A missing element or the root changes nothing.
@@ -100,9 +110,12 @@ public:
     const pugi::xml_document& xml() const { return doc_; }
 
 private:
-    pugi::xml_document doc_;
-    TypeCounters counters_{};
-    bool changed_ = false;
+  // Gives `object` the next free number (see DuplicateObject).
+  void Renumber(pugi::xml_node object);
+
+  pugi::xml_document doc_;
+  TypeCounters counters_{};
+  bool changed_ = false;
 };
 
 }  // namespace tsr

@@ -14,6 +14,7 @@
 
 #include "base/strings.h"
 #include "model/document_text.h"
+#include "model/property_ranges.h"
 #include "platform/fs.h"
 
 namespace tsr {
@@ -388,7 +389,9 @@ Status Project::Save(const std::string& path, SaveMode mode) {
 
 Status Project::Load(const std::string& path) {
     Status s = LoadProject(doc_, wd_, path);
-    if (s) currentPath_ = path;
+    if (!s) return s;
+    currentPath_ = path;
+    loadCorrections_ = ClampOutOfRangeValues(doc_);
     return s;
 }
 

@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/status.h"
 #include "model/project_document.h"
@@ -48,14 +49,18 @@ public:
     const std::string& currentPath() const { return currentPath_; }
     void ClearCurrentPath() { currentPath_.clear(); }
 
-    // SaveProject / LoadProject on this project; success makes `path` the current path.
+    // SaveProject / LoadProject on this project; success makes `path` the current path. A
+    // loaded document's out-of-range numbers are brought into range (ClampOutOfRangeValues);
+    // loadCorrections() then says which, one line each, until the next load.
     Status Save(const std::string& path, SaveMode mode = SaveMode::Replace);
     Status Load(const std::string& path);
+    const std::vector<std::string>& loadCorrections() const { return loadCorrections_; }
 
-private:
+  private:
     ProjectDocument doc_;
     WorkingDirectory wd_;
     std::string currentPath_;
+    std::vector<std::string> loadCorrections_;
 };
 
 }  // namespace tsr

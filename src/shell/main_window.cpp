@@ -165,15 +165,6 @@ class LongTextProperty : public wxLongStringProperty {
     Editor editor_;
 };
 
-// A Real row: shown with six decimals (0.2 shows 0.200000); what is typed is read as a number.
-class RealProperty : public wxFloatProperty {
-  public:
-    using wxFloatProperty::wxFloatProperty;
-    wxString ValueToString(wxVariant& value, int) const override {
-        return wxString::FromUTF8(designer::RealDisplayText(value.GetDouble()));
-    }
-};
-
 // A colour row: the picker's last entry, which opens the full colour dialog, reads "Other".
 wxPGProperty* NewColourRow(const wxString& label, const wxString& name, const wxColour& colour) {
     auto* p = new wxColourProperty(label, name, colour);
@@ -209,9 +200,14 @@ MainWindow::MainWindow(StartOptions options)
     : wxFrame(nullptr, wxID_ANY, "Tessora"),
       gateways_(log_, project_.workingDirectory()),
       server_(log_, gateways_.Routes()),
+      // After each generation the gateways follow the project: all closed while the server is
+      // stopped; while it runs, a family whose gateways did not change keeps its connection.
       hooks_(
-          server_, [this] { gateways_.StopGateways(project_.document()); },
-          [this] { gateways_.StartGateways(project_.document()); },
+          server_,
+          [this] {
+              if (!server_.IsWebServerRunning()) gateways_.StopGateways(project_.document());
+          },
+          [this] { gateways_.SyncGateways(project_.document()); },
           [this](const std::string& text) { ShowError(text); }),
       generator_(project_, log_, hooks_, ProgramLibraryDirectory()),
       files_(project_, *this),
@@ -250,7 +246,7 @@ MainWindow::MainWindow(StartOptions options)
     server_.SetMaxAge(designer::LoadMaxAge(profile_, &maxAgeError));
     if (!maxAgeError.empty()) log_.LogText(maxAgeError, kLogRed);
     generator_.generateApplication();
-    SetTitle(wxString::FromUTF8(generator_.title()));
+    AfterGeneration();
     if (previewHost_.Start(preview_)) {
         RefreshPreview();
         // Each repaint sends the URL again; the page itself only changes with a generation,
@@ -327,6 +323,7 @@ void MainWindow::CreateControls() {
     projectTree_->Bind(wxEVT_TREE_SEL_CHANGED, &MainWindow::OnProjectSelChanged, this);
     projectTree_->Bind(wxEVT_TREE_ITEM_RIGHT_CLICK, &MainWindow::OnProjectRightClick, this);
     projectTree_->Bind(wxEVT_TREE_KEY_DOWN, &MainWindow::OnProjectKeyDown, this);
+    grid_->Bind(wxEVT_PG_CHANGING, &MainWindow::OnGridChanging, this);
     grid_->Bind(wxEVT_PG_CHANGED, &MainWindow::OnGridChanged, this);
     grid_->Bind(wxEVT_PG_DOUBLE_CLICK, &MainWindow::OnGridDoubleClick, this);
 }
@@ -486,14 +483,14 @@ void MainWindow::OnSize(wxSizeEvent& event) {
 
 void MainWindow::RunRebuildCycle(pugi::xml_node select) {
     generator_.generateApplication();
-    SetTitle(wxString::FromUTF8(generator_.title()));
+    AfterGeneration();
     RebuildProjectTree(select);
     RefreshPreview();
 }
 
 void MainWindow::RunRefreshCycle(const std::optional<std::string>& pageToShow) {
     generator_.generateApplication(pageToShow);
-    SetTitle(wxString::FromUTF8(generator_.title()));
+    AfterGeneration();
     RefreshPreview();
 }
 
@@ -510,6 +507,29 @@ void MainWindow::ApplyServerSecurity(const designer::ServerSecurity& security) {
     }
 }
 
+void MainWindow::AfterGeneration() {
+    SetTitle(wxString::FromUTF8(generator_.title()));
+    if (!liveValuesHintGiven_) {
+        if (const auto hint = designer::LiveValuesHint(generator_.context().linkReads,
+                                                       generator_.settings().on)) {
+            log_.LogText(*hint, kLogBlue);
+            liveValuesHintGiven_ = true;
+        }
+    }
+    // The server switch row follows what the pass left running.
+    wxPropertyGrid* pg = grid_->GetGrid();
+    for (size_t i = 0; i < gridRows_.size(); ++i) {
+        designer::GridRow& row = gridRows_[i];
+        const bool before = row.value.boolean;
+        designer::ShowServerState(project_.document(), row, server_.IsWebServerRunning());
+        if (row.value.boolean == before) continue;
+        for (wxPropertyGridIterator it = pg->GetIterator(); !it.AtEnd(); ++it) {
+            if (!(*it)->IsCategory() && RowIndex((*it)->GetClientData()) == i)
+                (*it)->SetValue(BooleanText(row.value.boolean));
+        }
+    }
+}
+
 std::string MainWindow::PreviewUrl() const {
     // The preview neither signs in nor takes the machine's own certificate: with HTTPS it shows
     // the generated file.
@@ -519,7 +539,10 @@ std::string MainWindow::PreviewUrl() const {
 
 void MainWindow::RefreshPreview() {
     if (shutDown_) return;
-    previewHost_.Refresh(PreviewUrl());
+    const std::string url = PreviewUrl();
+    if (designer::PreviewNeedsReload(previewHost_.shownUrl(), url, generator_.documentChanged(),
+                                     previewHost_.failed()))
+        previewHost_.Refresh(url);
 }
 
 // ---- trees and grid
@@ -572,6 +595,8 @@ void MainWindow::BuildPropertyGrid(const wxTreeItemId& item) {
     auto built = designer::BuildPropertyGrid(project_.document(), serial, expertMode_);
     if (!built) return;
     gridRows_ = built->rows;
+    for (designer::GridRow& row : gridRows_)
+        designer::ShowServerState(project_.document(), row, server_.IsWebServerRunning());
     pg->Append(new wxPropertyCategory(wxString::FromUTF8(built->caption)));
     for (size_t i = 0; i < gridRows_.size(); ++i) {
         const designer::GridRow& row = gridRows_[i];
@@ -582,14 +607,11 @@ void MainWindow::BuildPropertyGrid(const wxTreeItemId& item) {
         switch (row.kind) {
             case PropertyKind::UInt16:
             case PropertyKind::UInt32:
-                // No upper bound for 16-bit rows: a larger value is kept to its low 16 bits
-                // when written back, as the grid always did.
-                p = new wxUIntProperty(label, name, v.number);
-                p->SetAttribute(wxPG_ATTR_MIN, 0L);
-                p->SetAttribute(wxPG_ATTR_MAX, 4294967295L);
-                break;
             case PropertyKind::Real:
-                p = new RealProperty(label, name, v.real);
+                // Typed as text: the designer checks it against the property's range when it is
+                // entered (OnGridChanging), with a message of its own.
+                p = new wxStringProperty(label, name,
+                                         wxString::FromUTF8(designer::RowDisplayText(row.kind, v)));
                 break;
             case PropertyKind::Colour:
                 p = NewColourRow(
@@ -634,12 +656,16 @@ void MainWindow::OnGridChanged(wxPropertyGridEvent& event) {
     switch (row.kind) {
         case PropertyKind::UInt16:
         case PropertyKind::UInt32:
-            value.number =
-                static_cast<uint32_t>(std::strtoul(p->GetValueAsString().utf8_str(), nullptr, 10));
+        case PropertyKind::Real: {
+            // Checked already when it was entered; shown as it is stored ("+80" shows "80").
+            const designer::NumericEntry entry =
+                designer::CheckNumericEntry(row.ref, row.kind, p->GetValueAsString().utf8_string());
+            if (!entry.accepted) return;
+            value = entry.value;
+            const wxString shown = wxString::FromUTF8(designer::RowDisplayText(row.kind, value));
+            if (shown != p->GetValueAsString()) p->SetValueFromString(shown);
             break;
-        case PropertyKind::Real:
-            value.real = variant.GetDouble();
-            break;
+        }
         case PropertyKind::Colour: {
             // The row holds a plain colour; the picker's own type is read too.
             wxColour c;
@@ -663,11 +689,32 @@ void MainWindow::OnGridChanged(wxPropertyGridEvent& event) {
             break;
     }
     row.value = value;
+    if (designer::IsServerSettingRow(row.ref)) hooks_.RetryServerStart();
     designer::DocumentSnapshot before = designer::TakeSnapshot(project_.document());
     const designer::EditOutcome outcome =
         designer::ApplyPropertyEdit(project_.document(), row.ref, value);
     RecordStep(std::move(before));
     if (outcome.refresh) RunRefreshCycle();
+}
+
+void MainWindow::OnGridChanging(wxPropertyGridEvent& event) {
+    wxPGProperty* p = event.GetProperty();
+    if (!p || p->IsCategory()) return;
+    const size_t index = RowIndex(p->GetClientData());
+    if (index >= gridRows_.size()) return;
+    const designer::GridRow& row = gridRows_[index];
+    if (row.kind != PropertyKind::UInt16 && row.kind != PropertyKind::UInt32 &&
+        row.kind != PropertyKind::Real)
+        return;
+    const designer::NumericEntry entry =
+        designer::CheckNumericEntry(row.ref, row.kind, event.GetValue().GetString().utf8_string());
+    if (entry.accepted) return;
+    // Refused: the row goes back to its old value, and the message says the range.
+    event.Veto();
+    event.SetValidationFailureBehavior(wxPG_VFB_BEEP);
+    CallAfter([this, text = entry.error] {
+        if (!shutDown_) ShowError(text);
+    });
 }
 
 void MainWindow::OnGridDoubleClick(wxPropertyGridEvent& event) {
@@ -683,6 +730,7 @@ void MainWindow::OnGridDoubleClick(wxPropertyGridEvent& event) {
                                                   : wxString::FromUTF8(next->text));
     p->SetModifiedStatus(true);
     grid_->GetGrid()->RefreshProperty(p);
+    if (designer::IsServerSettingRow(row.ref)) hooks_.RetryServerStart();
     designer::DocumentSnapshot before = designer::TakeSnapshot(project_.document());
     const designer::EditOutcome outcome =
         designer::ApplyPropertyEdit(project_.document(), row.ref, *next);
@@ -716,6 +764,9 @@ std::unique_ptr<wxMenu> MainWindow::BuildContextMenu(int serial) {
 }
 
 void MainWindow::OnProjectRightClick(wxTreeEvent& event) {
+    // The item right-clicked becomes the selected one, so the grid shows what the menu acts on.
+    if (event.GetItem().IsOk() && projectTree_->GetSelection() != event.GetItem())
+        projectTree_->SelectItem(event.GetItem());
     if (std::unique_ptr<wxMenu> menu = BuildContextMenu(SerialOfItem(event.GetItem())))
         PopupMenu(menu.get());
 }
@@ -725,10 +776,18 @@ void MainWindow::OnContextCommand(wxCommandEvent& event) {
                                                      : designer::ContextCommand::Duplicate;
     const std::optional<int> serial = contextSerial_;
     contextSerial_.reset();
-    RunStructuralChange([&] {
-        // The rebuilt tree selects nothing, as before the command.
-        return designer::RunContextCommand(project_.document(), command, serial);
-    });
+    if (command == designer::ContextCommand::Delete && !ConfirmDelete(serial)) return;
+    // After Delete the rebuilt tree selects nothing; after Duplicate it selects the copy.
+    RunStructuralChange(
+        [&] { return designer::RunContextCommand(project_.document(), command, serial); });
+}
+
+bool MainWindow::ConfirmDelete(std::optional<int> serial) {
+    const std::optional<std::string> question =
+        designer::DeleteQuestion(project_.document(), serial);
+    if (!question) return true;
+    return wxMessageBox(wxString::FromUTF8(*question), GetTitle(),
+                        wxYES_NO | wxNO_DEFAULT | wxICON_WARNING, this) == wxYES;
 }
 
 void MainWindow::OnMoveCommand(wxCommandEvent& event) {
@@ -746,7 +805,7 @@ void MainWindow::OnProjectKeyDown(wxTreeEvent& event) {
     const int code = key.GetKeyCode();
     const int serial = SerialOfItem(projectTree_->GetSelection());
     if ((code == WXK_DELETE || code == WXK_NUMPAD_DELETE) && key.GetModifiers() == wxMOD_NONE) {
-        if (drag_ || serial < 0) return;
+        if (drag_ || serial < 0 || !ConfirmDelete(serial)) return;
         RunStructuralChange([&] { return designer::DeleteSelected(project_.document(), serial); });
         return;
     }
@@ -765,9 +824,7 @@ void MainWindow::OnProjectKeyDown(wxTreeEvent& event) {
 
 void MainWindow::RunStructuralChange(const std::function<designer::StructuralChange()>& change) {
     designer::DocumentSnapshot before = designer::TakeSnapshot(project_.document());
-    // The generation pass closes the gateways that are in the tree it finds; one that the change
-    // removes is closed now, while it is still there.
-    if (server_.IsWebServerRunning()) gateways_.StopGateways(project_.document());
+    // The generation pass that follows closes the families whose gateways the change removed.
     const designer::StructuralChange done = change();
     if (!done.rebuild) return;
     RecordStep(std::move(before));
@@ -783,7 +840,6 @@ void MainWindow::StepHistory(bool undo) {
     ProjectDocument& doc = project_.document();
     // The selection stays on the same place of the tree when the object is still there.
     const int selected = SerialOfItem(projectTree_->GetSelection());
-    if (server_.IsWebServerRunning()) gateways_.StopGateways(doc);
     if (undo)
         history_.Undo(doc);
     else
@@ -949,6 +1005,10 @@ void MainWindow::ProjectReplaced() {
 
 void MainWindow::ProjectSaved() {
     history_.MarkSaved(project_.document());
+}
+
+void MainWindow::LogWarning(const std::string& text) {
+    log_.LogText(text, kLogRed);
 }
 
 void MainWindow::UpdateRecentMenu() {
@@ -1156,6 +1216,8 @@ void MainWindow::OnCommandLineTimer(wxTimerEvent&) {
 
 void MainWindow::OnRetryTimer(wxTimerEvent&) {
     if (server_.IsWebServerRunning()) gateways_.RetryGateways(project_.document());
+    // A preview that could not reach the server tries again.
+    if (previewHost_.failed()) RefreshPreview();
 }
 
 void MainWindow::OnClose(wxCloseEvent& event) {

@@ -109,6 +109,9 @@ class MainWindow : public wxFrame, private designer::FileCommandHost {
     // Generation pass (with `pageToShow` as the page the application opens on, when given) and
     // preview refresh: after a property edit or a selection on another page.
     void RunRefreshCycle(const std::optional<std::string>& pageToShow = std::nullopt);
+    // After every generation pass: the title, the live-values hint (once), and the server
+    // switch row as the pass left the server.
+    void AfterGeneration();
 
   private:
     // Layout of the window from the dialog-unit rectangles, and its resizing rules.
@@ -128,9 +131,13 @@ class MainWindow : public wxFrame, private designer::FileCommandHost {
     // project item.
     std::unique_ptr<wxMenu> BuildContextMenu(int serial);
     void OnContextCommand(wxCommandEvent& event);
+    // Asks before a deletion that leaves links without their gateway; true to go on.
+    bool ConfirmDelete(std::optional<int> serial);
     void OnMoveCommand(wxCommandEvent& event);
     // Delete, Alt+Up and Alt+Down on the selected object.
     void OnProjectKeyDown(wxTreeEvent& event);
+    // A typed number outside its property's range is refused here, with the range in a message.
+    void OnGridChanging(wxPropertyGridEvent& event);
     void OnGridChanged(wxPropertyGridEvent& event);
     void OnGridDoubleClick(wxPropertyGridEvent& event);
     int SerialOfItem(const wxTreeItemId& item) const;
@@ -165,6 +172,7 @@ class MainWindow : public wxFrame, private designer::FileCommandHost {
     void SetProjectTrusted(bool trusted) override;
     void ProjectReplaced() override;
     void ProjectSaved() override;
+    void LogWarning(const std::string& text) override;
     // The File menu's entries after "Save as": the recent projects, then Quit.
     void UpdateRecentMenu();
     void OnRecentProject(wxCommandEvent& event);
@@ -197,6 +205,7 @@ class MainWindow : public wxFrame, private designer::FileCommandHost {
 
     // The run's objects, in the order they are made; shut-down stops them in reverse.
     PaneLog log_;
+    bool liveValuesHintGiven_ = false;  // LiveValuesHint is logged once per run
     Project project_;
     Gateways gateways_;
     WebServer server_;

@@ -62,6 +62,10 @@ bool PreviewHost::Start(wxWindow* frame) {
         ready_ = true;
         if (!pending_.empty()) Refresh(pending_);
     });
+    view_->Bind(wxEVT_WEBVIEW_ERROR, [this](wxWebViewEvent& event) {
+        event.Skip();
+        if (ready_) failed_ = true;
+    });
     auto* sizer = new wxBoxSizer(wxVERTICAL);
     sizer->Add(view_, 1, wxEXPAND);
     frame->SetSizer(sizer);
@@ -79,6 +83,7 @@ void PreviewHost::Show(const std::string& url) {
     // Before the engine is ready the last generation's URL is already waiting.
     if (!view_ || !ready_ || url == url_) return;
     url_ = url;
+    failed_ = false;
     view_->LoadURL(wxString::FromUTF8(url));
     ++loads_;
 }
@@ -89,6 +94,7 @@ void PreviewHost::Refresh(const std::string& url) {
         pending_ = url;
         return;
     }
+    failed_ = false;
     if (url != url_) {
         url_ = url;
         view_->LoadURL(wxString::FromUTF8(url));

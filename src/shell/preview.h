@@ -32,6 +32,9 @@ class PreviewHost {
     const std::string& shownUrl() const { return url_; }
     // How many times a page was loaded or reloaded.
     int loads() const { return loads_; }
+    // True when the last load failed (no answer from the server): the page shows the engine's
+    // error until it is loaded again.
+    bool failed() const { return failed_; }
 
   private:
     wxWebView* view_ = nullptr;
@@ -39,6 +42,7 @@ class PreviewHost {
     std::string pending_;
     std::string url_;
     int loads_ = 0;
+    bool failed_ = false;
 };
 
 }  // namespace tsr::shell

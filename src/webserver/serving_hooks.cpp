@@ -38,6 +38,7 @@ void ServingHooks::SetSecurity(std::shared_ptr<const TlsContext> tls,
     anonymousRead_ = anonymousRead;
     realm_ = std::move(realm);
     securityChanged_ = true;
+    retryStart_ = true;  // a start that failed is tried again with the new settings
 }
 
 std::string ServingHooks::ApplyServerSettings(ServerSettings& s) {
@@ -63,10 +64,19 @@ std::string ServingHooks::ApplyServerSettings(ServerSettings& s) {
         server_.SetSignIn(users_, anonymousRead_, realm_);
         securityChanged_ = false;
     }
-    if (s.on && !server_.IsWebServerRunning()) {
-        if (server_.StartWebServer(s.port, &address_) != 0 && showError_)
-            showError_(LoadString(kMsgCannotCreateWebServer));
+    const auto attempt = std::make_pair(s.port, listen_);
+    if (!s.on) failedStart_.reset();
+    if (s.on && !server_.IsWebServerRunning() && (retryStart_ || failedStart_ != attempt)) {
+        if (server_.StartWebServer(s.port, &address_) == 0) {
+            failedStart_.reset();
+        } else {
+            failedStart_ = attempt;
+            std::string text = LoadString(kMsgCannotCreateWebServer);
+            if (!server_.StartFailure().empty()) text += "\n\n" + server_.StartFailure();
+            if (showError_) showError_(text);
+        }
     }
+    retryStart_ = false;
     if (stopGateways_) stopGateways_();
     if (!server_.IsWebServerRunning()) return {};
     s.port = server_.ListeningPort();  // the port served on, for the title

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "generator/generator.h"
 #include "webserver/server.h"
@@ -36,7 +37,15 @@ public:
     void SetSecurity(std::shared_ptr<const TlsContext> tls, std::shared_ptr<UserDirectory> users,
                      bool anonymousRead, std::string realm);
 
+    // Starts, restarts or stops the server as GenerationHooks says. A start that fails shows
+    // "Cannot create web server, please check the port number" followed by the reason, and is
+    // not tried again for the same port and address until RetryServerStart is called or the
+    // settings change: an edit of something else neither retries nor shows the message again.
     std::string ApplyServerSettings(ServerSettings& settings) override;
+
+    // The next pass tries to start the server even with the settings of the last failed start
+    // (the user set the switch or the port again).
+    void RetryServerStart() { retryStart_ = true; }
     void SetTitle(const std::string& title) override;
     const std::string& title() const { return title_; }
 
@@ -57,6 +66,9 @@ private:
     std::string realm_;
     bool securityChanged_ = false;
     std::string title_;
+    // The port and address of the last start that failed, while the switch stays on.
+    std::optional<std::pair<uint16_t, std::optional<IpAddress>>> failedStart_;
+    bool retryStart_ = false;
 };
 
 }  // namespace tsr

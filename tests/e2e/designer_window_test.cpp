@@ -1,11 +1,15 @@
 // The designer's main window and its dialogs on a real (virtual) display: grid edits, the
 // script editor, the web preview, saving and reopening, and the build dialog. Modal dialogs run
 // their own event loop; the tests answer them from inside it, through a modal-dialog hook.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <wx/app.h>
 #include <wx/button.h>
-#include <wx/dirdlg.h>
 #include <wx/checkbox.h>
+#include <wx/dirdlg.h>
 #include <wx/image.h>
 #include <wx/menu.h>
 #include <wx/modalhook.h>
@@ -18,6 +22,7 @@
 #include <wx/uiaction.h>
 #include <wx/webview.h>
 
+#include <algorithm>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -27,12 +32,11 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <algorithm>
 #include <iterator>
 #include <sstream>
-#include <utility>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "model/catalogue.h"
@@ -42,6 +46,7 @@
 #include "shell/log_pane.h"
 #include "shell/main_window.h"
 #include "shell/script_editor.h"
+#include "unity_sim.h"
 
 namespace fs = std::filesystem;
 
@@ -396,7 +401,7 @@ TEST_F(DesignerWindowTest, DraggingKnobOntoThePageCreatesItThereAndOntoTheProjec
     // Selected, with its rows in the grid, and in the generated page.
     EXPECT_EQ(w().serialOf(project->GetSelection()), 2);
     EXPECT_NE(Row("Value"), nullptr);
-    EXPECT_NE(Row("Backfround color"), nullptr);
+    EXPECT_NE(Row("Background color"), nullptr);
     EXPECT_NE(ReadFile(index).find("jquery.knob.js"), std::string::npos);
     EXPECT_EQ(Title().back(), '*');
     Screenshot("designer_window_drop");
@@ -418,9 +423,21 @@ TEST_F(DesignerWindowTest, TypingThePortStoresItsTextMarksTheProjectAndRegenerat
     EXPECT_EQ(Title().back(), '*') << Title();
     EXPECT_EQ(GenerateLines(), before + 1);
 
-    // A value past the 16-bit range keeps its low 16 bits.
-    TypeIntoRow(Row("Web server port number"), "70000");
-    EXPECT_STREQ(project.attribute("webserverport").value(), "4464");
+    // A value outside 1 to 65535 is refused with the range, and the old value is kept, in the
+    // document and in the grid.
+    for (const char* typed : {"70000", "-1", "0", "80x"}) {
+        SCOPED_TRACE(typed);
+        MessageAnswers answers({wxID_OK});
+        const int generated = GenerateLines();
+        TypeIntoRow(Row("Web server port number"), typed);
+        Pump(100);
+        EXPECT_EQ(answers.messages,
+                  std::vector<std::string>{
+                      "Web server port number: enter a whole number from 1 to 65535"});
+        EXPECT_STREQ(project.attribute("webserverport").value(), "8080");
+        EXPECT_EQ(Row("Web server port number")->GetValueAsString(), "8080");
+        EXPECT_EQ(GenerateLines(), generated);
+    }
 }
 
 TEST_F(DesignerWindowTest, SavingClosingAndReopeningGivesTheSameProjectAndTree) {
@@ -456,7 +473,9 @@ TEST_F(DesignerWindowTest, OpeningAProjectThatLoadsALibraryAsksAndRemembers) {
         ASSERT_EQ(sent.Start((root_ / "make").string()), 0);
         tsr::ProjectDocument& doc = sent.document();
         doc.SetProperty(doc.ProjectElement(), "webserveron", "1");
-        doc.SetProperty(doc.ProjectElement(), "webserverport", "0");
+        // A port of its own: a file's port is 1 to 65535.
+        doc.SetProperty(doc.ProjectElement(), "webserverport",
+                        std::to_string(20000 + (static_cast<unsigned>(::getpid()) + 11) % 20000));
         pugi::xml_node dll;
         doc.CreateObject(tsr::FindTypeByKey("dllgateway"), doc.ProjectElement(), &dll);
         doc.SetProperty(dll, "dllfilename", "carried.so");
@@ -647,17 +666,18 @@ TEST_F(DesignerWindowTest, ThePreviewShowsTheGeneratedPageAndFollowsEdits) {
     Screenshot("designer_preview_edited");
 }
 
-TEST_F(DesignerWindowTest, RealRowsShowSixDecimalsAndWriteTheShortForm) {
+TEST_F(DesignerWindowTest, RealRowsShowTheShortFormAndWriteIt) {
     OpenWindow();
     const pugi::xml_node knob = AddObject("knob", FirstPage());
     Select(knob);
     ASSERT_NE(Row("Step"), nullptr);
-    EXPECT_EQ(Row("Step")->GetValueAsString(), "1.000000");
+    EXPECT_EQ(Row("Step")->GetValueAsString(), "1");
+    EXPECT_EQ(Row("Width")->GetValueAsString(), "150");
     TypeIntoRow(Row("Step"), "0.2");
     EXPECT_STREQ(knob.attribute("step").value(), "0.2");
-    EXPECT_EQ(Row("Step")->GetValueAsString(), "0.200000");
+    EXPECT_EQ(Row("Step")->GetValueAsString(), "0.2");
     // The colour rows offer the full colour dialog as "Other".
-    wxPGProperty* colour = Row("Backfround color");
+    wxPGProperty* colour = Row("Background color");
     ASSERT_NE(colour, nullptr);
     const wxPGChoices& choices = colour->GetChoices();
     ASSERT_GT(choices.GetCount(), 0u);
@@ -734,13 +754,13 @@ TEST_F(DesignerWindowTest, BuildToArduinoWithoutArduinoCliWritesTheSketchAndSays
     const std::string sketch = w().project().workingDirectory().path() + "/arduinosdwrite.c";
     {
         MessageAnswers answers({wxID_NO});
-        RunMenu(window_, "Build", "Buld to Arduino");
+        RunMenu(window_, "Build", "Build to Arduino");
         ASSERT_EQ(answers.messages.size(), 1u);
         EXPECT_EQ(answers.messages[0].rfind("Connect Arduino to the PC", 0), 0u);
     }
     EXPECT_FALSE(fs::exists(sketch)) << "answering no wrote the sketch";
     MessageAnswers answers({wxID_YES, wxID_OK});
-    RunMenu(window_, "Build", "Buld to Arduino");
+    RunMenu(window_, "Build", "Build to Arduino");
     setenv("PATH", oldPath.c_str(), 1);
     ASSERT_EQ(answers.messages.size(), 2u);
     EXPECT_NE(answers.messages[1].find(sketch), std::string::npos) << answers.messages[1];
@@ -789,7 +809,7 @@ TEST_F(DesignerWindowTest, BuildToArduinoUploadsWithArduinoCliAndLogsItsOutput) 
     setenv("PATH", (bin.string() + ":" + oldPath).c_str(), 1);
     OpenWindow();
     MessageAnswers answers({wxID_YES, wxID_OK, wxID_OK, wxID_OK});
-    RunMenu(window_, "Build", "Buld to Arduino");
+    RunMenu(window_, "Build", "Build to Arduino");
     setenv("PATH", oldPath.c_str(), 1);
 
     // The detected board and port were offered and taken, then kept.
@@ -1214,7 +1234,7 @@ TEST_F(DesignerWindowTest, BuildToArduinoWithoutArduinoCliSavesTheSketchWhereThe
     fs::create_directories(kept);
     ASSERT_TRUE(tsr::Profile().SetString("Tessora", "arduinosavedir", kept.string()));
     ArduinoAnswers answers(kept.string());
-    RunMenu(window_, "Build", "Buld to Arduino");
+    RunMenu(window_, "Build", "Build to Arduino");
     setenv("PATH", oldPath.c_str(), 1);
     ASSERT_EQ(answers.messages.size(), 4u);
     EXPECT_NE(answers.messages[1].find("Save the sketch"), std::string::npos) << answers.messages[1];
@@ -1256,4 +1276,316 @@ int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     const int entry = wxEntry(argc, argv);
     return entry != 0 ? entry : testsResult;
+}
+
+// Runs the context menu entry `label` on the object at `serial`, as a click on it would.
+void RunContextEntry(MainWindowTestAccess& w, wxFrame* window, int serial, const wxString& label) {
+    std::unique_ptr<wxMenu> menu = w.contextMenu(serial);
+    ASSERT_TRUE(menu);
+    const int id = menu->FindItem(label);
+    ASSERT_NE(id, wxNOT_FOUND) << label;
+    wxCommandEvent event(wxEVT_MENU, id);
+    window->GetEventHandler()->ProcessEvent(event);
+    Pump(50);
+}
+
+TEST_F(DesignerWindowTest, DuplicateGivesTheCopyItsOwnIdAndSelectsIt) {
+    setenv("LANG", "C", 1);
+    OpenWindow();
+    const pugi::xml_node knob = AddObject("knob", FirstPage());
+    AddObject("unitylink", knob);
+    RunContextEntry(w(), window_, 2, "Duplicate");
+    EXPECT_EQ(TreeText(),
+              "Project\n  Page \u2014 FirstPage\n    Knob \u2014 knob1\n"
+              "      Unity link \u2014 %MW0\n"
+              "    Knob \u2014 knob2\n"
+              "      Unity link \u2014 %MW0\n");
+    // The copy is selected, its grid shows its own id, and the page draws it as a knob.
+    EXPECT_EQ(w().serialOf(w().projectTree()->GetSelection()), 4);
+    ASSERT_NE(Row("Id"), nullptr);
+    EXPECT_EQ(Row("Id")->GetValueAsString(), "knob2");
+    const std::string page =
+        ReadFile(w().project().workingDirectory().outputDirectory() + "/index.html");
+    EXPECT_NE(page.find("$(\"#knob2\").knob("), std::string::npos);
+    EXPECT_STREQ(FirstPage().last_child().first_child().attribute("gatewayid").value(), "uni1");
+    // The tree with the links' variables.
+    Screenshot("designer_tree_link_variables");
+}
+
+// Deleting a gateway that links use asks first, saying how many; No keeps it. Once deleted, the
+// generation names each link left without it, and the page calls no missing address function.
+TEST_F(DesignerWindowTest, DeletingAGatewayThatLinksUseAsksAndTheLinksAreLogged) {
+    setenv("LANG", "C", 1);
+    OpenWindow();
+    tsr::ProjectDocument& doc = w().project().document();
+    const pugi::xml_node knob = AddObject("knob", FirstPage());
+    AddObject("unitylink", knob);
+    AddObject("unitylink", AddObject("slider", FirstPage()));
+    const pugi::xml_node gateway = AddObject("unigateway", doc.ProjectElement());
+    const int serial = doc.SerialOf(gateway);
+    const std::string question =
+        "2 links use gateway uni1. Without it, their widgets show no communication. Delete the "
+        "gateway?";
+    {
+        MessageAnswers answers({wxID_NO});
+        RunContextEntry(w(), window_, serial, "Delete");
+        EXPECT_EQ(answers.messages, std::vector<std::string>{question});
+    }
+    EXPECT_TRUE(doc.FindObjectBySerial(serial)) << "deleted after No";
+    EXPECT_STREQ(doc.FindObjectBySerial(serial).name(), "unigateway");
+    // The Delete key asks the same; Yes deletes.
+    const int linesBefore = w().log()->LineCount();
+    {
+        MessageAnswers answers({wxID_YES});
+        w().projectTree()->SelectItem(FindItem(serial));
+        PressKey(w().projectTree(), WXK_DELETE);
+        EXPECT_EQ(answers.messages, std::vector<std::string>{question});
+    }
+    EXPECT_FALSE(doc.FindObjectBySerial(serial));
+    int logged = 0;
+    for (int i = linesBefore; i < w().log()->LineCount(); ++i) {
+        if (w().log()->GetLineText(i).Contains(
+                "refers to gateway uni1, which the project does not have"))
+            ++logged;
+    }
+    EXPECT_EQ(logged, 2);
+    const std::string page =
+        ReadFile(w().project().workingDirectory().outputDirectory() + "/index.html");
+    EXPECT_EQ(page.find("getaddressuni1"), std::string::npos);
+    EXPECT_NE(page.find("tsrorphan('#knob1');"), std::string::npos);
+    // Deleting a widget asks nothing.
+    MessageAnswers none({});
+    RunContextEntry(w(), window_, 2, "Delete");
+    EXPECT_TRUE(none.messages.empty());
+}
+
+// A refresh period below 50 ms is refused in French as in English; a project file holding
+// out-of-range values opens with them clamped and says so in the log.
+TEST_F(DesignerWindowTest, RangesAreCheckedWhenTypedAndWhenAFileOpens) {
+    setenv("LANG", "fr_FR.UTF-8", 1);
+    OpenWindow();
+    const pugi::xml_node link = AddObject("unitylink", AddObject("knob", FirstPage()));
+    Select(link);
+    {
+        MessageAnswers answers({wxID_OK});
+        TypeIntoRow(Row("Refresh period"), "0");
+        Pump(100);
+        EXPECT_EQ(answers.messages,
+                  std::vector<std::string>{
+                      "Refresh period : entrez un nombre entier de 50 à 4294967295"});
+    }
+    EXPECT_STREQ(link.attribute("refreshperiod").value(), "500");
+    EXPECT_EQ(Row("Refresh period")->GetValueAsString(), "500");
+    TypeIntoRow(Row("Refresh period"), "50");
+    EXPECT_STREQ(link.attribute("refreshperiod").value(), "50");
+    CloseWindow();
+
+    setenv("LANG", "C", 1);
+    const fs::path path = root_ / "ranges.tsr";
+    {
+        std::ofstream out(path);
+        out << "<tsr><project webserverport='70000'><page name='P'><knob id='knob1' width='-5'/>"
+               "</page></project></tsr>";
+    }
+    OpenWindow(path.string());
+    const pugi::xml_node project = w().project().document().ProjectElement();
+    EXPECT_STREQ(project.attribute("webserverport").value(), "65535");
+    std::vector<std::string> said;
+    for (int i = 0; i < w().log()->LineCount(); ++i) {
+        const std::string line = w().log()->GetLineText(i).utf8_string();
+        if (line.find("is out of range") != std::string::npos)
+            said.push_back(line.substr(line.find(": ") + 2));
+    }
+    EXPECT_EQ(said, (std::vector<std::string>{
+                        "The value 70000 of Web server port number (Project) is out of range; it "
+                        "is now 65535",
+                        "The value -5 of Width (Knob) is out of range; it is now 0"}));
+    Select(project);
+    EXPECT_EQ(Row("Web server port number")->GetValueAsString(), "65535");
+}
+
+// A link dropped from the library under a plot whose script is still the default gives the plot
+// the script of a linked plot, in the same undo step; a plot without a link keeps its default.
+TEST_F(DesignerWindowTest, DroppingALinkUnderADefaultPlotKeepsOnlyItsReadings) {
+    setenv("LANG", "C", 1);
+    OpenWindow();
+    window_->Raise();
+    const pugi::xml_node plot = AddObject("plot", FirstPage());
+    const pugi::xml_node lonely = AddObject("plot", FirstPage());
+    const std::string defaultScript = plot.attribute("script").value();
+    ASSERT_NE(defaultScript.find("Math.random()"), std::string::npos);
+    const size_t steps = w().history().undoCount();
+    wxTreeCtrl* library = w().libraryTree();
+    const wxTreeItemId link =
+        LibraryItem(library, "Link item value with one Unity simulator or M340 variable");
+    ASSERT_TRUE(link.IsOk());
+    library->EnsureVisible(link);
+    Pump(100);
+    DragPointer(ItemCentre(library, link), ItemCentre(w().projectTree(), FindItem(2)));
+    ASSERT_STREQ(plot.first_child().name(), "unitylink") << TreeText();
+    EXPECT_STREQ(plot.attribute("script").value(),
+                 "var rendererplot1 = function() {return plotplot1data[0].length ? plotplot1data "
+                 ": [[null]]};");
+    EXPECT_STREQ(lonely.attribute("script").value(),
+                 "var rendererplot2 = function() {return plotplot2data}; var i; for (i = 0; i < "
+                 "15; i++) { plotplot2data[0].push([i, Math.random()]);}");
+    EXPECT_EQ(w().history().undoCount(), steps + 1);
+    // One Ctrl+Z takes back the link and the script together.
+    PressKey(w().projectTree(), 'z', wxMOD_CONTROL);
+    const pugi::xml_node again = w().project().document().FindObjectBySerial(2);
+    EXPECT_FALSE(again.first_child());
+    EXPECT_EQ(std::string(again.attribute("script").value()), defaultScript);
+}
+
+// While the server runs, an edit, a save or an undo that leaves the gateways alone keeps their
+// connections: no Disconnected or Connected line, and the preview keeps its page when the
+// document is the same. Changing the gateway connects it again.
+TEST_F(DesignerWindowTest, EditsThatLeaveTheGatewayAloneKeepItsConnection) {
+    setenv("LANG", "C", 1);
+    tsr::sims::UnitySim sim;
+    ASSERT_TRUE(sim.Start());
+    const std::string path = (root_ / "plant.tsr").string();
+    {
+        tsr::Project made;
+        fs::create_directories(root_ / "make");
+        ASSERT_EQ(made.Start((root_ / "make").string()), 0);
+        tsr::ProjectDocument& doc = made.document();
+        doc.SetProperty(doc.ProjectElement(), "webserveron", "1");
+        doc.SetProperty(doc.ProjectElement(), "webserverport",
+                        std::to_string(20000 + (static_cast<unsigned>(::getpid()) + 13) % 20000));
+        pugi::xml_node gateway, knob, link, header;
+        doc.CreateObject(tsr::FindTypeByKey("unigateway"), doc.ProjectElement(), &gateway);
+        doc.SetProperty(gateway, "ip", "127.0.0.1:" + std::to_string(sim.port()));
+        doc.CreateObject(tsr::FindTypeByKey("knob"), doc.FindObjectBySerial(1), &knob);
+        doc.CreateObject(tsr::FindTypeByKey("unitylink"), knob, &link);
+        doc.CreateObject(tsr::FindTypeByKey("header"), doc.FindObjectBySerial(1), &header);
+        ASSERT_TRUE(made.Save(path));
+    }
+    OpenWindow(path);
+    auto count = [&](const char* text) {
+        int n = 0;
+        for (int i = 0; i < w().log()->LineCount(); ++i)
+            if (w().log()->GetLineText(i).Contains(text)) ++n;
+        return n;
+    };
+    const char* kConnected = "Connected to Unity simulator or M340";
+    const char* kDisconnected = "Disconnected from Unity simulator or M340";
+    ASSERT_TRUE(WaitFor([&] { return count(kConnected) == 1; })) << count(kConnected);
+    ASSERT_TRUE(WaitFor([&] { return !w().preview().view() || !w().preview().view()->IsBusy(); }));
+    tsr::ProjectDocument& doc = w().project().document();
+    const pugi::xml_node header = doc.FindObjectBySerial(4);
+    ASSERT_STREQ(header.name(), "header");
+    // Selecting the header shows its page first, which is a change of the document.
+    Select(header);
+    Pump(200);
+
+    struct Step {
+        const char* name;
+        std::function<void()> run;
+        bool documentChanges;
+    };
+    const std::vector<Step> steps = {
+        {"type a header text", [&] { TypeIntoRow(Row("Text"), "Line 3"); }, true},
+        {"save", [&] { RunMenu(window_, "File", "Save"); }, false},
+        {"undo", [&] { PressKey(w().projectTree(), 'z', wxMOD_CONTROL); }, true},
+        {"drop a slider", [&] { AddObject("slider", FirstPage()); }, true},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        const int generated = GenerateLines();
+        const int loads = w().preview().loads();
+        step.run();
+        Pump(300);
+        EXPECT_GT(GenerateLines(), generated);
+        EXPECT_EQ(count(kConnected), 1);
+        EXPECT_EQ(count(kDisconnected), 0);
+        if (w().preview().running()) {
+            EXPECT_EQ(w().preview().loads(), step.documentChanges ? loads + 1 : loads);
+        }
+    }
+    // Another address: the gateway is closed and connected again.
+    const pugi::xml_node gateway = doc.FindObjectBySerial(doc.SerialOf(doc.xml().find_node(
+        [](pugi::xml_node n) { return std::string(n.name()) == "unigateway"; })));
+    Select(gateway);
+    TypeIntoRow(Row("Simulator or PLC IP address"), "localhost:" + std::to_string(sim.port()));
+    EXPECT_TRUE(WaitFor([&] { return count(kConnected) == 2; })) << count(kConnected);
+    EXPECT_EQ(count(kDisconnected), 1);
+}
+
+// A port another program holds: the start failure says why in the dialog, the server switch
+// reads False until the server runs, an edit of something else asks nothing again, and another
+// port starts it. A gateway that cannot connect names the address and the reason; with links
+// and the server off, the log says once how to see live values.
+TEST_F(DesignerWindowTest, AServerThatCannotStartSaysWhyAndReadsAsStopped) {
+    setenv("LANG", "C", 1);
+    const int holder = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(holder, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_ANY);
+    ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(holder, 1), 0);
+    socklen_t length = sizeof a;
+    ASSERT_EQ(::getsockname(holder, reinterpret_cast<sockaddr*>(&a), &length), 0);
+    const std::string busy = std::to_string(ntohs(a.sin_port));
+    const std::string path = (root_ / "busy.tsr").string();
+    {
+        std::ofstream out(path);
+        out << "<tsr><project webserveron='1' webserverport='" << busy
+            << "'><page name='P'><header text='H' id='h1'/></page>"
+               "<unigateway ip='127.0.0.1:1' address='' id='uni1'/></project></tsr>";
+    }
+    auto logHas = [&](const std::string& text) {
+        int n = 0;
+        for (int i = 0; i < w().log()->LineCount(); ++i)
+            if (w().log()->GetLineText(i).utf8_string().find(text) != std::string::npos) ++n;
+        return n;
+    };
+    {
+        MessageAnswers answers({wxID_OK});
+        OpenWindow(path);
+        Pump(200);
+        ASSERT_EQ(answers.messages.size(), 1u);
+        EXPECT_EQ(answers.messages[0],
+                  "Cannot create web server, please check the port number\n\nThe web server "
+                  "cannot listen on port " +
+                      busy +
+                      ": another program already uses it. Stop "
+                      "that program or choose another port in the project's properties.");
+    }
+    tsr::ProjectDocument& doc = w().project().document();
+    Select(doc.ProjectElement());
+    EXPECT_EQ(Row("Activate web server")->GetValueAsString(), "False");
+    EXPECT_STREQ(doc.ProjectElement().attribute("webserveron").value(), "1");  // kept as typed
+    EXPECT_EQ(Title().find("Server activated"), std::string::npos) << Title();
+    {
+        MessageAnswers none({});
+        Select(doc.FindObjectBySerial(2));
+        TypeIntoRow(Row("Text"), "Line 4");
+        EXPECT_TRUE(none.messages.empty()) << none.messages[0];
+    }
+    // Another port: the server runs, the switch reads True, and the gateway is tried.
+    Select(doc.ProjectElement());
+    const std::string free =
+        std::to_string(20000 + (static_cast<unsigned>(::getpid()) + 17) % 20000);
+    TypeIntoRow(Row("Web server port number"), free);
+    Pump(200);
+    EXPECT_NE(Title().find("Server activated"), std::string::npos) << Title();
+    EXPECT_EQ(Row("Activate web server")->GetValueAsString(), "True");
+    EXPECT_TRUE(WaitFor([&] {
+        return logHas(
+                   "Cannot connect to Unity simulator or M340, will retry in 5 seconds "
+                   "(127.0.0.1:1: connection refused)") > 0;
+    }));
+    ::close(holder);
+    CloseWindow();
+
+    // Links with the server off: said once.
+    OpenWindow();
+    AddObject("unigateway", w().project().document().ProjectElement());
+    AddObject("unitylink", AddObject("knob", FirstPage()));
+    AddObject("header", FirstPage());
+    EXPECT_EQ(logHas("so its widgets show no live values: set \"Activate web server\" of the "
+                     "project to True to see them."),
+              1);
 }

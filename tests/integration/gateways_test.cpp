@@ -24,6 +24,41 @@ protected:
     test::ScopedEnvironment runtimeDir{"XDG_RUNTIME_DIR", tmp.path()};
 };
 
+// A device gateway that cannot connect says which address it tried and why, in its line.
+TEST_F(GatewaysTest, AFailedConnectionNamesTheAddressAndTheReason) {
+    setenv("LANG", "C", 1);
+    // Port 1 of the loopback address: nothing listens there, the system refuses at once.
+    struct Case {
+        const char* type;
+        const char* ip;
+        const char* line;
+    } cases[] = {
+        {"unigateway", "127.0.0.1:1",
+         "Cannot connect to Unity simulator or M340, will retry in 5 seconds (127.0.0.1:1: "
+         "connection refused)"},
+        {"s7ipgateway", "127.0.0.1:1",
+         "Cannot connect to S7 IP, will retry in 5 seconds (127.0.0.1:1: connection refused)"},
+        {"modbusgateway", "127.0.0.1:1",
+         "Cannot connect to Modbus TCP device 127.0.0.1:1, will retry in 5 seconds (127.0.0.1:1: "
+         "connection refused)"},
+        {"unigateway", "no-such-host.invalid",
+         "Cannot connect to Unity simulator or M340, will retry in 5 seconds "
+         "(no-such-host.invalid:502: unknown host)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.type);
+        pugi::xml_node gateway = Add(c.type);
+        project.document().SetProperty(gateway, "ip", c.ip);
+        const size_t before = Messages().size();
+        Generate();
+        const std::vector<std::string> m = Messages();
+        ASSERT_GT(m.size(), before);
+        EXPECT_EQ(m.back(), c.line);
+        project.document().DeleteObject(gateway);
+        Generate();
+    }
+}
+
 TEST_F(GatewaysTest, SqlEndToEnd) {
     Add("sqllitegateway");  // db.sql in the working directory
     Generate();
@@ -156,7 +191,9 @@ TEST_F(GatewaysTest, RetriesReportEveryObjectOfTheRetriedFamilies) {
     Add("sqllitegateway");
     Add("s7ipgateway");
     Generate();
-    const std::string unity = LoadString(123), s7 = LoadString(126);
+    // Each failure names the address tried (the families' default ports) and the reason.
+    const std::string unity = LoadString(123) + " (127.0.0.1:502: connection refused)",
+                      s7 = LoadString(126) + " (127.0.0.1:102: connection refused)";
     EXPECT_EQ(Messages(),
               (std::vector<std::string>{unity, unity, "Connected to SQL database", s7}));
     size_t before = log.Lines().size();

@@ -460,7 +460,8 @@ TEST_F(ModbusServedTest, RetryTicksReportTheDeviceGoingAndComing) {
     gateways.RetryGateways(project.document());
     std::vector<std::string> m = Messages();
     ASSERT_GE(m.size(), 2u);
-    EXPECT_EQ(m[m.size() - 2], Line(kMsgModbusCannotConnect, left));
+    EXPECT_EQ(m[m.size() - 2],
+              Line(kMsgModbusCannotConnect, left) + " (" + Ip(left) + ": connection refused)");
     EXPECT_EQ(m[m.size() - 1], Line(kMsgModbusConnected, right));
     EXPECT_EQ(Post("/MBleft/hr0;right/hr0"), "[err];0");
     ASSERT_TRUE(left.Start("127.0.0.1", port));

@@ -204,7 +204,8 @@ TEST_F(S7Snap7ServedTest, RetryTicksReportTheServerGoingAndComing) {
     EXPECT_FALSE(family().IsConnected());
     EXPECT_EQ(Post("/S7%MW10"), "[err]");
     gateways.RetryGateways(project.document());
-    EXPECT_EQ(LastMessage(), LoadString(126));  // nothing listens
+    EXPECT_EQ(LastMessage(), LoadString(126) + " (" + snap7.address() +
+                                 ": connection refused)");  // nothing listens
 
     ASSERT_EQ(snap7.Command("start"), "ok");
     ASSERT_TRUE(snap7.Set("MK", 10, "0009"));

@@ -83,6 +83,7 @@ TEST(ServingHooks, StartKeepRestartStop) {
 }
 
 TEST(ServingHooks, AFailedStartIsReportedAndStartsNoGateway) {
+    setenv("LANG", "C", 1);
     NullLogSink log;
     WebServer busy(log), server(log);
     ASSERT_EQ(busy.StartWebServer(0), 0);
@@ -92,8 +93,25 @@ TEST(ServingHooks, AFailedStartIsReportedAndStartsNoGateway) {
         [&](const std::string& m) { errors.push_back(m); });
     ServerSettings s{true, busy.ListeningPort(), false, "/tmp/"};
     EXPECT_EQ(hooks.ApplyServerSettings(s), "");
-    EXPECT_EQ(errors, std::vector<std::string>{LoadString(kMsgCannotCreateWebServer)});
+    // The message says why.
+    const std::string port = std::to_string(busy.ListeningPort());
+    const std::vector<std::string> inUse{
+        LoadString(kMsgCannotCreateWebServer) + "\n\nThe web server cannot listen on port " + port +
+        ": another program already uses it. Stop that program or choose another port in the "
+        "project's properties."};
+    EXPECT_EQ(errors, inUse);
     EXPECT_EQ(calls, std::vector<std::string>{"stop"});
+    // Another pass with the same settings (an edit of something else) neither tries again nor
+    // says it again; a retry asked for, or another port, does.
+    EXPECT_EQ(hooks.ApplyServerSettings(s), "");
+    EXPECT_EQ(errors.size(), 1u);
+    hooks.RetryServerStart();
+    EXPECT_EQ(hooks.ApplyServerSettings(s), "");
+    EXPECT_EQ(errors.size(), 2u);
+    s.port = FreePort();
+    EXPECT_FALSE(hooks.ApplyServerSettings(s).empty());
+    EXPECT_TRUE(server.IsWebServerRunning());
+    EXPECT_EQ(errors.size(), 2u);
 }
 
 TEST(ServingHooks, ServingFromTheCommandLineOverridesTheSwitchAndPort) {

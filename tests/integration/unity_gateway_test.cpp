@@ -313,7 +313,8 @@ TEST_F(UnityServedTest, RetryTicksReportTheDeviceGoingAndComing) {
     EXPECT_EQ(log.Lines().back().colour, static_cast<unsigned>(kLogRed));
     EXPECT_EQ(Post("/UNI%MW0"), "[err]");
     gateways.RetryGateways(project.document());
-    EXPECT_EQ(LastMessage(), LoadString(123));  // the connect is refused
+    EXPECT_EQ(LastMessage(), LoadString(123) + " (127.0.0.1:" + std::to_string(port) +
+                                 ": connection refused)");  // the connect is refused
     ASSERT_TRUE(sim.Start("127.0.0.1", port));
     sim.SetMemoryWord(0, 8);
     gateways.RetryGateways(project.document());

@@ -6,6 +6,7 @@
 
 #include "designer/drop_rule.h"
 #include "designer_test_support.h"
+#include "generator/link_scripts.h"
 
 namespace tsr::designer {
 namespace {
@@ -174,8 +175,9 @@ TEST_F(DesignerDropRule, DuplicateAppendsACopyUnderTheSameParent) {
     pugi::xml_node div1 = doc.FindObjectBySerial(kDiv1);
     ASSERT_EQ(std::distance(div1.children().begin(), div1.children().end()), 2);
     EXPECT_STREQ(div1.last_child().attribute("style").value(), "d2");
-    // Ids are copied unchanged.
-    EXPECT_STREQ(div1.last_child().child("button").attribute("id").value(), "button1");
+    // The copy is selected, and its button has an id of its own.
+    EXPECT_EQ(change.select, div1.last_child());
+    EXPECT_STREQ(div1.last_child().child("button").attribute("id").value(), "b2");
 }
 
 // Serials of the fixture, in tree order, as a compact text: "1 P1 [2 3 4] 5 | 6 P2 ..." is
@@ -297,6 +299,131 @@ TEST_F(DesignerDropRule, CommandsWithoutAnObjectOnlyMarkTheProjectChanged) {
         EXPECT_EQ(XmlText(doc), before) << c.name;
         EXPECT_TRUE(doc.ProjectChanged()) << c.name;
     }
+}
+
+}  // namespace
+}  // namespace tsr::designer
+
+namespace tsr::designer {
+namespace {
+
+// Deleting a gateway asks first when links would be left without it, saying how many.
+TEST(DesignerDeleteQuestion, AsksOnlyWhenLinksLoseTheirGateway) {
+    setenv("LANG", "C", 1);
+    // Serials: 0 project, 1 page, 2 knob, 3 link to uni1, 4 slider, 5 link to uni1, 6 switch,
+    // 7 link to s71, 8 uni1, 9 s71, 10 kx1 (unused), then whatever the case appends.
+    constexpr const char* kBase =
+        "<tsr><project><page name='P'>"
+        "<knob id='knob1'><unitylink gatewayid='uni1'/></knob>"
+        "<slider id='slider1'><unitylink gatewayid='uni1'/></slider>"
+        "<switch id='toggle1'><s7iplink gatewayid='s71'/></switch></page>"
+        "<unigateway id='uni1'/><s7ipgateway id='s71'/><kxgateway id='kx1'/>%s"
+        "</project></tsr>";
+    struct Case {
+        const char* name;
+        const char* extra;
+        std::optional<int> serial;
+        unsigned links;
+        const char* question;  // nullptr: no question
+    } cases[] = {
+        {"a gateway two links use", "", 8, 2,
+         "2 links use gateway uni1. Without it, their widgets show no communication. Delete the "
+         "gateway?"},
+        {"a gateway one link uses", "", 9, 1,
+         "A link uses gateway s71. Without it, its widget shows no communication. Delete the "
+         "gateway?"},
+        {"a gateway no link uses", "", 10, 0, nullptr},
+        {"a widget", "", 2, 0, nullptr},
+        {"a link", "", 3, 0, nullptr},
+        {"another gateway has the same id", "<unigateway id='uni1'/>", 8, 0, nullptr},
+        {"no item", "", std::nullopt, 0, nullptr},
+        {"no such object", "", 42, 0, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProjectDocument doc;
+        std::string xml = kBase;
+        xml.replace(xml.find("%s"), 2, c.extra);
+        test::LoadXml(doc, xml.c_str());
+        EXPECT_EQ(LinksUsingGateway(doc, c.serial), c.links);
+        const std::optional<std::string> question = DeleteQuestion(doc, c.serial);
+        EXPECT_EQ(question.has_value(), c.question != nullptr);
+        if (question && c.question) {
+            EXPECT_EQ(*question, c.question);
+        }
+    }
+    ProjectDocument doc;
+    std::string xml = kBase;
+    xml.replace(xml.find("%s"), 2, "");
+    test::LoadXml(doc, xml.c_str());
+    setenv("LANG", "fr_FR.UTF-8", 1);
+    EXPECT_EQ(DeleteQuestion(doc, 8),
+              "2 liens utilisent la passerelle uni1. Sans elle, leurs widgets indiquent l'absence "
+              "de communication. Supprimer la passerelle ?");
+    setenv("LANG", "C", 1);
+}
+
+}  // namespace
+}  // namespace tsr::designer
+
+namespace tsr::designer {
+namespace {
+
+// A link dropped under a plot whose script is still the default gives the plot the script of a
+// linked plot; any other script, and any other drop, is left as it is.
+TEST(DesignerPlotScript, ALinkDroppedUnderADefaultPlotKeepsOnlyRealValues) {
+    const std::string kDefault =
+        "var rendererplot1 = function() {return plotplot1data}; var i; for (i = 0; i &lt; 15; "
+        "i++) { plotplot1data[0].push([i, Math.random()]);}";
+    const std::string kLinked =
+        "var rendererplot1 = function() {return plotplot1data[0].length ? plotplot1data : "
+        "[[null]]};";
+    struct Case {
+        const char* name;
+        std::string script;   // the plot's script, as XML text
+        std::string dragged;  // a library type key, or "move" to move the knob's link
+        std::string expected;
+    } cases[] = {
+        {"a Unity link from the library", kDefault, "unitylink", kLinked},
+        {"a table link from the library", kDefault, "cvnslink", kLinked},
+        {"a link moved from the knob", kDefault, "move", kLinked},
+        {"an edited script", "mine();", "unitylink", "mine();"},
+        {"the renderer statement alone", "var rendererplot1 = function() {return plotplot1data};",
+         "unitylink", "var rendererplot1 = function() {return plotplot1data};"},
+        {"a linked plot's script already", kLinked, "s7iplink", kLinked},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProjectDocument doc;
+        // Serials: 0 project, 1 page, 2 plot, 3 knob, 4 the knob's link.
+        const std::string xml = "<tsr><project><page name='P'><plot id='plot1' script='" +
+                                c.script +
+                                "'/><knob id='knob1'><unitylink gatewayid='uni1'/></knob></page>"
+                                "</project></tsr>";
+        test::LoadXml(doc, xml.c_str());
+        const DragSource source = c.dragged == "move"
+                                      ? DragSource::Project(doc, 4)
+                                      : DragSource::Library(FindTypeByKey(c.dragged.c_str()));
+        const StructuralChange change = Drop(doc, source, 2);
+        ASSERT_TRUE(change.rebuild);
+        pugi::xml_node plot = doc.FindObjectBySerial(2);
+        std::string expected = c.expected;
+        for (size_t at = expected.find("&lt;"); at != std::string::npos; at = expected.find("&lt;"))
+            expected.replace(at, 4, "<");
+        EXPECT_EQ(GetProperty(plot, "script"), expected);
+        EXPECT_TRUE(IsLinkType(ObjectTypeOf(plot.last_child())));
+    }
+    // A plot without a link keeps its script; a header dropped under a page changes nothing.
+    ProjectDocument doc;
+    test::LoadXml(doc, ("<tsr><project><page name='P'><plot id='plot1' script='" + kDefault +
+                        "'/></page></project></tsr>")
+                           .c_str());
+    Drop(doc, DragSource::Library(FindTypeByKey("header")), 1);
+    EXPECT_NE(GetProperty(doc.FindObjectBySerial(2), "script").find("Math.random()"),
+              std::string::npos);
+    EXPECT_EQ(LinkedPlotScript("temp"),
+              "var renderertemp = function() {return plottempdata[0].length ? plottempdata : "
+              "[[null]]};");
 }
 
 }  // namespace

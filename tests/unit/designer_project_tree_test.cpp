@@ -116,7 +116,13 @@ TEST(DesignerProjectTree, ItemTextsNameTheObject) {
         {"<header text='My Header'/>", "Header"},
         {"<corvanegateway id='cvn1'/>", "Corvane Gateway — cvn1"},
         {"<page name='Vue générale'/>", "Page — Vue générale"},
+        // A link shows its kind and its variable.
+        {"<unitylink variable='%MW0' gatewayid='uni1'/>", "Unity link — %MW0"},
+        {"<s71200webserverslink variable='MW100' len='4'/>", "S7-1200 table link — MW100"},
+        {"<modbuslink variable='hr0:f32'/>", "Modbus link — hr0:f32"},
+        {"<kxlink variable=''/>", "KX link"},
     };
+    setenv("LANG", "C", 1);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.xml);
         pugi::xml_document doc;
@@ -131,6 +137,11 @@ TEST(DesignerProjectTree, ItemTextsNameTheObject) {
         // Reading the label appends no missing attribute to the object.
         EXPECT_EQ(text(), before);
     }
+    pugi::xml_document doc;
+    ASSERT_TRUE(doc.load_string("<cvnlink variable='m3'/>"));
+    setenv("LANG", "fr_FR.UTF-8", 1);
+    EXPECT_EQ(ProjectItemText(doc.first_child()), "Lien Corvane — m3");
+    setenv("LANG", "C", 1);
 }
 
 }  // namespace

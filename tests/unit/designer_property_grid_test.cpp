@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <optional>
 #include <vector>
 
 #include "designer/property_grid.h"
@@ -115,7 +116,98 @@ TEST(DesignerPropertyGrid, TextWrittenBackPerKind) {
         {"template", PropertyKind::Template, Text("<div>"), "<div>"},
     };
     for (const Case& c : cases) EXPECT_EQ(FormatRowValue(c.kind, c.value), c.expected) << c.name;
-    EXPECT_EQ(RealDisplayText(0.2), "0.200000");
+}
+
+// What the grid shows: whole numbers as whole numbers, other reals in their shortest form.
+TEST(DesignerPropertyGrid, RowsShowIntegersAsIntegers) {
+    struct Case {
+        const char* name;
+        PropertyKind kind;
+        RowValue value;
+        const char* expected;
+    } cases[] = {
+        {"a whole real", PropertyKind::Real, Real(150), "150"},
+        {"a fraction", PropertyKind::Real, Real(0.2), "0.2"},
+        {"a negative real", PropertyKind::Real, Real(-2.5), "-2.5"},
+        {"zero", PropertyKind::Real, Real(0), "0"},
+        {"uint16", PropertyKind::UInt16, Number(80), "80"},
+        {"uint32", PropertyKind::UInt32, Number(4294967295u), "4294967295"},
+        {"boolean", PropertyKind::Boolean, Bool(true), "True"},
+        {"text", PropertyKind::Text, Text("150.0"), "150.0"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(RowDisplayText(c.kind, c.value), c.expected) << c.name;
+}
+
+// A typed number is checked against its property's range; what is refused says the range.
+TEST(DesignerPropertyGrid, TypedNumbersAreCheckedAgainstTheirRange) {
+    setenv("LANG", "C", 1);
+    auto ref = [](const char* type, const char* key) {
+        const int t = FindTypeByKey(type);
+        return RowRef{t, 0, FindPropertyByKey(t, key)};
+    };
+    const char* kPort = "Web server port number: enter a whole number from 1 to 65535";
+    const char* kRefresh = "Refresh period: enter a whole number from 50 to 4294967295";
+    struct Case {
+        const char* name;
+        RowRef ref;
+        PropertyKind kind;
+        const char* text;
+        std::optional<RowValue> accepted;  // nullopt: refused with `error`
+        const char* error;
+    } cases[] = {
+        {"a port", ref("project", "webserverport"), PropertyKind::UInt16, "8080", Number(8080), ""},
+        {"blanks and a plus", ref("project", "webserverport"), PropertyKind::UInt16, " +81 ",
+         Number(81), ""},
+        {"the highest port", ref("project", "webserverport"), PropertyKind::UInt16, "65535",
+         Number(65535), ""},
+        {"past 16 bits", ref("project", "webserverport"), PropertyKind::UInt16, "70000",
+         std::nullopt, kPort},
+        {"negative", ref("project", "webserverport"), PropertyKind::UInt16, "-1", std::nullopt,
+         kPort},
+        {"port zero", ref("project", "webserverport"), PropertyKind::UInt16, "0", std::nullopt,
+         kPort},
+        {"no number", ref("project", "webserverport"), PropertyKind::UInt16, "80a", std::nullopt,
+         kPort},
+        {"empty", ref("project", "webserverport"), PropertyKind::UInt16, "", std::nullopt, kPort},
+        {"a fraction for a whole number", ref("project", "webserverport"), PropertyKind::UInt16,
+         "80.5", std::nullopt, kPort},
+        {"refresh period 0", ref("unitylink", "refreshperiod"), PropertyKind::UInt32, "0",
+         std::nullopt, kRefresh},
+        {"refresh period 49", ref("unitylink", "refreshperiod"), PropertyKind::UInt32, "49",
+         std::nullopt, kRefresh},
+        {"refresh period 50", ref("unitylink", "refreshperiod"), PropertyKind::UInt32, "50",
+         Number(50), ""},
+        {"past 32 bits", ref("unitylink", "refreshperiod"), PropertyKind::UInt32, "4294967296",
+         std::nullopt, kRefresh},
+        {"plot length 0", ref("plot", "length"), PropertyKind::UInt32, "0", std::nullopt,
+         "Length: enter a whole number from 1 to 4294967295"},
+        {"a Modbus unit", ref("modbusgateway", "unit"), PropertyKind::UInt16, "256", std::nullopt,
+         "Unit identifier: enter a whole number from 0 to 255"},
+        {"a knob width", ref("knob", "width"), PropertyKind::Real, "150", Real(150), ""},
+        {"a negative knob width", ref("knob", "width"), PropertyKind::Real, "-1", std::nullopt,
+         "Width: enter a number of at least 0"},
+        {"a negative knob value", ref("knob", "value"), PropertyKind::Real, "-12.5", Real(-12.5),
+         ""},
+        {"a knob value that is no number", ref("knob", "value"), PropertyKind::Real, "abc",
+         std::nullopt, "Value: enter a number"},
+        {"a text row", ref("knob", "id"), PropertyKind::Text, "-1", Text("-1"), ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const NumericEntry entry = CheckNumericEntry(c.ref, c.kind, c.text);
+        EXPECT_EQ(entry.accepted, c.accepted.has_value());
+        if (c.accepted) {
+            EXPECT_EQ(entry.value, *c.accepted);
+        }
+        EXPECT_EQ(entry.error, c.error);
+    }
+    setenv("LANG", "fr_FR.UTF-8", 1);
+    EXPECT_EQ(
+        CheckNumericEntry(ref("project", "webserverport"), PropertyKind::UInt16, "70000").error,
+        "Web server port number : entrez un nombre entier de 1 à 65535");
+    EXPECT_EQ(CheckNumericEntry(ref("knob", "width"), PropertyKind::Real, "-1").error,
+              "Width : entrez un nombre supérieur ou égal à 0");
+    setenv("LANG", "C", 1);
 }
 
 TEST(DesignerPropertyGrid, BoldWhenTheValueDiffersFromTheDefault) {
@@ -159,7 +251,7 @@ TEST_F(DesignerPropertyGridDocument, PageRowsInBothModes) {
     auto normal = BuildPropertyGrid(doc, kPage, false);
     ASSERT_TRUE(normal);
     EXPECT_EQ(normal->caption, "Page");
-    EXPECT_EQ(Labels(*normal), (std::vector<std::string>{"Name of the page", "Alignement"}));
+    EXPECT_EQ(Labels(*normal), (std::vector<std::string>{"Name of the page", "Alignment"}));
     const GridRow& name = normal->rows[0];
     EXPECT_EQ(name.kind, PropertyKind::Text);
     EXPECT_TRUE(name.typing);
@@ -176,7 +268,7 @@ TEST_F(DesignerPropertyGridDocument, PageRowsInBothModes) {
     auto expert = BuildPropertyGrid(doc, kPage, true);
     ASSERT_TRUE(expert);
     EXPECT_EQ(Labels(*expert),
-              (std::vector<std::string>{"Name of the page (name)", "Alignement (align)",
+              (std::vector<std::string>{"Name of the page (name)", "Alignment (align)",
                                         "Html begin (htmlh)", "Html end (htmlf)"}));
     for (size_t i = 2; i < 4; ++i) {
         EXPECT_EQ(expert->rows[i].kind, PropertyKind::Template);
@@ -228,7 +320,7 @@ TEST_F(DesignerPropertyGridDocument, ColourRowsHaveBareLabelsAndNoDescription) {
             const char* key;
             const char* label;
             uint32_t colour;
-        } cases[] = {{"fgcolor", "Foreground color", 255}, {"bgcolor", "Backfround color", 65535}};
+        } cases[] = {{"fgcolor", "Foreground color", 255}, {"bgcolor", "Background color", 65535}};
         for (const Case& c : cases) {
             const GridRow* row = RowByKey(*grid, c.key);
             ASSERT_NE(row, nullptr) << c.key;
@@ -352,6 +444,53 @@ TEST_F(DesignerPropertyGridDocument, EditsThatStoreNothing) {
         EXPECT_EQ(doc.ProjectChanged(), c.changed) << c.name;
         EXPECT_EQ(XmlText(doc), before) << c.name;
     }
+}
+
+}  // namespace
+}  // namespace tsr::designer
+
+namespace tsr::designer {
+namespace {
+
+// The server switch row shows a running server only; the project's server rows ask for a new
+// start; the live-values hint is for a page with links and the switch off.
+TEST(DesignerPropertyGrid, TheServerSwitchRowShowsWhetherTheServerRuns) {
+    setenv("LANG", "C", 1);
+    struct Case {
+        const char* name;
+        const char* stored;
+        bool running;
+        bool shown;
+    } cases[] = {
+        {"on and running", "1", true, true},
+        {"on, but the start failed", "1", false, false},
+        {"off", "0", false, false},
+    };
+    for (const Case& c : cases) {
+        ProjectDocument doc;
+        test::LoadXml(doc, (std::string("<tsr><project webserveron='") + c.stored +
+                            "' webserverport='80'/></tsr>")
+                               .c_str());
+        std::optional<PropertyGrid> grid = BuildPropertyGrid(doc, 0, false);
+        ASSERT_TRUE(grid);
+        GridRow& row = grid->rows[0];
+        ASSERT_EQ(row.label, "Activate web server");
+        ShowServerState(doc, row, c.running);
+        EXPECT_EQ(row.value.boolean, c.shown) << c.name;
+        EXPECT_EQ(RowDisplayText(row.kind, row.value), c.shown ? "True" : "False") << c.name;
+        // The port row is left as it is, and both rows ask for a new start.
+        GridRow port = grid->rows[1];
+        ShowServerState(doc, port, c.running);
+        EXPECT_EQ(port.value, grid->rows[1].value);
+        EXPECT_TRUE(IsServerSettingRow(row.ref));
+        EXPECT_TRUE(IsServerSettingRow(port.ref));
+        EXPECT_FALSE(IsServerSettingRow(grid->rows[2].ref));  // offline mode
+    }
+    EXPECT_EQ(LiveValuesHint(true, false),
+              "The page has links, but the web server is off, so its widgets show no live "
+              "values: set \"Activate web server\" of the project to True to see them.");
+    EXPECT_FALSE(LiveValuesHint(true, true));
+    EXPECT_FALSE(LiveValuesHint(false, false));
 }
 
 }  // namespace

@@ -296,3 +296,27 @@ TEST_F(DesignerArduino, AFailedUploadForgetsTheBoardSoThatItIsAskedAgain) {
 
 }  // namespace
 }  // namespace tsr::designer
+
+namespace tsr::designer {
+namespace {
+
+TEST(DesignerTools, ThePreviewReloadsOnlyWhatChangedOrFailed) {
+    const std::string file = "file:///tmp/w/WEB/index.html", server = "http://localhost:8080";
+    struct Case {
+        const char* name;
+        std::string shown, url;
+        bool documentChanged, failed, expected;
+    } cases[] = {
+        {"the same document at the same place", file, file, false, false, false},
+        {"another document", file, file, true, false, true},
+        {"the server started", file, server, false, false, true},
+        {"the last load failed", server, server, false, true, true},
+        {"nothing shown yet", "", file, false, false, true},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(PreviewNeedsReload(c.shown, c.url, c.documentChanged, c.failed), c.expected)
+            << c.name;
+}
+
+}  // namespace
+}  // namespace tsr::designer

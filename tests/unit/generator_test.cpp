@@ -1,16 +1,17 @@
 #include "generator/generator.h"
 
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <regex>
 
 #include <chrono>
 #include <cstdio>
-
 #include <cstdlib>
+#include <map>
 
+#include "base/strings.h"
+#include "generator/link_scripts.h"
 #include "model/document_text.h"
 #include "test_support.h"
 
@@ -65,6 +66,90 @@ TEST_F(GeneratorTest, DocumentsMatchTheirGoldenFiles) {
         // Every pass starts again from the same state: item1 again, same scripts.
         EXPECT_EQ(generator.BuildDocument(), actual) << name;
     }
+}
+
+// A link whose gateway id names no gateway: the pass says so in red, once per link, and the page
+// never calls the missing address function; the widget is marked instead, and the links that
+// have their gateway read as before.
+TEST_F(GeneratorTest, ALinkWithoutItsGatewayIsLoggedAndMarkedInsteadOfCalled) {
+    setenv("LANG", "C", 1);
+    struct Case {
+        const char* name;
+        const char* widgets;  // the page's contents; the project has the gateway uni1 only
+        std::vector<std::string> lines;  // the red lines of the pass
+        std::vector<std::string> marks;  // the marks the start scripts call, in order
+    } cases[] = {
+        {"every link has its gateway",
+         "<knob id='knob1'><unitylink variable='%MW0' refreshperiod='500' "
+         "gatewayid='uni1'/></knob>",
+         {},
+         {}},
+        {"a knob names a missing gateway",
+         "<knob id='knob1'><unitylink variable='%MW0' refreshperiod='500' "
+         "gatewayid='uni2'/></knob>",
+         {"The link of knob1 to %MW0 refers to gateway uni2, which the project does not have"},
+         {"tsrorphan('#knob1');"}},
+        {"an empty gateway id",
+         "<slider id='slider1'><s7iplink variable='DB1.DBW0' refreshperiod='500' gatewayid=''/>"
+         "</slider>",
+         {"The link of slider1 to DB1.DBW0 refers to gateway , which the project does not have"},
+         {"tsrorphan('#slider1');"}},
+        {"one of two, radio buttons by group",
+         "<switch id='toggle1'><unitylink variable='%M5' refreshperiod='500' gatewayid='uni1'/>"
+         "</switch><radiob name='mode' id='rb1'><modbuslink variable='hr0' refreshperiod='500' "
+         "gatewayid='mb9'/></radiob><button id='b1'><kxlink variable='x' gatewayid='kx1'/>"
+         "</button>",
+         {"The link of mode to hr0 refers to gateway mb9, which the project does not have",
+          "The link of b1 to x refers to gateway kx1, which the project does not have"},
+         {"tsrorphan('input[name=mode]');", "tsrorphan('#b1');"}},
+        {"a table link under a plot",
+         "<plot id='plot1' script=''><cvnslink variable='T' len='4' refreshperiod='500' "
+         "gatewayid='cvn1'/></plot>",
+         {"The link of plot1 to T refers to gateway cvn1, which the project does not have"},
+         {"tsrorphan('#plot1');"}},
+        {"a link under a widget it does not serve",
+         "<label id='la1'><unitylink variable='%MW0' gatewayid='uni7'/></label>",
+         {},
+         {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        pugi::xml_document xml;
+        ASSERT_TRUE(xml.load_string((std::string("<tsr><project webserveron='0'><page name='P'>") +
+                                     c.widgets +
+                                     "</page><unigateway ip='127.0.0.1' address='' id='uni1'/>"
+                                     "</project></tsr>")
+                                        .c_str()));
+        project.document().Adopt(xml);
+        const size_t before = log.Lines().size();
+        ASSERT_TRUE(generator.generateApplication());
+        std::vector<std::string> red;
+        for (size_t i = before; i < log.Lines().size(); ++i) {
+            if (log.Lines()[i].colour == kLogRed) red.push_back(log.Lines()[i].text);
+        }
+        EXPECT_EQ(red, c.lines);
+        const std::string page =
+            test::ReadAll(project.workingDirectory().outputDirectory() + "/index.html");
+        std::vector<std::string> marks;
+        for (size_t at = page.find("tsrorphan('"); at != std::string::npos;
+             at = page.find("tsrorphan('", at + 1))
+            marks.push_back(page.substr(at, page.find(';', at) + 1 - at));
+        EXPECT_EQ(marks, c.marks);
+        // Only the project's own gateway has an address function, and only it is called.
+        for (size_t at = page.find("getaddress"); at != std::string::npos;
+             at = page.find("getaddress", at + 1))
+            EXPECT_EQ(page.compare(at, 14, "getaddressuni1"), 0) << page.substr(at, 20);
+        // The mark's function and style come with the marks.
+        EXPECT_EQ(page.find("function tsrorphan(") != std::string::npos, !c.marks.empty());
+        if (!c.marks.empty()) {
+            EXPECT_NE(page.find("tsrlink.css"), std::string::npos);
+        }
+    }
+    // The French table says it too.
+    EXPECT_EQ(
+        FormatText(LoadString(kTextLinkWithoutGateway, Language::French),
+                   {"knob1", "%MW0", "uni1"}),
+        "Le lien de knob1 vers %MW0 fait référence à la passerelle uni1, que le projet n'a pas");
 }
 
 // A value that reproduces its own form, copied on many objects, once made a small project
@@ -231,15 +316,30 @@ TEST_F(GeneratorTest, EachS71200GatewayBringsTheScriptLibrary) {
     EXPECT_NE(out.find("function getaddresss7ws1(){return ;}"), std::string::npos);
 }
 
-
 // A page with one widget of kind `widget` holding one link of kind `link`.
+// Adds a page holding a `widget` with a `link`, and the gateway the link names (a link without
+// its gateway only marks its widget); `widgetId` replaces the widget's numbered id.
 void AddLinkedWidget(ProjectDocument& doc, const char* widget, const char* link,
                      const char* widgetId = nullptr) {
-    pugi::xml_node page, w, l;
+    static const std::map<std::string, const char*> kGatewayOf = {
+        {"cvnlink", "corvanegateway"},
+        {"cvnslink", "corvanegateway"},
+        {"unitylink", "unigateway"},
+        {"smlink", "smgateway"},
+        {"s7iplink", "s7ipgateway"},
+        {"kxlink", "kxgateway"},
+        {"modbuslink", "modbusgateway"},
+        {"arduinowebserverlink", "arduinowsgateway"},
+        {"s71200webserverlink", "s71200wsgateway"},
+        {"s71200webserverslink", "s71200wsgateway"}};
+    pugi::xml_node page, w, l, g;
     ASSERT_EQ(doc.CreateObject(FindTypeByKey("page"), doc.ProjectElement(), &page), 0);
     ASSERT_EQ(doc.CreateObject(FindTypeByKey(widget), page, &w), 0) << widget;
     ASSERT_EQ(doc.CreateObject(FindTypeByKey(link), w, &l), 0) << widget << " " << link;
     if (widgetId) doc.SetProperty(w, "id", widgetId);
+    ASSERT_EQ(kGatewayOf.count(link), 1u) << link;
+    ASSERT_EQ(doc.CreateObject(FindTypeByKey(kGatewayOf.at(link)), doc.ProjectElement(), &g), 0);
+    ASSERT_EQ(GetProperty(g, "id"), GetProperty(l, "gatewayid")) << link;
 }
 
 size_t Count(const std::string& text, const std::string& part) {

@@ -65,7 +65,8 @@ TEST_F(ProjectDocumentTest, NewObjectsAreNumberedFromTheObjectsThatExist) {
     EXPECT_EQ(GetProperty(k2, "id"), "knob2");
     doc.DeleteObject(k1);
     doc.RecountTypes();
-    EXPECT_EQ(GetProperty(Create(doc, "knob", page), "id"), "knob2");
+    // One knob is left, but "knob2" is taken: the next free number.
+    EXPECT_EQ(GetProperty(Create(doc, "knob", page), "id"), "knob3");
 
     // Every '#' of every property of one object gets the same number.
     pugi::xml_node plot = Create(doc, "plot", page);
@@ -104,18 +105,76 @@ TEST_F(ProjectDocumentTest, CreateRefusesUnknownTypesAndMissingParents) {
     EXPECT_FALSE(doc.ProjectChanged());
 }
 
-TEST_F(ProjectDocumentTest, DuplicateCopiesIdsAndAppendsLast) {
+TEST_F(ProjectDocumentTest, DuplicateAppendsLastWithTheContentsCopied) {
     pugi::xml_node sw = Create(doc, "switch", page);
     Create(doc, "onchangescript", sw);
     Create(doc, "label", page);
     doc.SetProjectChanged(false);
     pugi::xml_node copy = doc.DuplicateObject(sw);
     EXPECT_EQ(copy, page.last_child());
-    EXPECT_EQ(GetProperty(copy, "id"), "toggle1");
     EXPECT_STREQ(copy.first_child().name(), "onchangescript");
     EXPECT_TRUE(doc.ProjectChanged());
     EXPECT_FALSE(doc.DuplicateObject(doc.Root()));
     EXPECT_FALSE(doc.DuplicateObject(pugi::xml_node()));
+}
+
+// The copy takes the id a new object of its type would take; what is not an id is copied.
+TEST_F(ProjectDocumentTest, DuplicateGivesTheCopyTheNextFreeId) {
+    struct Case {
+        const char* name;
+        const char* document;               // the page's contents; the first object is duplicated
+        std::vector<std::string> expected;  // Outline of the page's objects afterwards
+        const char* copyText;               // "key=value" of the copy expected, or ""
+    } cases[] = {
+        {"a lone knob", "<knob id='knob1'/>", {"knob:knob1", "knob:knob2"}, ""},
+        {"the next number is taken",
+         "<knob id='knob1'/><knob id='knob2'/>",
+         {"knob:knob1", "knob:knob2", "knob:knob3"},
+         ""},
+        {"an id the user typed",
+         "<knob id='setpoint'/><knob id='knob1'/>",
+         {"knob:setpoint", "knob:knob1", "knob:knob3"},
+         ""},
+        {"the link keeps its gateway",
+         "<knob id='knob1'><unitylink variable='%MW0' gatewayid='uni1'/></knob>",
+         {"knob:knob1", "unitylink:", "knob:knob2", "unitylink:"},
+         ""},
+        {"children get ids of their own",
+         "<div><slider id='slider1'/></div>",
+         {"div:", "slider:slider1", "div:", "slider:slider2"},
+         ""},
+        {"a default plot script follows the plot",
+         "<plot id='plot1' script='var rendererplot1 = function() {return plotplot1data}; var "
+         "i; for (i = 0; i &lt; 15; i++) { plotplot1data[0].push([i, Math.random()]);}'/>",
+         {"plot:plot1", "plot:plot2"},
+         "script=var rendererplot2 = function() {return plotplot2data}; var i; for (i = 0; i < "
+         "15; i++) { plotplot2data[0].push([i, Math.random()]);}"},
+        {"an edited plot script stays",
+         "<plot id='plot1' script='mine(plot1);'/>",
+         {"plot:plot1", "plot:plot2"},
+         "script=mine(plot1);"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        pugi::xml_document xml;
+        ASSERT_TRUE(xml.load_string((std::string("<tsr><project><page name='FirstPage'>") +
+                                     c.document + "</page></project></tsr>")
+                                        .c_str()));
+        doc.Adopt(xml);
+        pugi::xml_node p = doc.ProjectElement().first_child();
+        pugi::xml_node copy = doc.DuplicateObject(p.first_child());
+        ASSERT_TRUE(copy);
+        std::vector<std::string> outline;
+        for (const std::string& line : Outline(doc)) {
+            if (line.starts_with("2:") || line.starts_with("3:") || line.starts_with("4:"))
+                outline.push_back(line.substr(2));
+        }
+        EXPECT_EQ(outline, c.expected);
+        const std::string text = c.copyText;
+        if (text.empty()) continue;
+        const size_t eq = text.find('=');
+        EXPECT_EQ(GetProperty(copy, text.substr(0, eq)), text.substr(eq + 1));
+    }
 }
 
 TEST_F(ProjectDocumentTest, MoveAppendsAsLastChild) {

@@ -266,3 +266,64 @@ TEST(ProjectFileSave, AFailedSaveKeepsTheOldFile) {
 
 }  // namespace
 }  // namespace tsr
+
+namespace tsr {
+namespace {
+
+// A file holding values outside their ranges opens with each brought to the nearest end, and
+// says which; values in range, and texts that are no numbers, are read as they are.
+TEST_F(ProjectFileTest, OutOfRangeValuesAreClampedOnLoadAndSaid) {
+    setenv("LANG", "C", 1);
+    struct Case {
+        const char* name;
+        const char* attribute;  // on the element `element`
+        const char* element;
+        const char* stored;
+        const char* loaded;
+        const char* line;  // nullptr: nothing said
+    } cases[] = {
+        {"a port past 16 bits", "webserverport", "project", "70000", "65535",
+         "The value 70000 of Web server port number (Project) is out of range; it is now 65535"},
+        {"port zero", "webserverport", "project", "0", "1",
+         "The value 0 of Web server port number (Project) is out of range; it is now 1"},
+        {"a port in range", "webserverport", "project", "8080", "8080", nullptr},
+        {"a refresh period of 0", "refreshperiod", "unitylink", "0", "50",
+         "The value 0 of Refresh period (Link to a Schneider Electric Unity simulator or M340 PLC "
+         "variable) is out of range; it is now 50"},
+        {"a negative knob width", "width", "knob", "-3.5", "0",
+         "The value -3.5 of Width (Knob) is out of range; it is now 0"},
+        {"no number", "webserverport", "project", "eighty", "eighty", nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string document =
+            "<tsr><project webserverport='80'><page name='P'><knob id='knob1' width='150'>"
+            "<unitylink variable='%MW0' refreshperiod='500' gatewayid='uni1'/></knob></page>"
+            "</project></tsr>";
+        const std::string attribute = std::string(c.attribute) + "='";
+        const size_t element = document.find(std::string("<") + c.element);
+        const size_t at = document.find(attribute, element);
+        ASSERT_NE(at, std::string::npos);
+        const size_t end = document.find('\'', at + attribute.size());
+        document.replace(at + attribute.size(), end - at - attribute.size(), c.stored);
+        const std::string path = files / "ranges.tsr";
+        ASSERT_TRUE(WriteFile(path, document));
+        ASSERT_TRUE(project.Load(path));
+        const pugi::xml_node node = project.document().xml().find_node(
+            [&](pugi::xml_node n) { return std::string(n.name()) == c.element; });
+        EXPECT_STREQ(node.attribute(c.attribute).value(), c.loaded);
+        const std::vector<std::string> expected =
+            c.line ? std::vector<std::string>{c.line} : std::vector<std::string>{};
+        EXPECT_EQ(project.loadCorrections(), expected);
+    }
+    setenv("LANG", "fr_FR.UTF-8", 1);
+    ASSERT_TRUE(WriteFile(files / "fr.tsr", "<tsr><project webserverport='70000'/></tsr>"));
+    ASSERT_TRUE(project.Load(files / "fr.tsr"));
+    EXPECT_EQ(project.loadCorrections(),
+              std::vector<std::string>{"La valeur 70000 de Web server port number (Project) est "
+                                       "hors limites ; elle vaut maintenant 65535"});
+    setenv("LANG", "C", 1);
+}
+
+}  // namespace
+}  // namespace tsr

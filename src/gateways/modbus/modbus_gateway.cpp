@@ -97,6 +97,9 @@ int ModbusFamily::Connect(const GatewaySettings& settings) {
         link->Drop();
     }
     TransportError e = link->tcp.Connect(settings.ip, kModbusDefaultPort, options_.connectTimeout);
+    SetConnectFailure(e == TransportError::None
+                          ? std::string()
+                          : ConnectFailureText(settings.ip, kModbusDefaultPort, e));
     if (e == TransportError::BadAddress || e == TransportError::Resolve) return -3;
     if (e != TransportError::None) return -2;
     link->noMaskWrite = false;  // it may be another device now

@@ -28,13 +28,18 @@ int S7Family::Connect(const GatewaySettings& settings) {
         CloseLocked();
         return -1;
     }
-    if (connection_.Connect(settings.ip, kDefaultPort, kConnectTimeout) != TransportError::None) {
+    const TransportError e = connection_.Connect(settings.ip, kDefaultPort, kConnectTimeout);
+    if (e != TransportError::None) {
+        SetConnectFailure(ConnectFailureText(settings.ip, kDefaultPort, e));
         return -1;
     }
     if (!SetUp(settings.ucpos)) {
         CloseLocked();
+        SetConnectFailure(EndpointText(settings.ip, kDefaultPort) +
+                          ": no S7 answer to the connection set-up");
         return -1;
     }
+    SetConnectFailure({});
     connected_ = true;
     return 0;
 }

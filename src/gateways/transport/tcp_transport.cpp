@@ -101,6 +101,18 @@ const char* TransportErrorText(TransportError error) {
     return "unknown error";
 }
 
+std::string EndpointText(std::string_view address, uint16_t defaultPort) {
+    const std::optional<Endpoint> e = ParseEndpoint(address, defaultPort);
+    if (!e) return std::string(address);
+    const bool v6 = e->host.find(':') != std::string::npos;
+    return (v6 ? "[" + e->host + "]" : e->host) + ":" + std::to_string(e->port);
+}
+
+std::string ConnectFailureText(std::string_view address, uint16_t defaultPort,
+                               TransportError error) {
+    return EndpointText(address, defaultPort) + ": " + TransportErrorText(error);
+}
+
 std::optional<Endpoint> ParseEndpoint(std::string_view text, uint16_t defaultPort) {
     text = Trim(text);
     Endpoint e;

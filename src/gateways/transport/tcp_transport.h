@@ -42,6 +42,14 @@ struct Endpoint {
 // when no port is given. Empty when the host is empty or the port is not a number in 1..65535.
 std::optional<Endpoint> ParseEndpoint(std::string_view text, uint16_t defaultPort);
 
+// The address a connection to `address` tries, as "host:port" ("[v6 address]:port"), with
+// `defaultPort` when `address` names none; `address` itself when it is no endpoint.
+std::string EndpointText(std::string_view address, uint16_t defaultPort);
+
+// "host:port: reason" for a connection to `address` that failed with `error`.
+std::string ConnectFailureText(std::string_view address, uint16_t defaultPort,
+                               TransportError error);
+
 // The bytes of one stream connection, TCP or Unix. Not thread-safe: its family's lock
 // serialises the calls.
 class StreamConnection {

@@ -50,14 +50,19 @@ int UnityFamily::Connect(const GatewaySettings& settings) {
         return -1;
     }
     TransportError e = tcp_.Connect(settings.ip, kUnityDefaultPort, options_.connectTimeout);
+    if (e != TransportError::None)
+        SetConnectFailure(ConnectFailureText(settings.ip, kUnityDefaultPort, e));
     if (e == TransportError::BadAddress || e == TransportError::Resolve) return -3;
     if (e != TransportError::None) return -2;
     if (!Exchange(unity::OpenPayload(), unity::kOpenAnswerSize, &answer) ||
         !Exchange(unity::IdentifyPayload(), unity::kOpenAnswerSize, &answer)) {
         // Closed now, so that the next retry starts from a fresh connection.
         tcp_.Close();
+        SetConnectFailure(EndpointText(settings.ip, kUnityDefaultPort) +
+                          ": no Unity or M340 answer to the session opening");
         return -1;
     }
+    SetConnectFailure({});
     Exchange(unity::EndPayload(), unity::kOpenAnswerSize, &answer);
     connected_.store(true);
     return 0;
