@@ -406,9 +406,13 @@ int CommandServe(std::vector<std::string> args) {
     hooks.SetAccess(access.access);
     tsr::Generator generator(project, log, hooks, tsr::ProgramLibraryDirectory());
     if (!generator.generateApplication()) return Error("cannot write the web application");
-    if (!server.IsWebServerRunning())
+    if (!server.IsWebServerRunning()) {
+        // The dialog's text carries the reason after the message; here it follows the port.
+        const std::string cannot = tsr::LoadString(tsr::kMsgCannotCreateWebServer);
+        if (failure.rfind(cannot, 0) == 0) failure = cannot;
         return Error(failure + " (" + std::to_string(server.WebServerPort()) + "): " +
                      server.StartFailure());
+    }
     std::fprintf(stderr, "Serving %s on %s://%s:%u/ - press Ctrl-C to stop\n", path.c_str(),
                  tls ? "https" : "http", server.ServedAddress().c_str(), server.ListeningPort());
     for (;;) {

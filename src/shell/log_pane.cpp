@@ -15,8 +15,10 @@ wxColour FromColourRef(unsigned colour) {
 }  // namespace
 
 LogPane::LogPane(wxWindow* parent, wxWindowID id, const wxPoint& pos, const wxSize& size)
+    // Long lines wrap at word boundaries, so that a reason at the end of a line is read without
+    // scrolling sideways.
     : wxTextCtrl(parent, id, wxString(), pos, size,
-                 wxTE_MULTILINE | wxTE_RICH2 | wxHSCROLL | wxVSCROLL | wxTE_NOHIDESEL) {}
+                 wxTE_MULTILINE | wxTE_RICH2 | wxTE_WORDWRAP | wxVSCROLL | wxTE_NOHIDESEL) {}
 
 void LogPane::LogText(std::string_view text, unsigned colour) {
     Log(text, colour, 0);

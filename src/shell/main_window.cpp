@@ -296,9 +296,9 @@ void MainWindow::CreateControls() {
     preview_->SetBackgroundColour(*wxWHITE);
 
     r = DialogRect(panel_, 6, 252, 390, 120);
+    // A label or value cut at the column's edge shows whole in a tooltip.
     grid_ = new wxPropertyGridManager(panel_, kIdGrid, r.GetPosition(), r.GetSize(),
-
-                                      wxPG_BOLD_MODIFIED);
+                                      wxPG_BOLD_MODIFIED | wxPG_TOOLTIPS);
     grid_->AddPage();
     grid_->GetGrid()->SetSplitterPosition(200);
 
@@ -323,6 +323,13 @@ void MainWindow::CreateControls() {
     projectTree_->Bind(wxEVT_TREE_SEL_CHANGED, &MainWindow::OnProjectSelChanged, this);
     projectTree_->Bind(wxEVT_TREE_ITEM_RIGHT_CLICK, &MainWindow::OnProjectRightClick, this);
     projectTree_->Bind(wxEVT_TREE_KEY_DOWN, &MainWindow::OnProjectKeyDown, this);
+    // The description box follows the selected row, whether the mouse or the keys chose it.
+    grid_->Bind(wxEVT_PG_SELECTED, [this](wxPropertyGridEvent& event) {
+        event.Skip();
+        wxPGProperty* p = event.GetProperty();
+        if (p && !p->IsCategory()) grid_->SetDescription(p->GetLabel(), p->GetHelpString());
+        if (!p) grid_->SetDescription(wxString(), wxString());
+    });
     grid_->Bind(wxEVT_PG_CHANGING, &MainWindow::OnGridChanging, this);
     grid_->Bind(wxEVT_PG_CHANGED, &MainWindow::OnGridChanged, this);
     grid_->Bind(wxEVT_PG_DOUBLE_CLICK, &MainWindow::OnGridDoubleClick, this);

@@ -17,6 +17,7 @@
 #include <wx/propgrid/advprops.h>
 #include <wx/propgrid/manager.h>
 #include <wx/stc/stc.h>
+#include <wx/stattext.h>
 #include <wx/textctrl.h>
 #include <wx/textdlg.h>
 #include <wx/uiaction.h>
@@ -1588,4 +1589,36 @@ TEST_F(DesignerWindowTest, AServerThatCannotStartSaysWhyAndReadsAsStopped) {
     EXPECT_EQ(logHas("so its widgets show no live values: set \"Activate web server\" of the "
                      "project to True to see them."),
               1);
+}
+
+// The description box shows the selected row's description; long log lines wrap.
+TEST_F(DesignerWindowTest, TheDescriptionFollowsTheSelectedRow) {
+    setenv("LANG", "C", 1);
+    OpenWindow();
+    Pump(200);
+    Select(w().project().document().FindObjectBySerial(0));
+    auto shown = [&](const wxString& text) {
+        std::function<bool(wxWindow*)> find = [&](wxWindow* parent) {
+            for (wxWindow* child : parent->GetChildren()) {
+                if (auto* label = dynamic_cast<wxStaticText*>(child))
+                    if (label->GetLabel() == text) return true;
+                if (find(child)) return true;
+            }
+            return false;
+        };
+        return find(w().grid()->GetParent());
+    };
+    for (const char* row : {"Web server port number", "Offline mode", "Activate web server"}) {
+        SCOPED_TRACE(row);
+        wxPGProperty* p = Row(row);
+        ASSERT_NE(p, nullptr);
+        w().grid()->SelectProperty(p, false);
+        wxPropertyGridEvent event(wxEVT_PG_SELECTED, w().grid()->GetId());
+        event.SetPropertyGrid(w().grid());
+        event.SetProperty(p);
+        w().grid()->GetParent()->GetEventHandler()->ProcessEvent(event);
+        Pump(50);
+        EXPECT_TRUE(shown(p->GetHelpString())) << p->GetHelpString();
+    }
+    EXPECT_FALSE(w().log()->HasFlag(wxHSCROLL));
 }

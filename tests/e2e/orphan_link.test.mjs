@@ -23,7 +23,7 @@ function project(simPort) {
   const link = (v, g) => `<unitylink variable="${v}" refreshperiod="${PERIOD}" gatewayid="${g}" />`;
   return `<?xml version="1.0"?>
 <tsr>
-	<project webserveron="1" webserverport="0">
+	<project webserveron="1" webserverport="8080">
 		<page name="FirstPage">
 			<knob value="50" min="0" max="100" step="1" width="120" thickness="0.2" cursor="0" displayvalue="1" textafter="" readonly="0" fgcolor="255" bgcolor="65535" angleoffset="0" dataarc="360" dprevious="0" id="knob1">${link('%MW6', 'uni1')}</knob>
 			<slider text="Level" value="50" min="0" max="100" step="1" id="slider1">${link('%MW0', 'uni9')}</slider>
