@@ -75,7 +75,9 @@ UsersResult ParseUsers(std::string_view text) {
         if (!IsValidUserName(name)) return fail("the name is empty, too long or holds a blank");
         const std::optional<Role> r = ParseRole(role);
         if (!r) return fail("the role is neither viewer nor operator");
-        if (hash.rfind("$argon2id$", 0) != 0 || hash.size() >= crypto_pwhash_STRBYTES)
+        // An argon2id string is printable ASCII without blanks.
+        if (hash.rfind("$argon2id$", 0) != 0 || hash.size() >= crypto_pwhash_STRBYTES ||
+            std::any_of(hash.begin(), hash.end(), [](char c) { return c <= 0x20 || c >= 0x7F; }))
             return fail("the password hash is not an argon2id hash");
         if (std::any_of(result.users.begin(), result.users.end(),
                         [&](const User& u) { return u.name == name; }))

@@ -69,6 +69,7 @@ TEST(SignInParsing, TheUsersFile) {
         {"unknown role", "ann:admin:" + hash, 0, "line 1: the role"},
         {"a blank in the name", "an n:viewer:" + hash, 0, "line 1: the name"},
         {"not argon2id", "\nann:viewer:$6$salt$hash", 0, "line 2: the password hash"},
+        {"a control in the hash", "ann:viewer:" + hash + "\r\r\n", 0, "line 1: the password hash"},
         {"twice", "ann:viewer:" + hash + "\nann:operator:" + hash, 0, "line 2: the user ann is there twice"},
     };
     for (const auto& c : cases) {
