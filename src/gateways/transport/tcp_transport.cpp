@@ -1,5 +1,7 @@
 #include "gateways/transport/tcp_transport.h"
 
+#include "base/number_text.h"
+
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -34,12 +36,6 @@ int WaitFor(int fd, short events, Clock::time_point deadline) {
         if (r < 0) return -1;
         return r == 0 ? 0 : 1;
     }
-}
-
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-    return s;
 }
 
 // Resolves `endpoint` with the system resolver, waiting at most until `deadline` (the
@@ -114,7 +110,7 @@ std::string ConnectFailureText(std::string_view address, uint16_t defaultPort,
 }
 
 std::optional<Endpoint> ParseEndpoint(std::string_view text, uint16_t defaultPort) {
-    text = Trim(text);
+    text = TrimBlanks(text);
     Endpoint e;
     std::string_view portText;
     if (!text.empty() && text.front() == '[') {
@@ -132,8 +128,8 @@ std::optional<Endpoint> ParseEndpoint(std::string_view text, uint16_t defaultPor
         if (colon != std::string_view::npos && text.find(':', colon + 1) != std::string_view::npos) {
             e.host.assign(text);  // a bare IPv6 address: no port
         } else if (colon != std::string_view::npos) {
-            e.host.assign(Trim(text.substr(0, colon)));
-            portText = Trim(text.substr(colon + 1));
+            e.host.assign(TrimBlanks(text.substr(0, colon)));
+            portText = TrimBlanks(text.substr(colon + 1));
             if (portText.empty()) return std::nullopt;
         } else {
             e.host.assign(text);

@@ -1,5 +1,7 @@
 #include "gateways/unity/frames.h"
 
+#include "base/number_text.h"
+
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -87,36 +89,6 @@ Bytes MemoryPayload(uint8_t code, const Variable& v) {
     p.push_back(IsDoubleArea(v.area) ? 0x02 : 0x01);
     p.push_back(0x00);
     return p;
-}
-
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-    return s;
-}
-
-// A whole decimal integer ("+" or "-" allowed) within [low, high].
-std::optional<int64_t> ParseInteger(std::string_view text, int64_t low, int64_t high) {
-    text = Trim(text);
-    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-    int64_t v = 0;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
-    if (v < low || v > high) return std::nullopt;
-    return v;
-}
-
-// A whole decimal number taken as an IEEE single: its 32 bits.
-std::optional<uint32_t> ParseSingleBits(std::string_view text) {
-    text = Trim(text);
-    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-    float f = 0;
-    auto [end, ec] =
-        std::from_chars(text.data(), text.data() + text.size(), f, std::chars_format::general);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
-    uint32_t bits = 0;
-    std::memcpy(&bits, &f, sizeof bits);
-    return bits;
 }
 
 std::string Decimal(long long v) {
