@@ -29,6 +29,7 @@ APT_PACKAGES=(
   libwxgtk3.2-dev libwxgtk-webview3.2-dev xvfb xauth xdotool imagemagick pandoc
   libmodbus-dev python3-pymodbus
   libsodium-dev libssl-dev openssl curl
+  libmosquitto-dev mosquitto mosquitto-clients
 )
 
 # What the benchmarks compare against and drive: nginx and wrk (./tessora.sh bench only).

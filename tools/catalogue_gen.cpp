@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
     const std::map<std::string, int> kinds = {{"Text", 0},   {"Boolean", 1}, {"UInt16", 2},
                                               {"Real", 3},   {"Choice", 4},  {"Colour", 5},
                                               {"UInt32", 6}, {"Template", 7}, {"Script", 8}};
-    if (!types.is_array() || types.size() != 52) return Fail("expected 52 types");
+    if (!types.is_array() || types.size() != 54) return Fail("expected 54 types");
     std::map<std::string, int> idOfKey;
     for (size_t i = 0; i < types.size(); ++i) {
         const auto& t = types[i];

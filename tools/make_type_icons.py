@@ -90,6 +90,8 @@ TYPES = {
     "arduinowebserverslink": ("link", "AT"),
     "modbusgateway": ("gateway", "MB"),
     "modbuslink": ("link", "MB"),
+    "mqttgateway": ("gateway", "MQ"),
+    "mqttlink": ("link", "MQ"),
 }
 
 # 3x5 glyphs, one string of 15 cells per character, rows top to bottom.

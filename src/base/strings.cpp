@@ -91,6 +91,12 @@ constexpr Entry kTable[] = {
      "Impossible de charger le module d'impression, rien ne peut être imprimé : %s"},
     {147, "not a printer module of this version of the program",
      "pas un module d'impression de cette version du programme"},
+    {148, "Cannot connect to MQTT broker %s, will retry in 5 seconds",
+     "Impossible de se connecter au courtier MQTT %s, nouvel essai dans 5 secondes..."},
+    {149, "Connected to MQTT broker %s", "Connecté au courtier MQTT %s"},
+    {150, "Disconnected from MQTT broker %s", "Déconnecté du courtier MQTT %s"},
+    {151, "Write to MQTT topic %s not sent: not connected to broker %s",
+     "Écriture sur le sujet MQTT %s non envoyée : pas de connexion au courtier %s"},
     {61442, "All files (*.*)", "Tous les fichiers (*.*)"},
     {2001, "Library", "Bibliothèque"},
     {2002, "Project", "Projet"},
@@ -298,6 +304,7 @@ constexpr Entry kTable[] = {
     {2248, "Arduino link", "Lien Arduino"},
     {2249, "Arduino table link", "Lien table Arduino"},
     {2250, "Modbus link", "Lien Modbus"},
+    {2251, "MQTT link", "Lien MQTT"},
 };
 
 bool IsFrenchLocale(const char* value) {

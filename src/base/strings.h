@@ -38,6 +38,12 @@ enum StringId : int {
     // The printer module could not be loaded: %s says why.
     kMsgPrinterModuleMissing = 146,
     kMsgPrinterModuleOther = 147,
+    // The MQTT family's connection lines; %s is the broker's "host:port".
+    kMsgMqttCannotConnect = 148,
+    kMsgMqttConnected = 149,
+    kMsgMqttDisconnected = 150,
+    // A page's write while the broker is not connected: %s the topic, then the broker.
+    kMsgMqttWriteDropped = 151,
     kMsgAllFiles = 61442,
 };
 
@@ -173,6 +179,7 @@ enum DesignerStringId : int {
     kTextArduinoLink = 2248,
     kTextArduinoTableLink = 2249,
     kTextModbusLink = 2250,
+    kTextMqttLink = 2251,
 };
 
 }  // namespace tsr

@@ -22,6 +22,7 @@
 #include "generator/build_copy.h"
 #include "generator/generator.h"
 #include "gateways/lifecycle.h"
+#include "gateways/mqtt/site_publisher.h"
 #include "gateways/trust.h"
 #include "model/catalogue.h"
 #include "model/catalogue_json.h"
@@ -60,6 +61,9 @@ const char kUsage[] =
     "                           anyone allowed may read); HTTPS with the certificate and key, or\n"
     "                           with one made for this machine once and kept in the profile\n"
     "                           directory; --users without HTTPS needs --insecure-login\n"
+    "      [--publish mqtt://HOST:PORT/PREFIX]\n"
+    "                           publish every value read from a device, retained, to the MQTT\n"
+    "                           broker under PREFIX/FAMILY/ITEM when it changes (mqtts:// for TLS)\n"
     "  arduino PROJECT --sketch FILE\n"
     "                           write the Arduino sketch that puts the page on an SD card\n";
 
@@ -295,7 +299,7 @@ int CommandServe(std::vector<std::string> args) {
     std::string path;
     std::vector<std::pair<std::string, std::string>> options = {
         {"--port", ""}, {"--listen", ""}, {"--allow", ""}, {"--write-allow", ""}, {"--max-age", ""},
-        {"--users", ""}, {"--tls-cert", ""}, {"--tls-key", ""}};
+        {"--users", ""}, {"--tls-cert", ""}, {"--tls-key", ""}, {"--publish", ""}};
     std::string why;
     if (!ParseProjectArgs(args, path, options, &why)) return UsageError(why);
     // An option given with an empty value is refused like any other malformed value.
@@ -353,6 +357,8 @@ int CommandServe(std::vector<std::string> args) {
         std::fprintf(stderr, "HTTPS certificate %s\nSHA-256 fingerprint %s\n", cert.c_str(),
                      tls->fingerprint().c_str());
     }
+    std::unique_ptr<tsr::SitePublisher> publisher;
+    std::string publishUrl = options[8].second;
     std::optional<uint16_t> port;
     if (!options[0].second.empty()) {
         char* end = nullptr;
@@ -386,7 +392,13 @@ int CommandServe(std::vector<std::string> args) {
             gateways.SetTrusted(false);
         }
     }
-    tsr::WebServer server(log, gateways.Routes());
+    if (!publishUrl.empty()) {
+        std::string why;
+        publisher = tsr::SitePublisher::Make(publishUrl, log, &why);
+        if (!publisher) return Error("--publish: " + why);
+        publisher->Start();
+    }
+    tsr::WebServer server(log, publisher ? publisher->Wrap(gateways.Routes()) : gateways.Routes());
     server.SetMaxAge(maxAge);
     server.SetTls(tls);
     if (users) {

@@ -3,19 +3,23 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <bit>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "corvane_sim.h"
 #include "gateways/corvane/frames.h"
 #include "gateways/kx/kx_gateway.h"
 #include "gateways/simora/frames.h"
+#include "gateways/transport/mqtt_client.h"
 #include "gateways/transport/tcp_transport.h"
 #include "kx_sim.h"
 #include "modbus_sim.h"
@@ -33,7 +37,10 @@ const char kSimulateUsage[] =
     "                           run a simulator of that device family until Ctrl-C: Unity on\n"
     "                           port 5020, S7 on port 10102 and Modbus TCP on port 5502 unless N\n"
     "                           is given (0: a free port), on 127.0.0.1 unless ADDR is given; it\n"
-    "                           prints the gateway's ip and the variables it serves\n";
+    "                           prints the gateway's ip and the variables it serves\n"
+    "  simulate mqtt [--url mqtt://HOST:PORT[/PREFIX]]\n"
+    "                           publish moving values, retained, to an MQTT broker (default\n"
+    "                           mqtt://127.0.0.1:1883, topics under tessora/demo) until Ctrl-C\n";
 
 namespace {
 
@@ -259,9 +266,76 @@ class SimoraSimulation : public Simulation {
     sims::SimoraSim sim_;
 };
 
+// Devices that publish to a broker: the moving values under PREFIX, retained, each time they
+// change. PREFIX itself carries the ramp, so that a link left on its default topic moves.
+class MqttSimulation : public Simulation {
+  public:
+    explicit MqttSimulation(mqtt::BrokerUrl broker) : prefix_(broker.prefix), port_(broker.port) {
+        MqttClientSettings settings;
+        settings.broker = std::move(broker);
+        settings.clientId = "tessora-simulate-" + std::to_string(getpid());
+        client_ = std::make_unique<MqttClient>(settings, nullptr);
+    }
+    bool Start() override {
+        if (client_->Start() && client_->WaitOutcome(std::chrono::seconds(3))) return true;
+        std::fprintf(stderr,
+                     "tessora-cli: cannot connect to the MQTT broker (%s)\n"
+                     "Start one first, for example: mosquitto -p %d\n",
+                     client_->Failure().c_str(), port_);
+        return false;
+    }
+    void Tick(int64_t ms) override {
+        using namespace sims;
+        char sine[32];
+        std::snprintf(sine, sizeof sine, "%.2f", SineValue(ms));
+        const std::string ramp = std::to_string(RampValue(ms)), bit = ToggleBit(ms) ? "1" : "0",
+                          counter = std::to_string(CounterValue(ms));
+        Send(prefix_, ramp);
+        Send(prefix_ + "/ramp", ramp);
+        Send(prefix_ + "/sine", sine);
+        Send(prefix_ + "/bit", bit);
+        Send(prefix_ + "/counter", counter);
+        Send(prefix_ + "/json", std::string("{\"ramp\":") + ramp + ",\"sine\":" + sine +
+                                    ",\"bit\":" + (bit == "1" ? "true" : "false") +
+                                    ",\"status\":{\"counter\":" + counter + ",\"text\":\"" +
+                                    (bit == "1" ? "running" : "waiting") + "\"}}");
+    }
+    void Stop() override { client_->Stop(); }
+    std::string Describe() const override {
+        return "MQTT devices publishing to " + client_->Endpoint() + " (retained)\n"
+               "gateway url: mqtt://" + client_->Endpoint() + "\n"
+               "moving: " + prefix_ + " and " + prefix_ + "/ramp (ramp 0 to 100), " + prefix_ +
+               "/sine (sine 0 to 100),\n"
+               "        " + prefix_ + "/bit (toggles every second), " + prefix_ +
+               "/counter (counter, seconds),\n"
+               "        " + prefix_ + "/json (a JSON object: " + prefix_ + "/json|ramp, " +
+               prefix_ + "/json|status.counter, " + prefix_ + "/json|status.text)\n";
+    }
+
+  private:
+    // Publishes a value when it differs from the one last sent for its topic (all again after a
+    // new connection, since the broker may have lost them).
+    void Send(const std::string& topic, const std::string& value) {
+        if (client_->connections() != connections_) {
+            last_.clear();
+            connections_ = client_->connections();
+        }
+        std::string& last = last_[topic];
+        if (last == value) return;
+        if (client_->Publish(topic, value, 1, true)) last = value;
+    }
+
+    std::string prefix_;
+    int port_;
+    std::unique_ptr<MqttClient> client_;
+    std::map<std::string, std::string> last_;
+    uint64_t connections_ = 0;
+};
+
 int Usage() {
     std::fprintf(stderr, "usage: tessora-cli simulate unity|s7|kx|corvane|simora|modbus "
-                         "[--port N] [--listen ADDR]\n");
+                         "[--port N] [--listen ADDR]\n"
+                         "       tessora-cli simulate mqtt [--url mqtt://HOST:PORT[/PREFIX]]\n");
     return 2;
 }
 
@@ -271,6 +345,7 @@ int CommandSimulate(const std::vector<std::string>& args) {
     if (args.empty()) return Usage();
     const std::string family = args[0];
     std::string listen = "127.0.0.1";
+    std::string url;
     long port = -1;
     for (size_t i = 1; i < args.size(); ++i) {
         if (i + 1 >= args.size()) return Usage();
@@ -281,12 +356,18 @@ int CommandSimulate(const std::vector<std::string>& args) {
             if (value.empty() || *end != '\0' || port < 0 || port > 65535) return Usage();
         } else if (args[i - 1] == "--listen" && !value.empty()) {
             listen = value;
+        } else if (args[i - 1] == "--url" && family == "mqtt") {
+            url = value;
         } else {
             return Usage();
         }
     }
     const bool network = family == "unity" || family == "s7" || family == "modbus";
     if (!network && (port >= 0 || listen != "127.0.0.1")) {
+        if (family == "mqtt") {
+            std::fprintf(stderr, "tessora-cli: the mqtt simulator takes --url, not --port or --listen\n");
+            return 2;
+        }
         std::fprintf(stderr, "tessora-cli: the %s simulator takes no --port or --listen\n",
                      family.c_str());
         return 2;
@@ -301,6 +382,16 @@ int CommandSimulate(const std::vector<std::string>& args) {
     } else if (family == "modbus") {
         simulation = std::make_unique<ModbusSimulation>(
             listen, static_cast<uint16_t>(port < 0 ? kModbusPort : port));
+    } else if (family == "mqtt") {
+        std::optional<mqtt::BrokerUrl> broker =
+            mqtt::ParseBrokerUrl(url.empty() ? "mqtt://127.0.0.1:1883" : url);
+        if (!broker) {
+            std::fprintf(stderr, "tessora-cli: --url %s is not a broker address "
+                                 "(mqtt://HOST:PORT or mqtts://HOST:PORT, then /PREFIX)\n", url.c_str());
+            return 2;
+        }
+        if (broker->prefix.empty()) broker->prefix = "tessora/demo";
+        simulation = std::make_unique<MqttSimulation>(std::move(*broker));
     } else if (family == "kx") {
         simulation = std::make_unique<KxSimulation>();
     } else if (family == "corvane") {

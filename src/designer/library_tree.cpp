@@ -64,6 +64,8 @@ constexpr LibraryItem kItems[] = {
     /* 52 */ {"Printer Gateway", 33, 33},
     /* 53 */ {"Modbus TCP Gateway", 50, 33},
     /* 54 */ {"Link item value with one Modbus TCP device variable", 51, 53},
+    /* 55 */ {"MQTT Broker Gateway", 52, 33},
+    /* 56 */ {"Link item value with one MQTT topic", 53, 55},
 };
 
 }  // namespace

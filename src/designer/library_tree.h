@@ -27,7 +27,7 @@ bool CanDragLibraryItem(int index);
 
 // Image list layout shared by both trees: the fallback icon first, then one icon per type id.
 inline constexpr int kFallbackImage = 0;
-inline constexpr int kImageCount = 53;
+inline constexpr int kImageCount = 55;
 
 // The image index of type `typeId`: 1 + typeId for a type id, kFallbackImage for anything else
 // (headings included).

@@ -38,6 +38,7 @@ constexpr LinkName kLinkNames[] = {
     {"arduinowebserverlink", kTextArduinoLink},
     {"arduinowebserverslink", kTextArduinoTableLink},
     {"modbuslink", kTextModbusLink},
+    {"mqttlink", kTextMqttLink},
 };
 
 }  // namespace

@@ -42,6 +42,12 @@ struct GatewaySettings {
     int ucpos = 0;                 // s7ipgateway: rack and slot byte
     std::string id;                // modbusgateway: the gateway id the page's items name
     int unit = 1;                  // modbusgateway: the unit identifier, 0 to 255
+    // mqttgateway: the broker's address, the client's identity, whether writes are retained, and
+    // the topics its links read (subscribed at once).
+    std::string url;
+    std::string clientId, username, password;
+    bool retain = false;
+    std::vector<std::string> topics;
 };
 
 // A device family whose connection can drop: Corvane, Simora, Unity, S7, KX. Each family holds
@@ -118,6 +124,7 @@ struct GatewayRoutes {
     PrinterService* printer = nullptr;
     DllService* dll = nullptr;
     DeviceFamily* modbus = nullptr;
+    DeviceFamily* mqtt = nullptr;
 };
 
 }  // namespace tsr

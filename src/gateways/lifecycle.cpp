@@ -33,6 +33,8 @@ Messages MessagesOf(int type) {
         case kTypeKxGateway: return {131, 132, 133};
         case kTypeModbusGateway:
             return {kMsgModbusCannotConnect, kMsgModbusConnected, kMsgModbusDisconnected};
+        case kTypeMqttGateway:
+            return {kMsgMqttCannotConnect, kMsgMqttConnected, kMsgMqttDisconnected};
         default: return {0, 0, 0};
     }
 }
@@ -60,13 +62,14 @@ Gateways::Gateways(LogSink& log, const WorkingDirectory& wd)
       unity_(MakeUnityFamily(log)),
       s7_(MakeS7Family(log)),
       kx_(MakeKxFamily(log)),
-      modbus_(MakeModbusFamily(log)) {}
+      modbus_(MakeModbusFamily(log)),
+      mqtt_(MakeMqttFamily(log)) {}
 
 Gateways::~Gateways() = default;
 
 GatewayRoutes Gateways::Routes() {
     return {corvane_.get(), simora_.get(),         unity_.get(), kx_.get(),    s7_.get(),
-            &sql_,          printerService_.get(), &dll_,        modbus_.get()};
+            &sql_,          printerService_.get(), &dll_,        modbus_.get(), mqtt_.get()};
 }
 
 void Gateways::Report(const std::string& source, int messageId, unsigned colour) {
@@ -89,8 +92,27 @@ GatewaySettings ModbusSettingsOf(pugi::xml_node gateway) {
     return settings;
 }
 
-// A Modbus TCP line: the text of `messageId` with the device's address in place of its %s.
-std::string ModbusLine(int messageId, const std::string& ip) {
+// The settings of an mqttgateway object, with the topics of the links that name it.
+GatewaySettings MqttSettingsOf(pugi::xml_node gateway) {
+    GatewaySettings settings;
+    settings.id = GetPropertyOr(gateway, "id", "");
+    settings.url = GetPropertyOr(gateway, "url", "mqtt://127.0.0.1:1883");
+    settings.clientId = GetPropertyOr(gateway, "clientid", "");
+    settings.username = GetPropertyOr(gateway, "username", "");
+    settings.password = GetPropertyOr(gateway, "password", "");
+    settings.retain = GetPropertyOr(gateway, "retain", "0") == "1";
+    for (const pugi::xpath_node& found : gateway.root().select_nodes("//mqttlink")) {
+        const pugi::xml_node link = found.node();
+        if (GetPropertyOr(link, "gatewayid", "") != settings.id) continue;
+        const std::string variable = GetPropertyOr(link, "variable", "");
+        settings.topics.push_back(variable.substr(0, variable.find('|')));
+    }
+    return settings;
+}
+
+// A line of a family with several devices (Modbus TCP, MQTT): the text of `messageId` with the
+// device's address in place of its %s.
+std::string DeviceLine(int messageId, const std::string& ip) {
     std::string text = LoadString(messageId);
     const size_t at = text.find("%s");
     if (at != std::string::npos) text.replace(at, 2, ip);
@@ -110,7 +132,7 @@ std::string Gateways::ResourcePath(const std::string& name) const {
 }
 
 // The gateway types, each one family.
-constexpr int kFamilies[] = {kTypeCorvaneGateway, kTypeSqlGateway, kTypePrintGateway, kTypeDllGateway, kTypeSimoraGateway, kTypeUnityGateway, kTypeS7Gateway, kTypeKxGateway, kTypeModbusGateway};
+constexpr int kFamilies[] = {kTypeCorvaneGateway, kTypeSqlGateway, kTypePrintGateway, kTypeDllGateway, kTypeSimoraGateway, kTypeUnityGateway, kTypeS7Gateway, kTypeKxGateway, kTypeModbusGateway, kTypeMqttGateway};
 
 std::string Gateways::FamilyKey(const ProjectDocument& doc, int type) const {
     std::string key;
@@ -158,6 +180,16 @@ void Gateways::SyncGateways(const ProjectDocument& doc) {
 }
 
 void Gateways::StopFamily(int type) {
+    if (type == kTypeMqttGateway) {
+        for (const GatewaySettings& settings : openedMqtt_) {
+            const std::string endpoint = mqtt_->EndpointOf(settings.id);
+            if (mqtt_->Disconnect(settings))
+                log_.LogState(std::to_string(kTypeMqttGateway) + " " + settings.id,
+                              DeviceLine(kMsgMqttDisconnected, endpoint), kLogGreen);
+        }
+        openedMqtt_.clear();
+        return;
+    }
     if (type != kTypeModbusGateway) {
         Visit(Walk::Stop, pugi::xml_node(), type);
         return;
@@ -165,7 +197,7 @@ void Gateways::StopFamily(int type) {
     for (const GatewaySettings& settings : openedModbus_) {
         if (modbus_->Disconnect(settings))
             log_.LogState(std::to_string(kTypeModbusGateway) + " " + settings.ip,
-                          ModbusLine(kMsgModbusDisconnected, settings.ip), kLogGreen);
+                          DeviceLine(kMsgModbusDisconnected, settings.ip), kLogGreen);
     }
     openedModbus_.clear();
 }
@@ -181,9 +213,11 @@ void Gateways::StopGateways(const ProjectDocument& doc) {
     // Families opened for gateways that the project no longer has are closed first, and each
     // Modbus TCP device as it was opened (its gateway may name another one now).
     for (const auto& [type, key] : opened_) {
-        if (type != kTypeModbusGateway && FamilyKey(doc, type).empty()) StopFamily(type);
+        if (type != kTypeModbusGateway && type != kTypeMqttGateway && FamilyKey(doc, type).empty())
+            StopFamily(type);
     }
     StopFamily(kTypeModbusGateway);
+    StopFamily(kTypeMqttGateway);
     opened_.clear();
     doc.ForEachObject([&](pugi::xml_node n, int) {
         Visit(Walk::Stop, n, ObjectTypeOf(n));
@@ -196,6 +230,10 @@ void Gateways::Visit(Walk walk, pugi::xml_node gateway, int type) {
     if (m.failed == 0) return;  // not a gateway
     if (type == kTypeModbusGateway) {
         VisitModbus(walk, gateway);
+        return;
+    }
+    if (type == kTypeMqttGateway) {
+        VisitMqtt(walk, gateway);
         return;
     }
     // Every line of a family is a line of its state: a sink folds a retry's repeat into the
@@ -266,17 +304,42 @@ void Gateways::VisitModbus(Walk walk, pugi::xml_node gateway) {
     const std::string source = std::to_string(kTypeModbusGateway) + " " + settings.ip;
     if (walk == Walk::Stop) {
         if (modbus_->Disconnect(settings))
-            log_.LogState(source, ModbusLine(kMsgModbusDisconnected, settings.ip), kLogGreen);
+            log_.LogState(source, DeviceLine(kMsgModbusDisconnected, settings.ip), kLogGreen);
         return;
     }
     const bool ok = modbus_->Connect(settings) >= 0;
     if (walk == Walk::Start) openedModbus_.push_back(settings);
     if (ok) {
-        log_.LogState(source, ModbusLine(kMsgModbusConnected, settings.ip), kLogGreen);
+        log_.LogState(source, DeviceLine(kMsgModbusConnected, settings.ip), kLogGreen);
         return;
     }
     log_.LogState(source,
-                  WithReason(ModbusLine(kMsgModbusCannotConnect, settings.ip), modbus_->ConnectFailure()),
+                  WithReason(DeviceLine(kMsgModbusCannotConnect, settings.ip), modbus_->ConnectFailure()),
+                  kLogRed);
+}
+
+// An MQTT gateway: one broker connection per gateway id, each line naming the broker. Its
+// client reconnects by itself; the retry tick logs the state it finds. It reaches nothing on
+// this computer, so an untrusted project starts it as the other devices.
+void Gateways::VisitMqtt(Walk walk, pugi::xml_node gateway) {
+    const GatewaySettings settings = MqttSettingsOf(gateway);
+    const std::string source = std::to_string(kTypeMqttGateway) + " " + settings.id;
+    if (walk == Walk::Stop) {
+        const std::string endpoint = mqtt_->EndpointOf(settings.id);
+        if (mqtt_->Disconnect(settings))
+            log_.LogState(source, DeviceLine(kMsgMqttDisconnected, endpoint), kLogGreen);
+        return;
+    }
+    const bool ok = mqtt_->Connect(settings) >= 0;
+    if (walk == Walk::Start) openedMqtt_.push_back(settings);
+    std::string endpoint = mqtt_->EndpointOf(settings.id);
+    if (endpoint.empty()) endpoint = settings.url;
+    if (ok) {
+        log_.LogState(source, DeviceLine(kMsgMqttConnected, endpoint), kLogGreen);
+        return;
+    }
+    log_.LogState(source,
+                  WithReason(DeviceLine(kMsgMqttCannotConnect, endpoint), mqtt_->ConnectFailure()),
                   kLogRed);
 }
 

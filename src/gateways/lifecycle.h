@@ -13,6 +13,7 @@
 #include "gateways/dll/dll_gateway.h"
 #include "gateways/families.h"
 #include "gateways/modbus/modbus_gateway.h"
+#include "gateways/mqtt/mqtt_gateway.h"
 #include "gateways/printer_module.h"
 #include "gateways/sql/sql_gateway.h"
 #include "model/project_document.h"
@@ -30,7 +31,7 @@ public:
     // Opens the connection of every gateway object of the project, in document order.
     void StartGateways(const ProjectDocument& doc);
     // Connects again (or checks) the families that can drop: Corvane, Simora, Unity, S7, KX,
-    // Modbus TCP.
+    // Modbus TCP, MQTT.
     void RetryGateways(const ProjectDocument& doc);
     // Closes the connection of every gateway object of the project, and of every family the last
     // StartGateways or SyncGateways opened.
@@ -60,6 +61,7 @@ private:
     enum class Walk { Start, Retry, Stop };
     void Visit(Walk walk, pugi::xml_node gateway, int type);
     void VisitModbus(Walk walk, pugi::xml_node gateway);
+    void VisitMqtt(Walk walk, pugi::xml_node gateway);
     void Report(const std::string& source, int messageId, unsigned colour);
     // Closes family `type` as it was opened (the Modbus TCP family: each device it connected).
     void StopFamily(int type);
@@ -75,9 +77,11 @@ private:
     std::unique_ptr<PrinterService> printerService_;
     std::unique_ptr<ConnectedFamily> corvane_, simora_, unity_, s7_, kx_;
     std::unique_ptr<ModbusFamily> modbus_;  // one connection per gateway ip
+    std::unique_ptr<MqttFamily> mqtt_;      // one broker connection per gateway id
     bool trusted_ = true;
     std::map<int, std::string> opened_;          // family type -> FamilyKey when opened
     std::vector<GatewaySettings> openedModbus_;  // the Modbus TCP devices opened
+    std::vector<GatewaySettings> openedMqtt_;    // the MQTT gateways opened
 };
 
 }  // namespace tsr

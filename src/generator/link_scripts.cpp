@@ -432,6 +432,7 @@ bool IsGatewayType(int type) {
         case kTypeCorvaneGateway: case kTypeSqlGateway: case kTypePrintGateway: case kTypeDllGateway:
         case kTypeSimoraGateway: case kTypeUnityGateway: case kTypeS7Gateway: case kTypeKxGateway:
         case kTypeS71200Gateway: case kTypeArduinoGateway: case kTypeModbusGateway:
+        case kTypeMqttGateway:
             return true;
         default:
             return false;
@@ -442,7 +443,7 @@ bool IsLinkType(int type) {
     switch (type) {
         case kTypeCvnLink: case kTypeCvnTableLink: case kTypeSimoraLink: case kTypeUnityLink: case kTypeS7Link:
         case kTypeKxLink: case kTypeS71200Link: case kTypeS71200TableLink: case kTypeArduinoLink:
-        case kTypeArduinoTableLink: case kTypeModbusLink:
+        case kTypeArduinoTableLink: case kTypeModbusLink: case kTypeMqttLink:
             return true;
         default:
             return false;
@@ -463,12 +464,13 @@ void EmitGateway(int gatewayType, pugi::xml_node gateway, std::string_view s7Lib
         out += FormatText("function getaddress%s(){return %s+':';}", {id, address});
         return;
     }
-    if (gatewayType == kTypeModbusGateway) {
-        // One family serves every Modbus TCP gateway: each item names its gateway before a '/',
-        // so a link posts "MBmb1/hr0". (The '/' also keeps a typed name such as "hr0:f32" from
-        // reading as a URL scheme.)
+    if (gatewayType == kTypeModbusGateway || gatewayType == kTypeMqttGateway) {
+        // One family serves every Modbus TCP gateway, and one every MQTT gateway: each item
+        // names its gateway before a '/', so a link posts "MBmb1/hr0" or "MQmq1/tele/plug". (The
+        // '/' also keeps a typed name such as "hr0:f32" from reading as a URL scheme.)
         if (!address.empty()) address += '+';
-        out += FormatText("function getaddress%s(){return %s'MB%s/';}", {id, address, id});
+        const char* route = gatewayType == kTypeModbusGateway ? "MB" : "MQ";
+        out += FormatText("function getaddress%s(){return %s'%s%s/';}", {id, address, route, id});
         return;
     }
     const char* kind = nullptr;
@@ -504,6 +506,7 @@ bool LinkServesWidget(int linkType, int widgetType) {
         case kTypeS7Link:
         case kTypeKxLink:
         case kTypeModbusLink:
+        case kTypeMqttLink:
         case kTypeS71200Link:
             break;
         case kTypeArduinoLink:
@@ -544,7 +547,7 @@ void EmitLink(int linkType, pugi::xml_node link, int widgetType, pugi::xml_node 
     const Names names = ReadNames(link, widgetType, widget);
     switch (linkType) {
         case kTypeCvnLink: case kTypeSimoraLink: case kTypeUnityLink: case kTypeS7Link: case kTypeKxLink:
-        case kTypeModbusLink:
+        case kTypeModbusLink: case kTypeMqttLink:
             EmitServerLink(widgetType, names, link, widget, false, context, document);
             break;
         case kTypeArduinoLink:

@@ -1,4 +1,4 @@
-// The object type catalogue: the 52 constant object types, their properties, defaults and
+// The object type catalogue: the 54 constant object types, their properties, defaults and
 // placement rules. Built into the program; nothing in it changes at run time.
 #pragma once
 
@@ -21,7 +21,7 @@ enum class PropertyKind : int {
 };
 
 // Field limits of a catalogue record (bytes including the terminating NUL).
-inline constexpr size_t kTypeCount = 52;
+inline constexpr size_t kTypeCount = 54;
 inline constexpr size_t kMaxKeyBytes = 64;
 inline constexpr size_t kMaxNameChars = 128;
 inline constexpr size_t kMaxParents = 127;
@@ -86,6 +86,8 @@ enum TypeId : int {
     kTypeArduinoTableLink = 49,
     kTypeModbusGateway = 50,
     kTypeModbusLink = 51,
+    kTypeMqttGateway = 52,
+    kTypeMqttLink = 53,
 };
 
 // The whole catalogue, in type-id order.

@@ -21,6 +21,7 @@ constexpr RouteRow kRoutes[] = {
     {"/PRN", 4, 4, Route::Printer}, {"/SQL", 4, 4, Route::Sql},   {"/DLL", 4, 4, Route::Dll},
     {"/CVN", 4, 4, Route::Corvane}, {"/SM", 3, 3, Route::Simora}, {"/UNI", 3, 4, Route::Unity},
     {"/KX", 2, 3, Route::Kx},       {"/S7", 2, 3, Route::S7},     {"/MB", 3, 3, Route::Modbus},
+    {"/MQ", 3, 3, Route::Mqtt},
 };
 
 struct ContentTypeRow {

@@ -21,7 +21,7 @@
 namespace tsr {
 
 // The gateway a POST path addresses.
-enum class Route { None, Printer, Sql, Dll, Corvane, Simora, Unity, Kx, S7, Modbus };
+enum class Route { None, Printer, Sql, Dll, Corvane, Simora, Unity, Kx, S7, Modbus, Mqtt };
 
 // A matched route and where its payload starts in the path (never past the path's end).
 struct RouteMatch {
@@ -30,8 +30,8 @@ struct RouteMatch {
 };
 
 // The route of a POST `path`, trying /PRN, /SQL, /DLL, /CVN (4 characters compared), /SM,
-// /UNI (3), /KX, /S7 (2), /MB (3) in that order, without regard to case; the payload starts
-// after 4, 4, 4, 4, 3, 4, 3, 3, 3 characters. {None, 0} when no route matches (an unanswered
+// /UNI (3), /KX, /S7 (2), /MB, /MQ (3) in that order, without regard to case; the payload starts
+// after 4, 4, 4, 4, 3, 4, 3, 3, 3, 3 characters. {None, 0} when no route matches (an unanswered
 // POST).
 RouteMatch MatchRoute(std::string_view path);
 

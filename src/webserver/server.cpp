@@ -246,10 +246,10 @@ constexpr size_t kMaxChannels = 16;
 // Below this many open connections the server accepts one new connection per wake-up.
 constexpr size_t kQuietConnections = 4;
 
-// The device routes, /CVN to /MB, each with a worker of its own (per device connection).
+// The device routes, /CVN to /MQ, each with a worker of its own (per device connection).
 constexpr size_t kDeviceRoutes =
-    static_cast<size_t>(Route::Modbus) - static_cast<size_t>(Route::Corvane) + 1;
-bool IsDeviceRoute(Route route) { return route >= Route::Corvane && route <= Route::Modbus; }
+    static_cast<size_t>(Route::Mqtt) - static_cast<size_t>(Route::Corvane) + 1;
+bool IsDeviceRoute(Route route) { return route >= Route::Corvane && route <= Route::Mqtt; }
 size_t DeviceIndex(Route route) {
     return static_cast<size_t>(route) - static_cast<size_t>(Route::Corvane);
 }
@@ -1248,6 +1248,7 @@ WebServer::DevicePost WebServer::PrepareDevicePost(const PostRequest& post) {
         case Route::Kx: device.family = routes.kx; word = "KX"; break;
         case Route::S7: device.family = routes.s7; word = "S7"; break;
         case Route::Modbus: device.family = routes.modbus; word = "MB"; break;
+        case Route::Mqtt: device.family = routes.mqtt; word = "MQ"; break;
         default: break;
     }
     bool dropped = false;
