@@ -3,7 +3,9 @@
 // for 127.0.0.1), and Debian's mosquitto_pub / mosquitto_sub as the independent clients.
 #pragma once
 
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -98,7 +100,11 @@ class MqttBroker {
         argv.insert(argv.end(), {"-v", "-t", topic, "-C", std::to_string(count), "-W",
                                  std::to_string(seconds)});
         std::optional<ProcessResult> r = RunAndCapture(argv);
-        return r ? r->output : std::string();
+        if (!r) return {};
+        // Its time-out note comes on standard error, which the output holds too.
+        const std::string note = "Timed out\n";
+        if (const size_t at = r->output.find(note); at != std::string::npos) r->output.erase(at, note.size());
+        return r->output;
     }
     // mosquitto_sub started now, in the background: call Take() for what it received.
     class Subscriber {
@@ -147,6 +153,10 @@ class MqttBroker {
 
     void WriteListener() {
         std::ofstream conf(dir_ / "mosquitto.conf");
+        // Started by root, mosquitto would run as the user "mosquitto", which cannot read this
+        // directory: it stays the user who runs the test.
+        const passwd* user = getpwuid(geteuid());
+        if (user) conf << "user " << user->pw_name << "\n";
         conf << "listener " << port_ << " 127.0.0.1\n"
              << "persistence false\n"
              << "log_dest file " << (dir_ / "broker.log") << "\n";
@@ -164,14 +174,22 @@ class MqttBroker {
         std::vector<char*> argv;
         for (std::string& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
-        if (posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
+        // Its own lines (a warning before the configuration is read) go to its log.
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        const std::string early = dir_ / "broker.out";
+        posix_spawn_file_actions_addopen(&actions, 1, early.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        const int spawned = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (spawned != 0) {
             pid_ = -1;
             return Fail("cannot start mosquitto");
         }
         for (int i = 0; i < 250; ++i) {
             if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
                 pid_ = -1;
-                return Fail("mosquitto ended: " + ReadAll(dir_ / "broker.log"));
+                return Fail("mosquitto ended: " + ReadAll(dir_ / "broker.out") + ReadAll(dir_ / "broker.log"));
             }
             const int fd = ConnectLoopback(port_);
             if (fd >= 0) {

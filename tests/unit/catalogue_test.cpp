@@ -46,7 +46,7 @@ TEST(Catalogue, LookupByKeyIsExactAndCaseSensitive) {
     } cases[] = {
         {"page", 1},           {"Page", -1},      {"tsr", -1},   {"", -1},
         {"project", 0},        {"knob", 19},      {"knob ", -1}, {"arduinowebserverslink", 49},
-        {"modbusgateway", 50}, {"modbuslink", 51}};
+        {"modbusgateway", 50}, {"modbuslink", 51}, {"mqttgateway", 52}, {"mqttlink", 53}};
     for (const Case& c : cases) EXPECT_EQ(FindTypeByKey(c.key), c.id) << c.key;
 }
 
@@ -90,6 +90,8 @@ TEST(Catalogue, TheNamedTypeIdsAreTheCataloguesOwn) {
         {kTypeArduinoTableLink, "arduinowebserverslink"},
         {kTypeModbusGateway, "modbusgateway"},
         {kTypeModbusLink, "modbuslink"},
+        {kTypeMqttGateway, "mqttgateway"},
+        {kTypeMqttLink, "mqttlink"},
     };
     for (const Case& c : cases) EXPECT_EQ(FindTypeByKey(c.key), static_cast<int>(c.id)) << c.key;
 }
@@ -100,9 +102,9 @@ TEST(Catalogue, RecordsAreInIdOrder) {
         EXPECT_EQ(FindTypeById(i), i);
         EXPECT_EQ(FindTypeByKey(TypeKey(i)), i);
     }
-    EXPECT_EQ(FindTypeById(52), -1);
+    EXPECT_EQ(FindTypeById(54), -1);
     EXPECT_EQ(FindTypeById(-1), -1);
-    EXPECT_EQ(TypeRecord(52), nullptr);
+    EXPECT_EQ(TypeRecord(54), nullptr);
 }
 
 TEST(Catalogue, PropertyCountsAndLookups) {
@@ -154,6 +156,10 @@ TEST(Catalogue, AllowedParents) {
         {"modbuslink", "switch", true},
         {"modbuslink", "label", false},
         {"modbuslink", "page", false},
+        {"mqttgateway", "project", true},
+        {"mqttlink", "knob", true},
+        {"mqttlink", "plot", true},
+        {"mqttlink", "label", false},
         {"unitylink", "slider", true},
     };
     for (const Case& c : cases)
@@ -164,7 +170,7 @@ TEST(Catalogue, AllowedParents) {
     // The project element is the only parent of pages, scripts and gateways.
     for (const char* key : {"page", "script", "corvanegateway", "sqllitegateway", "printgateway",
                             "dllgateway", "smgateway", "unigateway", "s7ipgateway", "kxgateway",
-                            "s71200wsgateway", "arduinowsgateway", "modbusgateway"}) {
+                            "s71200wsgateway", "arduinowsgateway", "modbusgateway", "mqttgateway"}) {
         const ObjectType* t = TypeRecord(id(key));
         ASSERT_EQ(t->parentCount, 1) << key;
         EXPECT_EQ(t->parents[0], kTypeProject);
@@ -174,7 +180,7 @@ TEST(Catalogue, AllowedParents) {
 TEST(Catalogue, GatewayAddressDefaults) {
     for (const char* key : {"corvanegateway", "sqllitegateway", "printgateway", "dllgateway",
                             "smgateway", "unigateway", "s7ipgateway", "kxgateway",
-                            "s71200wsgateway", "arduinowsgateway", "modbusgateway"}) {
+                            "s71200wsgateway", "arduinowsgateway", "modbusgateway", "mqttgateway"}) {
         int t = FindTypeByKey(key);
         int p = FindPropertyByKey(t, "address");
         ASSERT_GE(p, 0) << key;

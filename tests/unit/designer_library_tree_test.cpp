@@ -55,6 +55,8 @@ TEST(DesignerLibraryTree, ItemsCreateTheirTypesUnderTheirGroups) {
         {"Printer Gateway", "Gateways", 33},
         {"Modbus TCP Gateway", "Gateways", 50},
         {"Link item value with one Modbus TCP device variable", "Modbus TCP Gateway", 51},
+        {"MQTT Broker Gateway", "Gateways", 52},
+        {"Link item value with one MQTT topic", "MQTT Broker Gateway", 53},
     };
     for (const Case& c : cases) {
         int index = FindItem(c.text, c.parent);
@@ -71,7 +73,7 @@ TEST(DesignerLibraryTree, OffersEveryTypeButTheProjectAndTheArduinoTableLink) {
         EXPECT_LT(items[i].parent, static_cast<int>(i)) << items[i].text;
         if (items[i].typeId != kLibraryHeading) offered.insert(items[i].typeId);
     }
-    EXPECT_EQ(items.size(), 55u);
+    EXPECT_EQ(items.size(), 57u);
     for (int type = 0; type < static_cast<int>(kTypeCount); ++type) {
         const bool expected = type != kTypeProject && type != 49;
         EXPECT_EQ(offered.count(type) == 1, expected) << "type " << type;
@@ -103,12 +105,12 @@ TEST(DesignerLibraryTree, ImageIndexPerTypeWithFallback) {
         {"project", 0, 1},
         {"page", 1, 2},
         {"knob", 19, 20},
-        {"last type", 51, 52},
+        {"last type", 53, 54},
         {"heading", -1, kFallbackImage},
-        {"past the table", 52, kFallbackImage},
+        {"past the table", 54, kFallbackImage},
     };
     for (const Case& c : cases) EXPECT_EQ(ImageIndexOfType(c.typeId), c.expected) << c.name;
-    EXPECT_EQ(ImageIndexOfType(51), kImageCount - 1);
+    EXPECT_EQ(ImageIndexOfType(53), kImageCount - 1);
 }
 
 }  // namespace

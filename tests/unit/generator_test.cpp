@@ -329,6 +329,7 @@ void AddLinkedWidget(ProjectDocument& doc, const char* widget, const char* link,
         {"s7iplink", "s7ipgateway"},
         {"kxlink", "kxgateway"},
         {"modbuslink", "modbusgateway"},
+        {"mqttlink", "mqttgateway"},
         {"arduinowebserverlink", "arduinowsgateway"},
         {"s71200webserverlink", "s71200wsgateway"},
         {"s71200webserverslink", "s71200wsgateway"}};
@@ -402,11 +403,38 @@ TEST_F(GeneratorTest, EveryReadFunctionGuardsItsWidgetWithTheLinkState) {
     }
 }
 
+// The gateways whose family serves several devices name the gateway in every item: "MBmb1/hr0",
+// "MQmq1/tessora/demo" (the topic keeps its own '/'), after the gateway's address when it has one.
+TEST_F(GeneratorTest, ModbusAndMqttItemsNameTheirGateway) {
+    struct Case {
+        const char* link;
+        const char* address;
+        const char* function;
+        const char* read;
+    } cases[] = {
+        {"modbuslink", "", "function getaddressmb1(){return 'MBmb1/';}", "getaddressmb1()+'hr0'"},
+        {"mqttlink", "", "function getaddressmq1(){return 'MQmq1/';}",
+         "getaddressmq1()+'tessora/demo'"},
+        {"mqttlink", "'http://10.0.0.2/'", "function getaddressmq1(){return 'http://10.0.0.2/'+'MQmq1/';}",
+         "getaddressmq1()+'tessora/demo'"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.link) + " " + c.address);
+        LoadFixture("project_only");
+        AddLinkedWidget(project.document(), "knob", c.link);
+        pugi::xml_node gateway = project.document().ProjectElement().last_child();
+        project.document().SetProperty(gateway, "address", c.address);
+        const std::string doc = generator.BuildDocument();
+        EXPECT_NE(doc.find(c.function), std::string::npos);
+        EXPECT_NE(doc.find(c.read), std::string::npos);
+    }
+}
+
 // A plot whose id holds a link placeholder: the call that starts its read loop names the
 // function its definition names, for every link kind that reads into a plot.
 TEST_F(GeneratorTest, APlotsStartCallNamesItsReadFunctionWhateverItsId) {
     for (const char* link : {"cvnslink", "s71200webserverslink", "unitylink", "s71200webserverlink",
-                             "modbuslink"}) {
+                             "modbuslink", "mqttlink"}) {
         SCOPED_TRACE(link);
         LoadFixture("project_only");
         AddLinkedWidget(project.document(), "plot", link, "pl(((length)))x");

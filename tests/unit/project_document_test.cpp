@@ -97,7 +97,7 @@ TEST_F(ProjectDocumentTest, CreateRefusesUnknownTypesAndMissingParents) {
     doc.SetProjectChanged(false);
     const std::string before = WriteDocumentText(doc.xml());
     pugi::xml_node out;
-    EXPECT_EQ(doc.CreateObject(52, page, &out), -1);
+    EXPECT_EQ(doc.CreateObject(54, page, &out), -1);
     EXPECT_EQ(doc.CreateObject(-1, page, &out), -1);
     EXPECT_EQ(doc.CreateObject(Type("knob"), pugi::xml_node(), &out), -1);
     EXPECT_FALSE(out);

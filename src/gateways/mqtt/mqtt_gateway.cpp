@@ -40,8 +40,13 @@ struct MqttFamily::Gateway {
     bool retain = false;
     std::mutex mutex;  // values
     std::condition_variable arrived;
-    // The topics subscribed to, each with its last payload (none before the first message).
-    std::map<std::string, std::optional<std::string>, std::less<>> values;
+    // The topics subscribed to, each with its last payload (none before the first message) and
+    // when it was first asked for.
+    struct Value {
+        std::optional<std::string> payload;
+        std::chrono::steady_clock::time_point since;
+    };
+    std::map<std::string, Value, std::less<>> values;
     std::unique_ptr<MqttClient> client;  // last: it stops before the values go
 
     ~Gateway() {
@@ -52,21 +57,21 @@ struct MqttFamily::Gateway {
             std::lock_guard<std::mutex> lock(mutex);
             auto it = values.find(topic);
             if (it == values.end()) return;
-            it->second.emplace(payload);
+            it->second.payload.emplace(payload);
         }
         arrived.notify_all();
     }
-    enum class Wanted { Known, Added, Refused };
-    // Subscribes to `topic` unless it is already, or the gateway has `limit` topics.
-    Wanted Want(const std::string& topic, size_t limit) {
+    // Subscribes to `topic` unless it is already, or the gateway has `limit` topics. False when
+    // the limit refused it.
+    bool Want(const std::string& topic, size_t limit) {
         {
             std::lock_guard<std::mutex> lock(mutex);
-            if (values.count(topic)) return Wanted::Known;
-            if (values.size() >= limit) return Wanted::Refused;
-            values.emplace(topic, std::nullopt);
+            if (values.count(topic)) return true;
+            if (values.size() >= limit) return false;
+            values.emplace(topic, Value{std::nullopt, std::chrono::steady_clock::now()});
         }
         client->Subscribe(topic);
-        return Wanted::Added;
+        return true;
     }
 };
 
@@ -120,15 +125,16 @@ int MqttFamily::Connect(const GatewaySettings& settings) {
         fresh = true;
     }
     gateway->retain = settings.retain;
-    for (const std::string& topic : settings.topics) {
-        if (mqtt::IsPlainTopic(topic)) gateway->Want(topic, options_.maxTopics);
-    }
     if (fresh && !gateway->client->Start()) {
         SetConnectFailure(gateway->client->Failure());
         return -2;
     }
     const bool connected = fresh ? gateway->client->WaitOutcome(options_.firstConnectWait)
                                  : gateway->client->Connected();
+    // Subscribed once connected, so that a page's first read waits for the retained values.
+    for (const std::string& topic : settings.topics) {
+        if (mqtt::IsPlainTopic(topic)) gateway->Want(topic, options_.maxTopics);
+    }
     SetConnectFailure(connected ? std::string() : gateway->client->Failure());
     return connected ? 0 : -2;
 }
@@ -185,19 +191,21 @@ std::string MqttFamily::ReadItem(std::string_view item) {
     if (!read) return kReadError;
     std::shared_ptr<Gateway> gateway = Find(read->gateway);
     if (!gateway || !gateway->client->Connected()) return kReadError;
-    const Gateway::Wanted wanted = gateway->Want(read->topic, options_.maxTopics);
-    if (wanted == Gateway::Wanted::Refused) return kReadError;
+    if (!gateway->Want(read->topic, options_.maxTopics)) return kReadError;
     std::unique_lock<std::mutex> lock(gateway->mutex);
-    if (wanted == Gateway::Wanted::Added) {
-        // Just subscribed: the broker sends a retained value within a round trip.
-        gateway->arrived.wait_for(lock, options_.firstReadWait, [&] {
-            auto it = gateway->values.find(read->topic);
-            return it != gateway->values.end() && it->second.has_value();
-        });
-    }
     auto it = gateway->values.find(read->topic);
-    if (it == gateway->values.end() || !it->second) return kReadError;
-    return mqtt::PayloadText(*it->second, read->field).value_or(kReadError);
+    if (it == gateway->values.end()) return kReadError;
+    if (!it->second.payload) {
+        // Just subscribed: the broker sends a retained value within a round trip.
+        const auto until = it->second.since + options_.firstReadWait;
+        gateway->arrived.wait_until(lock, until, [&] {
+            auto at = gateway->values.find(read->topic);
+            return at == gateway->values.end() || at->second.payload.has_value();
+        });
+        it = gateway->values.find(read->topic);
+        if (it == gateway->values.end() || !it->second.payload) return kReadError;
+    }
+    return mqtt::PayloadText(*it->second.payload, read->field).value_or(kReadError);
 }
 
 void MqttFamily::WriteItem(std::string_view item) {
