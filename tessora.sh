@@ -16,7 +16,7 @@ JOBS=${TESSORA_JOBS:-2}
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$ROOT}
 export CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
 FUZZ_SECONDS=${TESSORA_FUZZ_SECONDS:-20}
-FUZZ_TARGETS="fuzz_template fuzz_load_document fuzz_request fuzz_handle_request fuzz_kx_block fuzz_corvane_item fuzz_modbus_answer fuzz_sign_in"
+FUZZ_TARGETS="fuzz_template fuzz_load_document fuzz_request fuzz_handle_request fuzz_kx_block fuzz_corvane_item fuzz_modbus_answer fuzz_sign_in fuzz_mqtt_item"
 
 # Debian packages the build, the program and the tests need.
 APT_PACKAGES=(

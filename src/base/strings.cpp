@@ -200,6 +200,11 @@ constexpr Entry kTable[] = {
      "%s; device values are shared for at most 200 ms",
      "Le réglage webmaxage de %s n'est pas un nombre entier de millisecondes de 0 à 60000 : "
      "%s ; les valeurs des équipements sont partagées pendant 200 ms au plus"},
+    {2147,
+     "The setting webpublish in %s is not a broker address with a topic prefix "
+     "(mqtt://host:port/prefix): %s; nothing is published",
+     "Le réglage webpublish de %s n'est pas une adresse de courtier avec un préfixe de sujet "
+     "(mqtt://hôte:port/préfixe) : %s ; rien n'est publié"},
     {2150, "Server access",
      "Accès au serveur"},
     {2151, "Listen address (empty: every address)",

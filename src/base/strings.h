@@ -114,6 +114,8 @@ enum ShellStringId : int {
     kMsgServerAccessWrong = 2145,
     // The maximum age of shared device values in the profile is wrong.
     kMsgMaxAgeWrong = 2146,
+    // The broker address the designer publishes the values it reads to is wrong.
+    kMsgPublishWrong = 2147,
     // The "Server access" dialog: access rules, sign-in and HTTPS.
     kTextServerAccess = 2150,
     kTextListenAddress = 2151,

@@ -1,3 +1,4 @@
+#include "gateways/mqtt/items.h"
 #include "designer/server_access.h"
 
 #include "base/strings.h"
@@ -16,6 +17,7 @@ constexpr const char* kKeyListen = "weblisten";
 constexpr const char* kKeyAllow = "weballow";
 constexpr const char* kKeyWriteAllow = "webwriteallow";
 constexpr const char* kKeyMaxAge = "webmaxage";
+constexpr const char* kKeyPublish = "webpublish";
 constexpr const char* kKeyUsers = "webusers";
 constexpr const char* kKeyAnonymousRead = "webanonymousread";
 constexpr const char* kKeyTls = "webtls";
@@ -63,6 +65,18 @@ std::chrono::milliseconds LoadMaxAge(const Profile& profile, std::string* error)
     message.replace(message.find("%s"), 2, text);
     if (error) *error = message;
     return kDefaultMaxAge;
+}
+
+std::string LoadPublishUrl(const Profile& profile, std::string* error) {
+    const std::string text = profile.GetString(kSection, kKeyPublish, "");
+    if (text.empty()) return {};
+    const std::optional<mqtt::BrokerUrl> url = mqtt::ParseBrokerUrl(text);
+    if (url && !url->prefix.empty()) return text;
+    std::string message = LoadString(kMsgPublishWrong);
+    message.replace(message.find("%s"), 2, profile.path());
+    message.replace(message.find("%s"), 2, text);
+    if (error) *error = message;
+    return {};
 }
 
 ServerAccessSettings LoadServerAccessSettings(const Profile& profile) {

@@ -28,6 +28,11 @@ ServerAccessResult LoadServerAccess(const Profile& profile);
 // default, and `error` the message to log.
 std::chrono::milliseconds LoadMaxAge(const Profile& profile, std::string* error);
 
+// "webpublish" of the section "Tessora": the MQTT broker address and topic prefix
+// ("mqtt://host:port/site1") that every value read from a device is published to; empty when
+// not set. A value that is no such address gives "", and `error` the message to log.
+std::string LoadPublishUrl(const Profile& profile, std::string* error);
+
 // How the designer's server speaks: plain HTTP, HTTPS with a certificate made for this machine
 // (kept in the profile directory), or HTTPS with the user's certificate and key files.
 enum class TlsChoice { Off, SelfSigned, Files };

@@ -4,7 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "designer/server_access.h"
 #include "gateways/mqtt/items.h"
+#include "platform/profile.h"
+#include "test_support.h"
 
 namespace tsr::mqtt {
 namespace {
@@ -165,6 +168,23 @@ TEST(MqttItems, PublishedTopicsKeepEachItemOneLevel) {
     ASSERT_TRUE(read);
     EXPECT_EQ(read->topic, "s/mb/mb1%2Fhr0");
     EXPECT_EQ(GeneratedClientId(0xabcdef), "tessora-000000abcdef");
+}
+
+// The designer publishes to the broker its profile names; a wrong address is said, not used.
+TEST(MqttPublishSetting, TheDesignerReadsItFromTheProfile) {
+    tsr::test::ScratchDir dir;
+    tsr::Profile profile(dir / "profile.ini");
+    std::string error;
+    EXPECT_EQ(tsr::designer::LoadPublishUrl(profile, &error), "");
+    EXPECT_EQ(error, "");
+    ASSERT_TRUE(profile.SetString("Tessora", "webpublish", "mqtt://10.0.0.9:1883/site1"));
+    EXPECT_EQ(tsr::designer::LoadPublishUrl(profile, &error), "mqtt://10.0.0.9:1883/site1");
+    EXPECT_EQ(error, "");
+    ASSERT_TRUE(profile.SetString("Tessora", "webpublish", "mqtt://10.0.0.9:1883"));
+    EXPECT_EQ(tsr::designer::LoadPublishUrl(profile, &error), "");
+    EXPECT_EQ(error, "The setting webpublish in " + profile.path() +
+                         " is not a broker address with a topic prefix (mqtt://host:port/prefix): "
+                         "mqtt://10.0.0.9:1883; nothing is published");
 }
 
 }  // namespace
