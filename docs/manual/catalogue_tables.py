@@ -47,6 +47,8 @@ LIBRARY_ITEM = {
     "arduinowebserverslink": None,
     "kxlink": "Link item value with one KX variable",
     "modbuslink": "Link item value with one Modbus TCP device variable",
+    "mqttgateway": "MQTT Broker Gateway",
+    "mqttlink": "Link item value with one MQTT topic",
 }
 
 # Where widgets and most containers may stand.
@@ -62,10 +64,10 @@ GROUPS = [
     ("events", ["onclickgoto", "onclickdlg", "onclickscript", "onchangescript", "oninputscript"]),
     ("gateways", ["corvanegateway", "smgateway", "unigateway", "s7ipgateway", "kxgateway",
                   "sqllitegateway", "printgateway", "dllgateway", "s71200wsgateway",
-                  "arduinowsgateway", "modbusgateway"]),
+                  "arduinowsgateway", "modbusgateway", "mqttgateway"]),
     ("links", ["cvnlink", "cvnslink", "smlink", "unitylink", "s7iplink", "kxlink",
                "s71200webserverlink", "s71200webserverslink", "arduinowebserverlink",
-               "arduinowebserverslink", "modbuslink"]),
+               "arduinowebserverslink", "modbuslink", "mqttlink"]),
 ]
 
 TEXT = {
@@ -172,12 +174,15 @@ TEXT = {
                                 "browser.",
             "modbusgateway": "A Modbus TCP device (controller, drive, meter, remote I/O, serial "
                              "gateway), port 502, at one unit identifier (route /MB).",
+            "mqttgateway": "An MQTT broker: the topics its clients publish are read, the pages' "
+                           "writes published (route /MQ).",
             "cvnlink": "Binds the widget to one Corvane variable.",
             "cvnslink": "Draws a run of consecutive Corvane variables on the plot.",
             "smlink": "Binds the widget to one Simora behavior.",
             "unitylink": "Binds the widget to one Unity simulator or M340 variable.",
             "modbuslink": "Binds the widget to one coil, discrete input or register of a Modbus "
                           "TCP device.",
+            "mqttlink": "Binds the widget to one MQTT topic, or one field of its JSON payload.",
             "s7iplink": "Binds the widget to one S7 variable.",
             "kxlink": "Binds the widget to one variable of the KX gateway program.",
             "s71200webserverlink": "Binds the widget to one S7-1200 variable through the "
@@ -260,6 +265,12 @@ TEXT = {
             ("modbusgateway", "unit"): "unit identifier, 0 to 255, sent in every request",
             ("modbuslink", "variable"): "coN, diN, hrN, irN (0-based addresses), hrN.B a bit; "
                                         "types :u16 :s16 :u32 :s32 :f32 and :u32le :s32le :f32le",
+            ("mqttgateway", "url"): "mqtt://host:port (1883) or mqtts://host:port (8883, TLS "
+                                    "checked against the system's certificates)",
+            ("mqttgateway", "clientid"): "the client identifier; empty: one generated at start",
+            ("mqttgateway", "retain"): "1: the pages' writes are published retained",
+            ("mqttlink", "variable"): "a topic, or topic|field for a field of a JSON payload "
+                                      "(a dotted path); no wildcards",
             ("s7ipgateway", "ip"): "address of the controller, or `host:port`",
             ("s7ipgateway", "ucpos"): "0 for the default connection, else the CPU's slot in "
                                       "the rack",
@@ -392,12 +403,15 @@ TEXT = {
             "modbusgateway": "Un équipement Modbus TCP (automate, variateur, compteur, "
                              "entrées/sorties déportées, passerelle série), port 502, à un "
                              "identifiant d'unité (route /MB).",
+            "mqttgateway": "Un courtier MQTT : les sujets que ses clients publient sont lus, les "
+                           "écritures des pages publiées (route /MQ).",
             "cvnlink": "Lie le widget à une variable Corvane.",
             "cvnslink": "Trace sur le graphique une suite de variables Corvane consécutives.",
             "smlink": "Lie le widget à un comportement (behavior) Simora.",
             "unitylink": "Lie le widget à une variable du simulateur Unity ou du M340.",
             "modbuslink": "Lie le widget à une bobine, une entrée TOR ou un registre d'un "
                           "équipement Modbus TCP.",
+            "mqttlink": "Lie le widget à un sujet MQTT, ou à un champ de son contenu JSON.",
             "s7iplink": "Lie le widget à une variable S7.",
             "kxlink": "Lie le widget à une variable du programme passerelle KX.",
             "s71200webserverlink": "Lie le widget à une variable S7-1200 par le serveur Web de "
@@ -487,6 +501,12 @@ TEXT = {
             ("modbuslink", "variable"): "coN, diN, hrN, irN (adresses à partir de 0), hrN.B un "
                                         "bit ; types :u16 :s16 :u32 :s32 :f32 et :u32le :s32le "
                                         ":f32le",
+            ("mqttgateway", "url"): "mqtt://hôte:port (1883) ou mqtts://hôte:port (8883, TLS "
+                                    "vérifié avec les certificats du système)",
+            ("mqttgateway", "clientid"): "l'identifiant du client ; vide : créé au démarrage",
+            ("mqttgateway", "retain"): "1 : les écritures des pages sont publiées retenues",
+            ("mqttlink", "variable"): "un sujet, ou sujet|champ pour un champ d'un contenu JSON "
+                                      "(chemin à points) ; pas de jokers",
             ("s7ipgateway", "ip"): "adresse de l'automate, ou `hôte:port`",
             ("s7ipgateway", "ucpos"): "0 pour la connexion par défaut, sinon l'emplacement de la "
                                       "CPU dans le rack",
