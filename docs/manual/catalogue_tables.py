@@ -269,6 +269,8 @@ TEXT = {
                                     "checked against the system's certificates)",
             ("mqttgateway", "clientid"): "the client identifier; empty: one generated at start",
             ("mqttgateway", "retain"): "1: the pages' writes are published retained",
+            ("mqttgateway", "username"): "user name given to the broker; empty: none",
+            ("mqttgateway", "password"): "password given with the user name",
             ("mqttlink", "variable"): "a topic, or topic|field for a field of a JSON payload "
                                       "(a dotted path); no wildcards",
             ("s7ipgateway", "ip"): "address of the controller, or `host:port`",
@@ -505,6 +507,8 @@ TEXT = {
                                     "vérifié avec les certificats du système)",
             ("mqttgateway", "clientid"): "l'identifiant du client ; vide : créé au démarrage",
             ("mqttgateway", "retain"): "1 : les écritures des pages sont publiées retenues",
+            ("mqttgateway", "username"): "nom d'utilisateur donné au courtier ; vide : aucun",
+            ("mqttgateway", "password"): "mot de passe donné avec le nom d'utilisateur",
             ("mqttlink", "variable"): "un sujet, ou sujet|champ pour un champ d'un contenu JSON "
                                       "(chemin à points) ; pas de jokers",
             ("s7ipgateway", "ip"): "adresse de l'automate, ou `hôte:port`",
