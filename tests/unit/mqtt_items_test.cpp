@@ -108,6 +108,8 @@ TEST(MqttItems, BrowserEscapesAreUndoneOthersKept) {
         {"mq1/hall%20temp", "mq1/hall temp"},
         {"mq1/caf%C3%A9", "mq1/caf\xc3\xa9"},
         {"mq1/%7Bx%7D", "mq1/{x}"},
+        {"mq1/meter%7CENERGY.Power", "mq1/meter|ENERGY.Power"},
+        {"mq1/a%5Eb", "mq1/a^b"},
         {"mq1/site1/uni/%MW10", "mq1/site1/uni/%MW10"},
         {"mq1/site1/mb/mb1%2Fhr0", "mq1/site1/mb/mb1%2Fhr0"},
         {"mq1/100%25", "mq1/100%25"},

@@ -74,7 +74,8 @@ int HexDigit(char c) {
 
 bool BrowserEscapes(int byte) {
     switch (byte) {
-        case ' ': case '"': case '<': case '>': case '`': case '{': case '}': return true;
+        case ' ': case '"': case '<': case '>': case '`': case '{': case '}': case '|': case '^':
+            return true;
         default: return byte >= 0x80;
     }
 }

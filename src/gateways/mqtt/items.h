@@ -59,7 +59,8 @@ std::optional<std::string> PayloadText(std::string_view payload,
                                        const std::vector<std::string>& path);
 
 // The item as the browser sent it, with the percent escapes a browser adds to a URL path
-// undone: those of a blank, '"', '<', '>', '`', '{', '}' and of bytes from 0x80 up. Every other
+// undone: those of a blank, '"', '<', '>', '`', '{', '}', '|', '^' and of bytes from 0x80 up
+// (Chromium writes "a|b" as "a%7Cb", so the field bar arrives escaped). Every other
 // '%' stays as it is, so "%MW10" and an escaped "%2F" in a published topic keep their meaning.
 std::string UndoBrowserEscapes(std::string_view item);
 
