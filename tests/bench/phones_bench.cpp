@@ -11,7 +11,10 @@
 // Usage: bench_phones TESSORA_CLI [SECONDS_PER_ROW]
 // Prints one table per device: phones, polls/s, p50, p99, errors, device reads/s, for serve with
 // --max-age 0 (every read asks the device) and with the default maximum age. The Modbus TCP
-// table also has a page whose one widget reads 10 adjacent registers in one request.
+// table also has a page whose one widget reads 10 adjacent registers in one request. The MQTT
+// table reads 10 retained topics of Debian's mosquitto through /MQ (no device behind: every read
+// answers from the topics' last payloads), and the last table measures the publish rate of
+// `serve --publish` while 40 phones read a Unity simulator whose 10 words change all the time.
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -22,6 +25,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -34,6 +38,7 @@
 #include <thread>
 #include <vector>
 
+#include "../integration/mqtt_broker_support.h"
 #include "../integration/s7_snap7_support.h"
 #include "modbus_sim.h"
 #include "unity_sim.h"
@@ -338,6 +343,45 @@ void Table(const char* title, const std::string& cli, const std::string& gateway
     }
 }
 
+// serve --publish in front of a Unity simulator whose 10 words change every 10 ms, 40 phones
+// reading them with --max-age 0: the messages mosquitto_sub receives under the prefix per second.
+void PublishRate(const std::string& cli, tsr::test::MqttBroker& broker,
+                 const std::vector<std::string>& words, std::chrono::milliseconds measured) {
+    tsr::sims::UnitySim unity;
+    if (!unity.Start()) return;
+    std::atomic<bool> moving{true};
+    std::thread mover([&] {
+        for (uint16_t n = 0; moving; ++n) {
+            for (uint16_t w = 0; w < kWidgets; ++w) unity.SetMemoryWord(w, static_cast<uint16_t>(n + w));
+            std::this_thread::sleep_for(10ms);
+        }
+    });
+    std::printf("\nserve --publish: 40 phones read 10 Unity words that change every 10 ms "
+                "(--max-age 0)\n\n| phones | polls/s | p99 | errors | published/s |\n|---|---|---|---|---|\n");
+    {
+        Served served(cli, "<unigateway ip=\"127.0.0.1:" + std::to_string(unity.port()) + "\" id=\"uni1\"/>",
+                      {"--max-age", "0", "--publish", broker.url() + "/bench"});
+        const uint16_t port = served.WaitReady();
+        if (port) {
+            const int seconds = static_cast<int>(measured.count() / 1000) + 1;
+            std::string received;
+            std::thread counter([&] { received = broker.Receive("bench/#", 10000000, seconds); });
+            std::this_thread::sleep_for(300ms);
+            const Row r = RunPhones(port, "/UNI", words, 40, measured, [] { return uint64_t{0}; });
+            counter.join();
+            const double published = static_cast<double>(std::count(received.begin(), received.end(), '\n')) /
+                                     (static_cast<double>(seconds) - 0.3);
+            std::printf("| 40 | %.0f | %s | %.1f %% | %.0f |\n", r.pollsPerSecond,
+                        Milliseconds(r.p99Ms).c_str(), r.errorPercent, published);
+        } else {
+            std::printf("| 40 | tessora-cli serve did not start or connect |\n");
+        }
+    }
+    moving = false;
+    mover.join();
+    unity.Stop();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -386,6 +430,22 @@ int main(int argc, char** argv) {
           modbusGateway, "/MB", {block}, {{"0", {1, 40}}, {nullptr, {1, 40}}}, measured,
           modbusReads);
     modbus.Stop();
+
+    tsr::test::MqttBroker broker;
+    if (!broker.Start()) {
+        std::printf("\nMQTT family: not measured (%s)\n", broker.error().c_str());
+    } else {
+        std::vector<std::string> topics;
+        for (int i = 0; i < kWidgets; ++i) {
+            broker.Publish("bench/t" + std::to_string(i), std::to_string(100 + i), true);
+            topics.push_back("mq1/bench/t" + std::to_string(i));
+        }
+        Table("MQTT family: Debian's mosquitto, 10 retained topics (device reads/s: none, reads answer "
+              "from the topics' last payloads)",
+              cli, "<mqttgateway url=\"" + broker.url() + "\" id=\"mq1\"/>", "/MQ", topics,
+              {{"0", {1, 40}}}, measured, [] { return uint64_t{0}; });
+        PublishRate(cli, broker, words, measured);
+    }
 
     const std::string why = tsr::test::Snap7Server::Unavailable();
     if (!why.empty()) {
