@@ -27,7 +27,7 @@ APT_PACKAGES=(
   chromium
   libpango1.0-dev libcairo2-dev libcups2-dev fonts-liberation poppler-utils
   libwxgtk3.2-dev libwxgtk-webview3.2-dev xvfb xauth xdotool imagemagick pandoc
-  libmodbus-dev python3-pymodbus
+  libmodbus-dev python3-pymodbus python3-serial python3-serial-asyncio
   libsodium-dev libssl-dev openssl curl
   libmosquitto-dev mosquitto mosquitto-clients
 )
