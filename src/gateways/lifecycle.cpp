@@ -165,7 +165,7 @@ void Gateways::StopFamily(int type) {
     for (const GatewaySettings& settings : openedModbus_) {
         if (modbus_->Disconnect(settings))
             log_.LogState(std::to_string(kTypeModbusGateway) + " " + settings.ip,
-                          ModbusLine(kMsgModbusDisconnected, settings.ip), kLogGreen);
+                          ModbusLine(kMsgModbusDisconnected, settings.ip), kLogBlue);
     }
     openedModbus_.clear();
 }
@@ -213,7 +213,8 @@ void Gateways::Visit(Walk walk, pugi::xml_node gateway, int type) {
             case kTypeS7Gateway: wasOpen = s7_->Disconnect(); break;
             case kTypeKxGateway: wasOpen = kx_->Disconnect(); break;
         }
-        if (wasOpen) Report(source, m.disconnected, kLogGreen);
+        // A closed connection is a change of state, not a success: the informational colour.
+        if (wasOpen) Report(source, m.disconnected, kLogBlue);
         return;
     }
     const bool retried = type == kTypeCorvaneGateway || type == kTypeSimoraGateway || type == kTypeUnityGateway || type == kTypeS7Gateway ||
@@ -266,7 +267,7 @@ void Gateways::VisitModbus(Walk walk, pugi::xml_node gateway) {
     const std::string source = std::to_string(kTypeModbusGateway) + " " + settings.ip;
     if (walk == Walk::Stop) {
         if (modbus_->Disconnect(settings))
-            log_.LogState(source, ModbusLine(kMsgModbusDisconnected, settings.ip), kLogGreen);
+            log_.LogState(source, ModbusLine(kMsgModbusDisconnected, settings.ip), kLogBlue);
         return;
     }
     const bool ok = modbus_->Connect(settings) >= 0;
