@@ -39,6 +39,9 @@ constexpr const char* kLinkState =
     "hasClass('ui-page')) return false;if(!w.is('div')) w=w.parent();w.toggleClass('tsrnocomm',"
     "lost).attr('title',lost?'No communication':null);return !lost;}</script>\n";
 
+// What the document is reserved per object of the project: more than most objects write.
+constexpr size_t kReservedBytesPerObject = 384;
+
 // Types whose closing template is written after their children.
 bool WritesClosingTemplate(std::string_view key) {
     static constexpr std::string_view kKeys[] = {
@@ -182,8 +185,12 @@ std::string Generator::BuildDocument() {
     s7Library_.clear();
     ReadFile(JoinPath(libraryDirectory_, "s7wsgateway.js"), s7Library_);
 
+    // The document is reserved at once rather than grown (and copied) by halves: a few hundred
+    // bytes per object, and pages of the reserve that the pass does not fill are never touched.
+    size_t objects = 0;
+    for (unsigned count : project_.document().typeCounters()) objects += count;
     std::string out;
-    out.reserve(1 << 16);
+    out.reserve((size_t{1} << 16) + objects * kReservedBytesPerObject);
     pugi::xml_node root = project_.document().Root();
     // Links may come before the gateways they name: the ids are known before anything is emitted.
     project_.document().ForEachObject([this](pugi::xml_node object, int) {
