@@ -12,8 +12,8 @@ namespace tsr {
 // Colours are 24-bit values with red in the low byte (0x00BBGGRR).
 enum LogColour : unsigned {
     kLogRed = 255,          // failures
-    kLogGreen = 32768,      // success, connections, state changes
-    kLogBlue = 16711680,    // generation passes, request echoes
+    kLogGreen = 32768,      // successes and connections made
+    kLogBlue = 16711680,    // generation passes, request echoes, connections closed
 };
 
 // Receives one message per call; the sink adds the time stamp. May be called from any thread.

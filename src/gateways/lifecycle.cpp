@@ -185,7 +185,7 @@ void Gateways::StopFamily(int type) {
             const std::string endpoint = mqtt_->EndpointOf(settings.id);
             if (mqtt_->Disconnect(settings))
                 log_.LogState(std::to_string(kTypeMqttGateway) + " " + settings.id,
-                              DeviceLine(kMsgMqttDisconnected, endpoint), kLogGreen);
+                              DeviceLine(kMsgMqttDisconnected, endpoint), kLogBlue);
         }
         openedMqtt_.clear();
         return;
@@ -197,7 +197,7 @@ void Gateways::StopFamily(int type) {
     for (const GatewaySettings& settings : openedModbus_) {
         if (modbus_->Disconnect(settings))
             log_.LogState(std::to_string(kTypeModbusGateway) + " " + settings.ip,
-                          DeviceLine(kMsgModbusDisconnected, settings.ip), kLogGreen);
+                          DeviceLine(kMsgModbusDisconnected, settings.ip), kLogBlue);
     }
     openedModbus_.clear();
 }
@@ -251,7 +251,8 @@ void Gateways::Visit(Walk walk, pugi::xml_node gateway, int type) {
             case kTypeS7Gateway: wasOpen = s7_->Disconnect(); break;
             case kTypeKxGateway: wasOpen = kx_->Disconnect(); break;
         }
-        if (wasOpen) Report(source, m.disconnected, kLogGreen);
+        // A closed connection is a change of state, not a success: the informational colour.
+        if (wasOpen) Report(source, m.disconnected, kLogBlue);
         return;
     }
     const bool retried = type == kTypeCorvaneGateway || type == kTypeSimoraGateway || type == kTypeUnityGateway || type == kTypeS7Gateway ||
@@ -304,7 +305,7 @@ void Gateways::VisitModbus(Walk walk, pugi::xml_node gateway) {
     const std::string source = std::to_string(kTypeModbusGateway) + " " + settings.ip;
     if (walk == Walk::Stop) {
         if (modbus_->Disconnect(settings))
-            log_.LogState(source, DeviceLine(kMsgModbusDisconnected, settings.ip), kLogGreen);
+            log_.LogState(source, DeviceLine(kMsgModbusDisconnected, settings.ip), kLogBlue);
         return;
     }
     const bool ok = modbus_->Connect(settings) >= 0;
@@ -327,7 +328,7 @@ void Gateways::VisitMqtt(Walk walk, pugi::xml_node gateway) {
     if (walk == Walk::Stop) {
         const std::string endpoint = mqtt_->EndpointOf(settings.id);
         if (mqtt_->Disconnect(settings))
-            log_.LogState(source, DeviceLine(kMsgMqttDisconnected, endpoint), kLogGreen);
+            log_.LogState(source, DeviceLine(kMsgMqttDisconnected, endpoint), kLogBlue);
         return;
     }
     const bool ok = mqtt_->Connect(settings) >= 0;

@@ -39,6 +39,9 @@ constexpr const char* kLinkState =
     "hasClass('ui-page')) return false;if(!w.is('div')) w=w.parent();w.toggleClass('tsrnocomm',"
     "lost).attr('title',lost?'No communication':null);return !lost;}</script>\n";
 
+// What the document is reserved per object of the project: more than most objects write.
+constexpr size_t kReservedBytesPerObject = 384;
+
 // Types whose closing template is written after their children.
 bool WritesClosingTemplate(std::string_view key) {
     static constexpr std::string_view kKeys[] = {
@@ -182,8 +185,12 @@ std::string Generator::BuildDocument() {
     s7Library_.clear();
     ReadFile(JoinPath(libraryDirectory_, "s7wsgateway.js"), s7Library_);
 
+    // The document is reserved at once rather than grown (and copied) by halves: a few hundred
+    // bytes per object, and pages of the reserve that the pass does not fill are never touched.
+    size_t objects = 0;
+    for (unsigned count : project_.document().typeCounters()) objects += count;
     std::string out;
-    out.reserve(1 << 16);
+    out.reserve((size_t{1} << 16) + objects * kReservedBytesPerObject);
     pugi::xml_node root = project_.document().Root();
     // Links may come before the gateways they name: the ids are known before anything is emitted.
     project_.document().ForEachObject([this](pugi::xml_node object, int) {
@@ -194,25 +201,36 @@ std::string Generator::BuildDocument() {
     EmitChildren(root, -1, out);
 
     const GenerationContext& c = context_;
-    out += FormatText(
+    AppendFormatted(
+        out,
         "<script>var gmu=0;\n$(document).on({'mouseup touchend': function () {%s gmu=0; }});\n"
         "$(document).on({'mousedown touchstart': function () {gmu=1; }});</script>\n",
         {c.mouseUpActions});
     if (!c.shownPageName.empty())
-        out += FormatText("<script>window.location.href = '#%s';</script>\n", {c.shownPageName});
+        AppendFormatted(out, "<script>window.location.href = '#%s';</script>\n", {c.shownPageName});
     if (c.linkReads || !c.orphanLinks.empty()) out += kLinkState;
     if (!c.orphanLinks.empty()) out += kOrphanLinkState;
     const auto& s = c.scriptText;
+    // The collections are as large as the body for a project of many links: the document grows
+    // once for all of them, and each is appended where it goes rather than through a copy.
+    size_t tail = c.documentEnd.size() + 512;
+    for (const std::string& text : s) tail += text.size();
+    out.reserve(out.size() + tail);
     if (!s[0].empty() || !s[1].empty() || !s[2].empty() || !s[3].empty()) {
         out += "<script>";
-        out += FormatText("%s\n%s\n%s\n", {s[0], s[1], s[2]});
-        if (!s[3].empty()) out += FormatText(kStartScripts, {s[3]});
+        for (size_t k = 0; k < 3; ++k) {
+            out += s[k];
+            out += '\n';
+        }
+        if (!s[3].empty()) AppendFormatted(out, kStartScripts, {s[3]});
         out += "</script>";
     }
     if (!s[4].empty())
-        out += FormatText("<script>$(document).on(\"pageshow\",function() {%s});</script>\n", {s[4]});
+        AppendFormatted(out, "<script>$(document).on(\"pageshow\",function() {%s});</script>\n",
+                        {s[4]});
     if (!s[5].empty())
-        out += FormatText("<script>$(document).on(\"pagehide\",function() {%s});</script>\n", {s[5]});
+        AppendFormatted(out, "<script>$(document).on(\"pagehide\",function() {%s});</script>\n",
+                        {s[5]});
     out += c.documentEnd;
     return out;
 }
@@ -229,7 +247,7 @@ bool Generator::generateApplication(const std::optional<std::string>& pageName) 
     int fd = open(tempPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) return false;
     copyDirectoryTree(libraryDirectory_, outputDir);
-    const std::string document = BuildDocument();
+    std::string document = BuildDocument();
     bool written = WriteAllToFd(fd, document);
     written = close(fd) == 0 && written;
     if (!written || rename(tempPath.c_str(), finalPath.c_str()) != 0) {
@@ -237,7 +255,7 @@ bool Generator::generateApplication(const std::optional<std::string>& pageName) 
         return false;
     }
     documentChanged_ = document != lastDocument_;
-    lastDocument_ = document;
+    lastDocument_ = std::move(document);  // kept for the next pass's comparison, not copied
 
     title_ = "Tessora V1.08";
     if (!project_.currentPath().empty()) title_ += " (" + project_.currentPath() + ")";

@@ -58,41 +58,48 @@ void EmitServerLink(int widgetType, const Names& n, pugi::xml_node link, pugi::x
     auto& s = c.scriptText;
     switch (widgetType) {
         case kTypeSwitch:
-            s[0] += FormatText(kDeclaration, {w});
-            s[1] += FormatText(
+            AppendFormatted(s[0], kDeclaration, {w});
+            AppendFormatted(
+                s[1],
                 "$(function() { $(\"#%s\").slider({'start' : function(){%schanging=1;},'stop' : "
                 "function() { var i; if($(\"#%s\").val()=='On') i=\"1\"; else i=\"0\"; "
                 "$.post(getaddress%s()+'%s='+i,function(data){%schanging=0; }) }})});\n",
                 {w, w, w, n.g, n.v, w});
-            s[2] += FormatText(
+            AppendFormatted(
+                s[2],
                 "function read%s(){$.post(getaddress%s()+'%s',function(data){ "
                 "if(tsrlinkstate('#%s',data) && %schanging==0) "
                 "{$(\"#%s\").val(data=='1'?'On':'Off');  $(\"#%s\").slider('refresh');}})."
-                "fail(function(){tsrlinkstate('#%s');}).always(function(){setTimeout(read%s, %s); })}",
+                "fail(function(){tsrlinkstate('#%s');}).always(function(){setTimeout(read%s, %s); "
+                "})}",
                 {w, n.g, n.v, w, w, w, w, w, w, n.r});
             break;
         case kTypeButton:
-            document += FormatText(" onclick=\"$.post(getaddress%s()+'%s=1');\"", {n.g, n.v});
+            AppendFormatted(document, " onclick=\"$.post(getaddress%s()+'%s=1');\"", {n.g, n.v});
             return;  // a button only writes: no read function, no start call
         case kTypeTextInput:
-            s[0] += FormatText(kDeclaration, {w});
-            document += FormatText(kTextFocus, {w});
-            document += FormatText(kTextBlur, {w, w});
-            s[1] += FormatText(kTextEnter, {w, w});
-            s[1] += FormatText("function write%s(){$.post(getaddress%s()+'%s='+$('#%s').val());}",
-                               {w, n.g, n.v, w});
-            s[2] += FormatText(
+            AppendFormatted(s[0], kDeclaration, {w});
+            AppendFormatted(document, kTextFocus, {w});
+            AppendFormatted(document, kTextBlur, {w, w});
+            AppendFormatted(s[1], kTextEnter, {w, w});
+            AppendFormatted(s[1],
+                            "function write%s(){$.post(getaddress%s()+'%s='+$('#%s').val());}",
+                            {w, n.g, n.v, w});
+            AppendFormatted(
+                s[2],
                 "function read%s(){$.post(getaddress%s()+'%s',function(data){ "
                 "if(tsrlinkstate('#%s',data) && %schanging==0) {$(\"#%s\").val(data); }})."
-                "fail(function(){tsrlinkstate('#%s');}).always(function(){setTimeout(read%s, %s);}); }",
+                "fail(function(){tsrlinkstate('#%s');}).always(function(){setTimeout(read%s, "
+                "%s);}); }",
                 {w, n.g, n.v, w, w, w, w, w, n.r});
             break;
         case kTypeSlider:
-            s[0] += FormatText(kDeclaration, {w});
-            document += FormatText(kSliderChange, {w, w});
-            c.mouseUpActions += FormatText(kSliderMouseUp, {w, n.g, n.v, w, w, w});
+            AppendFormatted(s[0], kDeclaration, {w});
+            AppendFormatted(document, kSliderChange, {w, w});
+            AppendFormatted(c.mouseUpActions, kSliderMouseUp, {w, n.g, n.v, w, w, w});
             if (arduino) {
-                s[2] += FormatText(
+                AppendFormatted(
+                    s[2],
                     "function read%s(){if(%schanging==0){%schanging=2;$.post(getaddress%s()+'%s',"
                     "function(data){if(tsrlinkstate('#%s',data)) {$('#%s').val(data);"
                     "$('#%s').slider('refresh');} %schanging=0;}).fail(function(){"
@@ -100,7 +107,8 @@ void EmitServerLink(int widgetType, const Names& n, pugi::xml_node link, pugi::x
                     "});}else setTimeout(read%s, %s);}",
                     {w, w, w, n.g, n.v, w, w, w, w, w, w, w, n.r, w, n.r});
             } else {
-                s[2] += FormatText(
+                AppendFormatted(
+                    s[2],
                     "function read%s(){if(%schanging==0){%schanging=2; $.post(getaddress%s()+'%s',"
                     "function(data){ if(tsrlinkstate('#%s',data)) {$('#%s').val(data); "
                     "$('#%s').slider('refresh');} %schanging=0; }).fail(function(){"
@@ -110,12 +118,14 @@ void EmitServerLink(int widgetType, const Names& n, pugi::xml_node link, pugi::x
             }
             break;
         case kTypeCheckBox:
-            s[0] += FormatText(kDeclaration, {w});
-            document += FormatText(
+            AppendFormatted(s[0], kDeclaration, {w});
+            AppendFormatted(
+                document,
                 " onclick=\"var i; if($('#%s').is(':checked')) i='1'; else i='0'; %schanging=1; "
                 "$.post(getaddress%s()+'%s='+i,function(data){%schanging=0; }); \"",
                 {w, w, n.g, n.v, w});
-            s[2] += FormatText(
+            AppendFormatted(
+                s[2],
                 "function read%s(){$.post(getaddress%s()+'%s',function(data){"
                 "if(tsrlinkstate('#%s',data) && %schanging==0) "
                 "{var i; if(data=='1') i=true; else i=false; $(\"#%s\").prop('checked',i); "
@@ -124,13 +134,15 @@ void EmitServerLink(int widgetType, const Names& n, pugi::xml_node link, pugi::x
                 {w, n.g, n.v, w, w, w, w, w, w, n.r});
             break;
         case kTypeRadio:
-            s[0] += FormatText(kDeclaration, {w});
-            s[1] += FormatText(
+            AppendFormatted(s[0], kDeclaration, {w});
+            AppendFormatted(
+                s[1],
                 "$(function() { $(\"input[name=%s]:radio\").bind({'change' : "
                 "function(){%schanging=1; var i=$('input[name=%s]:checked').val(); "
                 "$.post(getaddress%s()+'%s='+i,function(data){%schanging=0; }) }})});\n",
                 {w, w, w, n.g, n.v, w});
-            s[2] += FormatText(
+            AppendFormatted(
+                s[2],
                 "function read%s(){$.post(getaddress%s()+'%s',function(data){ "
                 "if(tsrlinkstate('input[name=%s]',data) && %schanging==0) "
                 "{$(\"input[name=%s][value=\" + data + \"]\").prop('checked', true); "
@@ -139,22 +151,22 @@ void EmitServerLink(int widgetType, const Names& n, pugi::xml_node link, pugi::x
                 {w, n.g, n.v, w, w, w, w, w, w, n.r});
             break;
         case kTypeKnob:
-            s[0] += FormatText(kDeclaration, {w});
+            AppendFormatted(s[0], kDeclaration, {w});
             AppendKnobOption(
                 c, FormatText("'change' : function(){%schanging=1;},'release' : function() { "
                               "$.post(getaddress%s()+'%s='+$(\"#%s\").val(),function(data)"
                               "{%schanging=0; }) }",
                               {w, n.g, n.v, w, w}));
-            s[2] += FormatText(
-                "function read%s(){$.post(getaddress%s()+'%s',function(data){ "
-                "if(tsrlinkstate('#%s',data) && %schanging==0) "
-                "{$(\"#%s\").val(data).trigger(\"change\");} }).fail(function(){"
-                "tsrlinkstate('#%s');}).always(function(){ setTimeout(read%s, %s); })}",
-                {w, n.g, n.v, w, w, w, w, w, n.r});
+            AppendFormatted(s[2],
+                            "function read%s(){$.post(getaddress%s()+'%s',function(data){ "
+                            "if(tsrlinkstate('#%s',data) && %schanging==0) "
+                            "{$(\"#%s\").val(data).trigger(\"change\");} }).fail(function(){"
+                            "tsrlinkstate('#%s');}).always(function(){ setTimeout(read%s, %s); })}",
+                            {w, n.g, n.v, w, w, w, w, w, n.r});
             break;
         case kTypePlot: {
             if (arduino) return;  // an Arduino link draws no plot
-            s[2] += FormatText(kTimeDeclaration, {w});
+            AppendFormatted(s[2], kTimeDeclaration, {w});
             // The answer is pushed as a number, as the series link does: the plot scales its
             // axes by comparing the points, and text compares "9" above "10". The plot is drawn
             // again with its axes fitted to the points: a plain replot keeps the bounds of the
@@ -174,7 +186,7 @@ void EmitServerLink(int widgetType, const Names& n, pugi::xml_node link, pugi::x
                 {w, n.g, n.v, w, w, w, w, n.r});
             expandLinkPlaceholders(read, ObjectTypeOf(link), widgetType, link, widget, &c.budget);
             s[2] += read;
-            s[3] += FormatText(kTimeOrigin, {w});
+            AppendFormatted(s[3], kTimeOrigin, {w});
             // The start call names the function as its definition does, placeholders expanded.
             s[3] += ExpandedStart(w, link, widgetType, widget, c);
             c.linkReads = true;
@@ -183,7 +195,7 @@ void EmitServerLink(int widgetType, const Names& n, pugi::xml_node link, pugi::x
         default:
             return;
     }
-    s[3] += FormatText(kStart, {w});
+    AppendFormatted(s[3], kStart, {w});
     c.linkReads = true;
 }
 
@@ -262,9 +274,9 @@ void EmitS71200Link(int widgetType, const Names& n, pugi::xml_node link, pugi::x
             break;
         case kTypeTextInput:
             add(s[0], kDeclaration, {w});
-            document += FormatText(kTextFocus, {w});
-            document += FormatText(kTextBlur, {w, w});
-            s[1] += FormatText(kTextEnter, {w, w});
+            AppendFormatted(document, kTextFocus, {w});
+            AppendFormatted(document, kTextBlur, {w, w});
+            AppendFormatted(s[1], kTextEnter, {w, w});
             add(s[1],
                 "function write%s(){$.get(requestwrite7ws(getaddress%s(),'%s',$('#%s').val(),"
                 "'{{{type}}}'));}",
@@ -278,8 +290,9 @@ void EmitS71200Link(int widgetType, const Names& n, pugi::xml_node link, pugi::x
             break;
         case kTypeSlider:
             add(s[0], kDeclaration, {w});
-            document += FormatText(kSliderChange, {w, w});
-            c.mouseUpActions += FormatText(
+            AppendFormatted(document, kSliderChange, {w, w});
+            AppendFormatted(
+                c.mouseUpActions,
                 "if(%schanging){$.get(requestwrite7ws(getaddress%s(),'%s',$('#%s').val(),'%s'),"
                 "function(data){%schanging=0; read%s(); });}",
                 {w, n.g, n.v, w, n.t, w, w});
@@ -411,19 +424,28 @@ void AppendKnobOption(GenerationContext& context, std::string_view option) {
     s += option;
 }
 
+void AppendFormatted(std::string& out, std::string_view format,
+                     std::initializer_list<std::string_view> args) {
+    if (out.empty()) {
+        size_t size = format.size();
+        for (std::string_view a : args) size += a.size();
+        out.reserve(size);
+    }
+    auto next = args.begin();
+    // The runs between the marks are appended whole.
+    size_t from = 0;
+    for (size_t i = 0; i + 1 < format.size(); ++i) {
+        if (format[i] != '%' || (format[i + 1] != 's' && format[i + 1] != 'u')) continue;
+        out.append(format, from, i - from);
+        if (next != args.end()) out += *next++;
+        from = ++i + 1;
+    }
+    out.append(format, from, std::string_view::npos);
+}
+
 std::string FormatText(std::string_view format, std::initializer_list<std::string_view> args) {
     std::string out;
-    out.reserve(format.size() + 16 * args.size());
-    auto next = args.begin();
-    for (size_t i = 0; i < format.size(); ++i) {
-        if (format[i] == '%' && i + 1 < format.size() &&
-            (format[i + 1] == 's' || format[i + 1] == 'u')) {
-            if (next != args.end()) out += *next++;
-            ++i;
-            continue;
-        }
-        out += format[i];
-    }
+    AppendFormatted(out, format, args);
     return out;
 }
 
@@ -456,12 +478,12 @@ void EmitGateway(int gatewayType, pugi::xml_node gateway, std::string_view s7Lib
     std::string address = GetProperty(gateway, "address");
     std::string& out = context.scriptText[2];
     if (gatewayType == kTypeS71200Gateway) {
-        out += FormatText("function getaddress%s(){return %s;}", {id, address});
+        AppendFormatted(out, "function getaddress%s(){return %s;}", {id, address});
         context.scriptText[1] += s7LibraryText;
         return;
     }
     if (gatewayType == kTypeArduinoGateway) {
-        out += FormatText("function getaddress%s(){return %s+':';}", {id, address});
+        AppendFormatted(out, "function getaddress%s(){return %s+':';}", {id, address});
         return;
     }
     if (gatewayType == kTypeModbusGateway || gatewayType == kTypeMqttGateway) {
@@ -470,7 +492,7 @@ void EmitGateway(int gatewayType, pugi::xml_node gateway, std::string_view s7Lib
         // '/' also keeps a typed name such as "hr0:f32" from reading as a URL scheme.)
         if (!address.empty()) address += '+';
         const char* route = gatewayType == kTypeModbusGateway ? "MB" : "MQ";
-        out += FormatText("function getaddress%s(){return %s'%s%s/';}", {id, address, route, id});
+        AppendFormatted(out, "function getaddress%s(){return %s'%s%s/';}", {id, address, route, id});
         return;
     }
     const char* kind = nullptr;
@@ -486,7 +508,7 @@ void EmitGateway(int gatewayType, pugi::xml_node gateway, std::string_view s7Lib
         default: return;
     }
     if (!address.empty()) address += '+';
-    out += FormatText("function getaddress%s(){return %s'%s';}", {id, address, kind});
+    AppendFormatted(out, "function getaddress%s(){return %s'%s';}", {id, address, kind});
 }
 
 // The no-communication mark of an orphaned link's widget, on the same box as tsrlinkstate marks
@@ -538,7 +560,7 @@ void EmitOrphanLink(int linkType, pugi::xml_node link, int widgetType, pugi::xml
     if (!LinkServesWidget(linkType, widgetType)) return;
     const Names n = ReadNames(link, widgetType, widget);
     const std::string selector = widgetType == kTypeRadio ? "input[name=" + n.w + "]" : "#" + n.w;
-    context.scriptText[3] += FormatText("tsrorphan('%s');", {selector});
+    AppendFormatted(context.scriptText[3], "tsrorphan('%s');", {selector});
     context.orphanLinks.push_back({n.w, n.v, n.g});
 }
 

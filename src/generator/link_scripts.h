@@ -14,6 +14,9 @@ namespace tsr {
 // Replaces each "%s" and "%u" of `format`, in order, by the next of `args`; every other byte is
 // copied unchanged. Missing arguments read as empty.
 std::string FormatText(std::string_view format, std::initializer_list<std::string_view> args);
+// The same, appended to `out` without a text of its own in between.
+void AppendFormatted(std::string& out, std::string_view format,
+                     std::initializer_list<std::string_view> args);
 
 // Appends `option` to the knob initialisation call open at the end of scriptText[1], with a
 // comma before it when the call already holds an option, so that a knob with several event

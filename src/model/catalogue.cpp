@@ -1,5 +1,7 @@
 #include "model/catalogue.h"
 
+#include <array>
+
 namespace tsr {
 
 // Defined in the table generated from resources/catalogue.json at build time.
@@ -7,14 +9,32 @@ extern const ObjectType kCatalogue[kTypeCount];
 
 const ObjectType* Catalogue() { return kCatalogue; }
 
+namespace {
+
+// The keys of the catalogue with their lengths, measured once: every object of a project is
+// typed by its element name, several times in each generation pass and each walk of the tree.
+const std::array<std::string_view, kTypeCount>& TypeKeys() {
+    static const std::array<std::string_view, kTypeCount> keys = [] {
+        std::array<std::string_view, kTypeCount> k;
+        for (size_t i = 0; i < kTypeCount; ++i) k[i] = kCatalogue[i].key;
+        return k;
+    }();
+    return keys;
+}
+
+}  // namespace
+
 int FindTypeByKey(std::string_view key) {
-    for (const ObjectType& t : kCatalogue) {
-        if (key == t.key) return t.id;
+    const std::array<std::string_view, kTypeCount>& keys = TypeKeys();
+    for (size_t i = 0; i < kTypeCount; ++i) {
+        if (key == keys[i]) return kCatalogue[i].id;
     }
     return -1;
 }
 
 int FindTypeById(int id) {
+    // The table's ids are its positions (the catalogue's build tool refuses any other order).
+    if (id >= 0 && static_cast<size_t>(id) < kTypeCount && kCatalogue[id].id == id) return id;
     for (size_t i = 0; i < kTypeCount; ++i) {
         if (kCatalogue[i].id == id) return static_cast<int>(i);
     }

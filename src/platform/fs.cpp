@@ -145,6 +145,9 @@ bool ReadFile(const std::string& path, std::string& out) {
         return false;
     }
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    // Room for the whole file at once (a file that grows meanwhile grows the text as usual).
+    if (st.st_size > 0 && st.st_size < (off_t{1} << 30))
+        out.reserve(static_cast<size_t>(st.st_size));
     char buf[65536];
     for (;;) {
         ssize_t n = read(fd, buf, sizeof buf);

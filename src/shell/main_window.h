@@ -26,6 +26,7 @@
 #include "designer/property_grid.h"
 #include "designer/undo_history.h"
 #include "gateways/lifecycle.h"
+#include "gateways/mqtt/site_publisher.h"
 #include "generator/generator.h"
 #include "model/project_file.h"
 #include "platform/profile.h"
@@ -114,17 +115,21 @@ class MainWindow : public wxFrame, private designer::FileCommandHost {
     void AfterGeneration();
 
   private:
-    // Layout of the window from the dialog-unit rectangles, and its resizing rules.
+    // main_window.cpp: the layout of the window from the dialog-unit rectangles and its
+    // resizing rules, the menus, the timers and closing.
     void CreateControls();
     void CreateMenus();
     void LoadTypeIcons();
-    void FillLibraryTree();
     void RecordLayout();
     void OnSize(wxSizeEvent& event);
+    void OnCommandLineTimer(wxTimerEvent& event);
+    void OnClose(wxCloseEvent& event);
+    void Shutdown();
 
-    // Trees and grid.
+    // main_window_trees.cpp: the library and project trees, the context menu and keys of the
+    // project tree.
+    void FillLibraryTree();
     void RebuildProjectTree(pugi::xml_node select = {});
-    void BuildPropertyGrid(const wxTreeItemId& item);
     void OnProjectSelChanged(wxTreeEvent& event);
     void OnProjectRightClick(wxTreeEvent& event);
     // The context menu of the object at `serial`, which becomes the context item; none for the
@@ -136,13 +141,10 @@ class MainWindow : public wxFrame, private designer::FileCommandHost {
     void OnMoveCommand(wxCommandEvent& event);
     // Delete, Alt+Up and Alt+Down on the selected object.
     void OnProjectKeyDown(wxTreeEvent& event);
-    // A typed number outside its property's range is refused here, with the range in a message.
-    void OnGridChanging(wxPropertyGridEvent& event);
-    void OnGridChanged(wxPropertyGridEvent& event);
-    void OnGridDoubleClick(wxPropertyGridEvent& event);
     int SerialOfItem(const wxTreeItemId& item) const;
 
-    // Drag and drop, followed by polling the pointer until the button is released.
+    // main_window_trees.cpp: drag and drop, followed by polling the pointer until the button is
+    // released.
     void OnLibraryBeginDrag(wxTreeEvent& event);
     void OnProjectBeginDrag(wxTreeEvent& event);
     void StartDrag(const designer::DragSource& source);
@@ -152,8 +154,18 @@ class MainWindow : public wxFrame, private designer::FileCommandHost {
     // Shows the cursor that tells no drop is possible here, or the usual one.
     void ShowNoDropCursor(bool noDrop);
 
-    // Undo and redo. A structural change runs `change` and, when it changed the document,
-    // records the step and runs the rebuild cycle.
+    // main_window_grid.cpp: the property grid of the selected object.
+    void BuildPropertyGrid(const wxTreeItemId& item);
+    // A typed number outside its property's range is refused here, with the range in a message.
+    void OnGridChanging(wxPropertyGridEvent& event);
+    void OnGridChanged(wxPropertyGridEvent& event);
+    void OnGridDoubleClick(wxPropertyGridEvent& event);
+    // Opens the script editor on row `ref` of the grid; the edited text, or nullopt when the
+    // user cancelled.
+    std::optional<std::string> EditLongText(const designer::RowRef& ref);
+
+    // main_window_undo.cpp: undo and redo. A structural change runs `change` and, when it
+    // changed the document, records the step and runs the rebuild cycle.
     void RunStructuralChange(const std::function<designer::StructuralChange()>& change);
     // After a change whose state before was `before`: the step to undo.
     void RecordStep(designer::DocumentSnapshot before);
@@ -162,12 +174,11 @@ class MainWindow : public wxFrame, private designer::FileCommandHost {
     void OnUndo(wxCommandEvent& event);
     void OnRedo(wxCommandEvent& event);
 
-    // File and mode commands.
-    // What the file commands ask of the window (designer::FileCommandHost).
+    // main_window_files.cpp: the file commands and what they ask of the window
+    // (designer::FileCommandHost).
     designer::SaveAnswer AskSaveChanges() override;
     std::optional<std::string> AskProjectPath(const designer::FileDialogOptions& options) override;
     void ShowError(const std::string& text) override;
-    void StopServing() override;
     bool AskTrust(const std::string& question) override;
     void SetProjectTrusted(bool trusted) override;
     void ProjectReplaced() override;
@@ -182,32 +193,32 @@ class MainWindow : public wxFrame, private designer::FileCommandHost {
     void OnFileOpen(wxCommandEvent& event);
     void OnFileSave(wxCommandEvent& event);
     void OnFileSaveAs(wxCommandEvent& event);
-    void OnOpenWithBrowser(wxCommandEvent& event);
+    void LoadProject(const std::string& path);
+
+    // main_window_serving.cpp: the web server and the gateways.
+    void OnServerAccess(wxCommandEvent& event);
+    void StopServing() override;
     void OnConnectWithBrowser(wxCommandEvent& event);
+    void OnRetryTimer(wxTimerEvent& event);
+
+    // main_window_tools.cpp: the Tool, Build and Help commands.
+    void OnOpenWithBrowser(wxCommandEvent& event);
     void OnOpenResources(wxCommandEvent& event);
     void OnOpenWithHtmlEditor(wxCommandEvent& event);
     void OnHelp(wxCommandEvent& event);
     void OnBuildDirectory(wxCommandEvent& event);
     void OnBuildArduino(wxCommandEvent& event);
-    // Opens the script editor on row `ref` of the grid; the edited text, or nullopt when the
-    // user cancelled.
-    std::optional<std::string> EditLongText(const designer::RowRef& ref);
     void OnHide(wxCommandEvent& event);
     void OnToggleExpertMode(wxCommandEvent& event);
-
-    // Timers and closing.
-    void OnCommandLineTimer(wxTimerEvent& event);
-    void OnRetryTimer(wxTimerEvent& event);
-    void OnClose(wxCloseEvent& event);
-    void Shutdown();
-
-    void LoadProject(const std::string& path);
 
     // The run's objects, in the order they are made; shut-down stops them in reverse.
     PaneLog log_;
     bool liveValuesHintGiven_ = false;  // LiveValuesHint is logged once per run
     Project project_;
     Gateways gateways_;
+    // Publishes the values the server reads to an MQTT broker (profile "webpublish"); it outlives
+    // the server, whose routes report to it.
+    std::unique_ptr<SitePublisher> publisher_;
     WebServer server_;
     ServingHooks hooks_;
     Generator generator_;

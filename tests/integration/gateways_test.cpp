@@ -59,6 +59,46 @@ TEST_F(GatewaysTest, AFailedConnectionNamesTheAddressAndTheReason) {
     }
 }
 
+// Each line of a gateway's state has the colour of its kind: a connection made is green, a
+// failure red, and a connection closed blue, the colour of a change of state that is no success.
+TEST_F(GatewaysTest, EachStateLineHasTheColourOfItsKind) {
+    struct Case {
+        const char* type;
+        const char* property;
+        std::string value;
+        const char* opened;  // the line of the start, green
+        const char* closed;  // the line once the gateway is deleted, blue
+    } cases[] = {
+        {"sqllitegateway", "sqlfilename", "db.sql", "Connected to SQL database",
+         "Disconnected from SQL database"},
+        {"dllgateway", "dllfilename", TESSORA_TEST_LIBRARY, "Connected to dll",
+         "Disconnected from dll"},
+        {"printgateway", "printername", "file:" + tmp / "x.pdf", "Printer opened",
+         "Printer closed"},
+        {"dllgateway", "dllfilename", "missing.so",
+         "Cannot connect to dll, verify the filename and the dll file", "Disconnected from dll"},
+    };
+    auto colourOf = [&](const std::string& text, size_t from) {
+        const std::vector<RecordingLogSink::Line> lines = log.Lines();
+        for (size_t i = from; i < lines.size(); ++i)
+            if (lines[i].text == text) return lines[i].colour;
+        return 0u;
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.type + std::string(" ") + c.value);
+        pugi::xml_node gateway = Add(c.type);
+        project.document().SetProperty(gateway, c.property, c.value);
+        size_t from = log.Lines().size();
+        Generate();
+        const bool failed = std::string(c.opened).rfind("Cannot", 0) == 0;
+        EXPECT_EQ(colourOf(c.opened, from), static_cast<unsigned>(failed ? kLogRed : kLogGreen));
+        project.document().DeleteObject(gateway);
+        from = log.Lines().size();
+        Generate();
+        EXPECT_EQ(colourOf(c.closed, from), static_cast<unsigned>(kLogBlue));
+    }
+}
+
 TEST_F(GatewaysTest, SqlEndToEnd) {
     Add("sqllitegateway");  // db.sql in the working directory
     Generate();
