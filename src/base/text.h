@@ -28,6 +28,14 @@ inline int AtoI(std::string_view s) {
     return v > INT_MAX ? INT_MAX : static_cast<int>(v);
 }
 
+// The value of a hexadecimal digit, or -1.
+inline int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
 // Decimal text of an unsigned value ("%u").
 inline std::string UToA(unsigned v) { return std::to_string(v); }
 

@@ -2,6 +2,8 @@
 
 #include <climits>
 
+#include "base/text.h"
+
 namespace tsr {
 namespace {
 
@@ -52,14 +54,6 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
         if (UpperAscii(text[i]) != UpperAscii(prefix[i])) return false;
     }
     return true;
-}
-
-// The value of a hexadecimal digit, or -1.
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
 }
 
 // The byte of the escape whose (at most two) characters are `digits`: the value of the hex

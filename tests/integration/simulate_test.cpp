@@ -13,6 +13,7 @@
 #include <regex>
 #include <thread>
 
+#include "mqtt_broker_support.h"
 #include "serve_support.h"
 #include "socket_support.h"
 #include "test_support.h"
@@ -180,6 +181,8 @@ TEST(Simulate, BadArgumentsAreRefused) {
         {{"unity", "--port"}, "usage:"},
         {{"kx", "--port", "5020"}, "takes no --port"},
         {{"simora", "--listen", "0.0.0.0"}, "takes no --port"},
+        {{"mqtt", "--port", "1883"}, "takes --url, not --port"},
+        {{"mqtt", "--url", "http://127.0.0.1:1883"}, "is not a broker address"},
     };
     for (const Case& c : cases) {
         test::ScratchDir dir;
@@ -188,6 +191,46 @@ TEST(Simulate, BadArgumentsAreRefused) {
         EXPECT_EQ(sim.Wait(), 2) << c.message;
         EXPECT_NE(sim.Output().find(c.message), std::string::npos) << sim.Output();
     }
+}
+
+// The MQTT simulator publishes to a broker given by --url; a panel server reads its topics and
+// a JSON field, and a retained write reads back.
+TEST(Simulate, MqttPublishesMovingValuesToTheBroker) {
+    test::MqttBroker broker;
+    ASSERT_TRUE(broker.Start()) << broker.error();
+    test::ScratchDir dir;
+    const std::vector<std::string> env = {"TMPDIR=" + dir.path(), "LC_ALL=C"};
+    {
+        // Without a broker it says so and how to start one.
+        SimulateProcess sim({"mqtt", "--url", "mqtt://127.0.0.1:" + std::to_string(test::UnusedLoopbackPort())},
+                            env, dir / "none.out");
+        EXPECT_EQ(sim.Wait(), 1);
+        EXPECT_NE(sim.Output().find("cannot connect to the MQTT broker"), std::string::npos) << sim.Output();
+        EXPECT_NE(sim.Output().find("mosquitto -p"), std::string::npos) << sim.Output();
+    }
+    SimulateProcess sim({"mqtt", "--url", broker.url()}, env, dir / "sim.out");
+    ASSERT_TRUE(sim.WaitReady()) << sim.Output();
+    EXPECT_NE(sim.Output().find("tessora/demo/json|status.counter"), std::string::npos) << sim.Output();
+    const std::string project = dir / "panel.tsr";
+    ASSERT_TRUE(WriteFile(project, "<?xml version=\"1.0\"?>\n<tsr><project><mqttgateway url=\"" +
+                                       broker.url() + "\" retain=\"1\" id=\"mq1\" /></project></tsr>\n"));
+    test::ServeProcess serve(project, {}, env);
+    ASSERT_NE(serve.port(), 0) << serve.log();
+    const std::regex number("-?[0-9]+(\\.[0-9]+)?");
+    const std::string first = Post(serve.port(), "/MQmq1/tessora/demo/ramp");
+    std::this_thread::sleep_for(450ms);
+    const std::string second = Post(serve.port(), "/MQmq1/tessora/demo/ramp");
+    EXPECT_TRUE(std::regex_match(first, number)) << first;
+    EXPECT_TRUE(std::regex_match(second, number)) << second;
+    EXPECT_NE(first, second);
+    EXPECT_TRUE(std::regex_match(Post(serve.port(), "/MQmq1/tessora/demo/json|status.counter"), number));
+    EXPECT_EQ(Post(serve.port(), "/MQmq1/tessora/demo/json|status.nothing"), "[err]");
+    EXPECT_EQ(Post(serve.port(), "/MQmq1/tessora/demo/setpoint=42"), "");
+    EXPECT_EQ(Post(serve.port(), "/MQmq1/tessora/demo/setpoint"), "42");
+    std::chrono::milliseconds took{0};
+    EXPECT_EQ(sim.Terminate(&took), 0);
+    EXPECT_LT(took, 1000ms);
+    EXPECT_EQ(serve.Stop(), 0);
 }
 
 }  // namespace

@@ -120,6 +120,7 @@ TEST(DesignerProjectTree, ItemTextsNameTheObject) {
         {"<unitylink variable='%MW0' gatewayid='uni1'/>", "Unity link — %MW0"},
         {"<s71200webserverslink variable='MW100' len='4'/>", "S7-1200 table link — MW100"},
         {"<modbuslink variable='hr0:f32'/>", "Modbus link — hr0:f32"},
+        {"<mqttlink variable='tele/plug|ENERGY.Power'/>", "MQTT link — tele/plug|ENERGY.Power"},
         {"<kxlink variable=''/>", "KX link"},
     };
     setenv("LANG", "C", 1);

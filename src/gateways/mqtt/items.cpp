@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "base/number_text.h"
+#include "base/text.h"
 
 namespace tsr::mqtt {
 namespace {
@@ -63,13 +64,6 @@ std::string AnswerSafe(std::string_view text) {
         else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
     }
     return out;
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
 }
 
 bool BrowserEscapes(int byte) {
